@@ -1,0 +1,25 @@
+// Controls of the native platform library for tests and tools: a virtual
+// millisecond clock, and a hook that answers message boxes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+#ifndef _WIN32
+extern "C" {
+// Switches the tick count and Sleep to a virtual clock starting at `start_ms`
+// (true) or back to the real one (false). Under the virtual clock Sleep(n)
+// advances the clock by n ms at once; Sleep(0) gives up the processor for a
+// moment and advances it by 1 ms, so that a loop that yields still sees time pass.
+MV_PLATFORM_API void PlatformUseVirtualClock(int on, std::uint32_t start_ms);
+MV_PLATFORM_API void PlatformAdvanceClock(std::uint32_t milliseconds);
+// Called for every Sleep while the virtual clock is on (nullptr: none).
+MV_PLATFORM_API void PlatformSetSleepHook(void (*hook)(std::uint32_t milliseconds));
+
+using PlatformMessageBoxHook = int (*)(HWND owner, const char* text, const char* caption,
+                                       unsigned type);
+// Replaces the default message box (a line on standard error answered with OK).
+MV_PLATFORM_API void PlatformSetMessageBoxHook(PlatformMessageBoxHook hook);
+}
+#endif

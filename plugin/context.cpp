@@ -1,0 +1,99 @@
+// Opening and closing the card, and the host's packet callback.
+#include "plugin/context.h"
+
+#include <new>
+#include <string>
+
+#include "plugin/entries.h"
+
+DeviceContext device_context;
+
+namespace {
+
+void ShowOpenError(const char* text) {
+  MessageBoxA(GetActiveWindow(), text, "Error", MB_OK | MB_ICONERROR);
+}
+
+// Deletes the vendor objects and the register accessor, in the close order.
+void ReleaseCardObjects(DeviceContext& device) {
+  CDVBFrontend::Destroy(device.frontend);
+  device.frontend = nullptr;
+  CDVBBoardControl::Destroy(device.board_control);
+  device.board_control = nullptr;
+  delete device.register_access;
+  device.register_access = nullptr;
+}
+
+// A start-up step failed: one message box, and nothing acquired so far is kept,
+// so that the next open starts from a clean context.
+std::int32_t FailStartUp(DeviceContext& device, const char* text, bool vendor_device_opened) {
+  ShowOpenError(text);
+  if (vendor_device_opened) {
+    CDVBCommon::CloseDevice();
+  }
+  ReleaseCardObjects(device);
+  return kResultFailed;
+}
+
+// The last step of open: the worker that moves the stream to the host.
+std::int32_t StartCaptureWorker(DeviceContext& /*device*/) { return kResultOk; }
+
+}  // namespace
+
+std::int32_t MV_STDCALL DeviceOpen() {
+  DeviceContext& device = device_context;
+  if (device.device_open) {
+    // Already open: one set of vendor objects, one capture worker. Only a
+    // worker that is missing is started again.
+    return StartCaptureWorker(device);
+  }
+
+  std::string missing;
+  if (!BindVendorLibrary(&missing)) {
+    ShowOpenError(missing.c_str());
+    return kResultFailed;
+  }
+
+  device.board_control = CDVBBoardControl::Create();
+  device.frontend = device.board_control != nullptr ? CDVBFrontend::Create() : nullptr;
+  device.register_access = device.frontend != nullptr ? new (std::nothrow) RegisterAccess : nullptr;
+  if (device.register_access == nullptr) {
+    ReleaseCardObjects(device);
+    return kResultFailed;
+  }
+
+  InitDvbApiDll();
+  if (CDVBCommon::OpenDevice(0, nullptr, 0) == 0) {
+    return FailStartUp(device, "OpenDevice not successful", false);
+  }
+  if (device.board_control->ResetInit() != kDvbOk) {
+    return FailStartUp(device, "ResetInit not successful", true);
+  }
+  if (device.board_control->EnableDataDMA(1) != kDvbOk) {
+    return FailStartUp(device, "EnableDataDMA not successful", true);
+  }
+  if (device.frontend->Init() != kDvbOk) {
+    return FailStartUp(device, "FrontendInit not successful", true);
+  }
+  device.device_open = true;
+
+  device.board_control->TSRecordOnOff(0);
+  return StartCaptureWorker(device);
+}
+
+std::int32_t MV_STDCALL DeviceClose() {
+  DeviceContext& device = device_context;
+  if (!device.device_open) {
+    return kResultFailed;
+  }
+  device.board_control->TSRecordOnOff(0);
+  CDVBCommon::CloseDevice();
+  ReleaseCardObjects(device);
+  device.device_open = false;
+  return kResultOk;
+}
+
+std::int32_t MV_STDCALL DeviceSetStreamCallback(StreamCallback callback) {
+  device_context.stream_callback.store(callback);
+  return kResultOk;
+}

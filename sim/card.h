@@ -1,0 +1,42 @@
+// The stand-in card's state, shared by its vendor entries and its control panel.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/control.h"
+
+namespace sim {
+
+struct JournalLine {
+  std::string call;
+  std::uint32_t thread;
+};
+
+struct Card {
+  std::mutex mutex;  // guards everything below
+  std::int32_t results[SIM_STEP_COUNT] = {};
+  std::uint32_t frontend_flags = 0;
+  int live[2] = {};
+  std::set<const void*> objects[2];  // addresses of the live objects
+  int constructions[2] = {};
+  bool recording = false;
+  bool device_open = false;
+  std::vector<JournalLine> journal;
+  std::int64_t reads = 0;
+
+  void Reset();
+  // Appends a journal line; the caller holds `mutex`.
+  void Log(const std::string& call);
+  // Logs a member call, marked when `self` is not a live object of that kind.
+  void LogMember(int object, const void* self, const std::string& call);
+};
+
+Card& TheCard();
+
+std::uint32_t CurrentThread();
+
+}  // namespace sim

@@ -1,0 +1,132 @@
+// The stand-in card's control panel.
+#include <algorithm>
+#include <cstring>
+
+#include "sim/card.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace sim {
+
+void Card::Reset() {
+  std::fill(std::begin(results), std::end(results), 0);
+  results[SIM_STEP_OPEN_DEVICE] = 1;
+  frontend_flags = 0;
+  recording = false;
+  device_open = false;
+  journal.clear();
+  reads = 0;
+}
+
+void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
+
+Card& TheCard() {
+  static Card* card = [] {
+    auto* fresh = new Card;  // lives as long as the process: threads may call late
+    fresh->Reset();
+    return fresh;
+  }();
+  return *card;
+}
+
+std::uint32_t CurrentThread() {
+#ifdef _WIN32
+  return GetCurrentThreadId();
+#else
+  return static_cast<std::uint32_t>(syscall(SYS_gettid));
+#endif
+}
+
+}  // namespace sim
+
+using sim::TheCard;
+
+extern "C" {
+
+SIM_API void SimReset(void) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.Reset();
+}
+
+SIM_API void SimSetResult(int step, int32_t result) {
+  if (step < 0 || step >= SIM_STEP_COUNT) {
+    return;
+  }
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.results[step] = result;
+}
+
+SIM_API void SimSetFrontendFlags(uint32_t flags) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.frontend_flags = flags;
+}
+
+SIM_API int SimLiveObjects(int object) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return (object == 0 || object == 1) ? card.live[object] : -1;
+}
+
+SIM_API int SimConstructions(int object) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return (object == 0 || object == 1) ? card.constructions[object] : -1;
+}
+
+SIM_API int SimRecording(void) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return card.recording ? 1 : 0;
+}
+
+SIM_API int SimJournalSize(void) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return static_cast<int>(card.journal.size());
+}
+
+SIM_API int SimJournalLine(int index, char* buffer, int capacity) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  if (index < 0 || static_cast<std::size_t>(index) >= card.journal.size()) {
+    return -1;
+  }
+  const std::string& line = card.journal[static_cast<std::size_t>(index)].call;
+  if (buffer != nullptr && capacity > 0) {
+    const std::size_t copied = std::min(line.size(), static_cast<std::size_t>(capacity - 1));
+    std::memcpy(buffer, line.data(), copied);
+    buffer[copied] = '\0';
+  }
+  return static_cast<int>(line.size());
+}
+
+SIM_API uint32_t SimJournalThread(int index) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  if (index < 0 || static_cast<std::size_t>(index) >= card.journal.size()) {
+    return 0;
+  }
+  return card.journal[static_cast<std::size_t>(index)].thread;
+}
+
+SIM_API void SimJournalClear(void) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.journal.clear();
+}
+
+SIM_API int64_t SimReadCount(void) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return card.reads;
+}
+
+}  // extern "C"

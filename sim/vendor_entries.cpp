@@ -1,0 +1,200 @@
+// The stand-in card's vendor library entries. On win32 they are exported under
+// the vendor's decorated C++ names (see ttlcdacc.def) and called as members:
+// `this` in ECX, the callee pops. On native they carry plain C names.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "sim/card.h"
+
+#ifdef _WIN32
+#pragma GCC diagnostic ignored "-Wattributes"  // thiscall on plain functions is meant
+#define SIM_MEMBER __attribute__((thiscall))
+#define SIM_ENTRY
+#else
+#define SIM_MEMBER
+#define SIM_ENTRY __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using sim::Card;
+using sim::TheCard;
+
+constexpr std::size_t kFlagsOffset = 64;
+
+// What the objects' first word points at, as a vendor object's would.
+const void* const kBoardControlTable[2] = {};
+const void* const kFrontendTable[2] = {};
+
+const char* const kClass[2] = {"CDVBBoardControl", "CDVBFrontend"};
+
+std::string Call(int object, const char* member, const std::string& arguments = "") {
+  return std::string(kClass[object]) + "::" + member + "(" + arguments + ")";
+}
+
+void Construct(int object, void* self) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  const void* table = object == SIM_OBJECT_BOARD_CONTROL ? kBoardControlTable : kFrontendTable;
+  std::memcpy(self, &table, sizeof table);
+  ++card.live[object];
+  ++card.constructions[object];
+  card.objects[object].insert(self);
+  card.Log(Call(object, kClass[object]));
+}
+
+void Destruct(int object, void* self) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(object, self, Call(object, (std::string("~") + kClass[object]).c_str()));
+  if (card.objects[object].erase(self) != 0) {
+    --card.live[object];
+  }
+}
+
+// A member call that answers with the scripted result of `step`.
+std::int32_t Answer(int object, const void* self, int step, const char* member,
+                    const std::string& arguments = "") {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(object, self, Call(object, member, arguments));
+  return card.results[step];
+}
+
+}  // namespace
+
+void sim::Card::LogMember(int object, const void* self, const std::string& call) {
+  Log(objects[object].count(self) != 0 ? call : call + " on a dead object");
+}
+
+extern "C" {
+
+SIM_ENTRY void* SIM_MEMBER CDVBBoardControl_Construct(void* self) {
+  Construct(SIM_OBJECT_BOARD_CONTROL, self);
+  return self;
+}
+
+SIM_ENTRY void SIM_MEMBER CDVBBoardControl_Destruct(void* self) {
+  Destruct(SIM_OBJECT_BOARD_CONTROL, self);
+}
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_ResetInit(void* self) {
+  return Answer(SIM_OBJECT_BOARD_CONTROL, self, SIM_STEP_RESET_INIT, "ResetInit");
+}
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_EnableDataDMA(void* self, std::int32_t on) {
+  return Answer(SIM_OBJECT_BOARD_CONTROL, self, SIM_STEP_ENABLE_DATA_DMA, "EnableDataDMA",
+                std::to_string(on));
+}
+
+// Declared by this library build with a bool result.
+SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_t on) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(SIM_OBJECT_BOARD_CONTROL, self,
+                 Call(SIM_OBJECT_BOARD_CONTROL, "TSRecordOnOff", std::to_string(on)));
+  const bool ok = card.results[SIM_STEP_TS_RECORD_ON_OFF] == 0;
+  if (ok) {
+    card.recording = on != 0;
+  }
+  return ok;
+}
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
+                                                                std::uint8_t* /*buffer*/,
+                                                                std::int32_t /*capacity*/) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  ++card.reads;
+  return 0;
+}
+
+SIM_ENTRY void* SIM_MEMBER CDVBFrontend_Construct(void* self) {
+  Construct(SIM_OBJECT_FRONTEND, self);
+  return self;
+}
+
+SIM_ENTRY void SIM_MEMBER CDVBFrontend_Destruct(void* self) { Destruct(SIM_OBJECT_FRONTEND, self); }
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_Init(void* self) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "Init"));
+  const std::int32_t result = card.results[SIM_STEP_FRONTEND_INIT];
+  if (result == 0) {
+    std::memcpy(static_cast<std::uint8_t*>(self) + kFlagsOffset, &card.frontend_flags,
+                sizeof card.frontend_flags);
+  }
+  return result;
+}
+
+struct ChannelType {
+  std::uint32_t word[8];
+};
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SetChannel(void* self, ChannelType channel,
+                                                          std::int32_t flags) {
+  std::string arguments;
+  for (const std::uint32_t word : channel.word) {
+    arguments += std::to_string(word) + " ";
+  }
+  arguments += std::to_string(flags);
+  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_SET_CHANNEL, "SetChannel", arguments);
+}
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_GetState(void* self, std::int32_t* lock,
+                                                        void* signal, void* lock_state) {
+  (void)signal;
+  (void)lock_state;
+  (void)lock;
+  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_GET_STATE, "GetState");
+}
+
+SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SendDiSEqCMsg(void* self, std::uint8_t* message,
+                                                             std::uint8_t count,
+                                                             std::uint8_t burst) {
+  std::string arguments;
+  for (int i = 0; i < count && message != nullptr; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X ", message[i]);
+    arguments += hex;
+  }
+  arguments += std::to_string(count) + ", " + std::to_string(burst);
+  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_SEND_DISEQC, "SendDiSEqCMsg", arguments);
+}
+
+// Declared by this library build with a bool result: only the low byte carries
+// it, and the rest of the result register is left with whatever it held.
+SIM_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const char* name,
+                                              std::int32_t flags) {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.Log("CDVBCommon::OpenDevice(" + std::to_string(card_number) + ", " +
+           (name == nullptr ? std::string("null") : std::string(name)) + ", " +
+           std::to_string(flags) + ")");
+  const bool opened = card.results[SIM_STEP_OPEN_DEVICE] != 0;
+  card.device_open = card.device_open || opened;
+#ifdef _WIN32
+  return 0xA5A5A500U | (opened ? 1U : 0U);
+#else
+  return opened ? 1U : 0U;
+#endif
+}
+
+SIM_ENTRY std::int32_t CDVBCommon_CloseDevice() {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.Log("CDVBCommon::CloseDevice()");
+  card.device_open = false;
+  card.recording = false;
+  return card.results[SIM_STEP_CLOSE_DEVICE];
+}
+
+SIM_ENTRY void InitDvbApiDll() {
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.Log("InitDvbApiDll()");
+}
+
+}  // extern "C"
