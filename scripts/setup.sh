@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing Morvalind needs on Debian 12, if missing.
+set -euo pipefail
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libbitstream-dev g++-mingw-w64-i686 wine wine32:i386 xvfb xauth clang llvm lld
+  libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds every target and runs every test: native, native under the sanitizers,
+# and the Windows DLL under Wine; then checks formatting and lint.
+# Usage: scripts/test.sh [preset ...]   (default: all of them)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(native win32 native-asan native-tsan)
+jobs=$(nproc)
+
+# One Wine prefix and one display for the whole run.
+export MORVALIND_WINE_HOME=${MORVALIND_WINE_HOME:-$PWD/build/wine}
+mkdir -p "$MORVALIND_WINE_HOME"
+xvfb_pid=""
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  if [ -d "$MORVALIND_WINE_HOME/prefix" ]; then
+    WINEPREFIX="$MORVALIND_WINE_HOME/prefix" wineserver -k 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  if [ "$preset" = win32 ] && [ -z "${DISPLAY:-}" ]; then
+    display=:$((90 + RANDOM % 400))
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=$display
+  fi
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+echo "== format"
+files=$(git ls-files '*.cpp' '*.h')
+clang-format --dry-run --Werror $files
+echo "formatting clean"

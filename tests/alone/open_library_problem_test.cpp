@@ -1,0 +1,55 @@
+// Opening the card when its library is not to be had, or lacks an entry: the
+// module loads and answers without it, and open shows one box naming what is
+// missing and returns 1. Built twice, into folders of their own.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/module.h"
+#include "tests/support/message_boxes.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+bool CardLibraryLoaded() {
+#ifdef _WIN32
+  return GetModuleHandleA("ttlcdacc.dll") != nullptr;
+#else
+  void* handle = dlopen("./ttlcdacc.dll", RTLD_NOW | RTLD_NOLOAD);
+  if (handle != nullptr) {
+    dlclose(handle);
+  }
+  return handle != nullptr;
+#endif
+}
+
+TEST(OpenWithoutWholeLibrary, ShowsOneBoxNamingWhatIsMissingAndFails) {
+  HostModule module;
+  std::string error;
+  ASSERT_TRUE(module.Load(MORVALIND_BIN_DIR "/Morvalind.dev", &error)) << error;
+  DeviceInterfaceInfo info{};
+  EXPECT_EQ(module.GetInterfaceInfo(&info), 0);
+  EXPECT_FALSE(CardLibraryLoaded()) << "the card library is loaded only by open";
+
+  const DeviceInterface& entries = module.Entries();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(entries.open(), 1);
+    ASSERT_EQ(boxes.Shown().size(), 1U);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Error");
+    EXPECT_NE(boxes.Shown()[0].text.find(EXPECTED_MISSING), std::string::npos)
+        << boxes.Shown()[0].text;
+    EXPECT_TRUE(boxes.Shown()[0].ok_button_only);
+  }
+  EXPECT_EQ(entries.close(), 1);
+  TuningRecord tuning{};
+  tuning.primary_value = 1;
+  EXPECT_EQ(entries.tune(&tuning), 1);
+}
+
+}  // namespace

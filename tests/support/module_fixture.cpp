@@ -1,0 +1,65 @@
+#include "tests/support/module_fixture.h"
+
+#include <cstring>
+
+#include "host/module.h"
+#include "platform/testing.h"
+
+namespace {
+
+HostModule& Module() {
+  static HostModule* module = [] {
+    auto* loaded = new HostModule;
+    std::string error;
+    if (!loaded->Load(MORVALIND_BIN_DIR "/Morvalind.dev", &error)) {
+      ADD_FAILURE() << error;
+    }
+    return loaded;
+  }();
+  return *module;
+}
+
+}  // namespace
+
+const DeviceInterface& ModuleTest::Entries() { return Module().Entries(); }
+
+DeviceInterfaceInfo ModuleTest::Descriptor(unsigned char fill) {
+  DeviceInterfaceInfo info;
+  std::memset(&info, fill, sizeof info);
+  Module().GetInterfaceInfo(&info);
+  return info;
+}
+
+void ModuleTest::SetUp() {
+  SimReset();
+#ifndef _WIN32
+  PlatformUseVirtualClock(1, 1000);
+#endif
+}
+
+void ModuleTest::TearDown() {
+  Entries().close();
+  Entries().set_callback(nullptr);
+#ifndef _WIN32
+  PlatformUseVirtualClock(0, 0);
+#endif
+}
+
+std::vector<std::string> ModuleTest::Journal() {
+  std::vector<std::string> lines;
+  char line[512];
+  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> ModuleTest::JournalOf(const std::string& member) {
+  std::vector<std::string> lines;
+  for (const std::string& line : Journal()) {
+    if (line.find("::" + member + "(") != std::string::npos || line.rfind(member + "(", 0) == 0) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}

@@ -1,0 +1,26 @@
+// Tests that drive the built module as the host does, on the stand-in card.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/records.h"
+#include "sim/control.h"
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  // The module's entry table; the module is loaded once per process.
+  static const DeviceInterface& Entries();
+  static DeviceInterfaceInfo Descriptor(unsigned char fill);
+
+  // A new card and an empty journal; on native, a virtual clock.
+  void SetUp() override;
+  // Leaves the card closed for the next test.
+  void TearDown() override;
+
+  static std::vector<std::string> Journal();
+  // The journal lines that name `member`, e.g. "TSRecordOnOff".
+  static std::vector<std::string> JournalOf(const std::string& member);
+};
