@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/message_boxes.h"
 #include "host/module.h"
 #include "host/pe_file.h"
 
@@ -79,48 +80,14 @@ bool LoadModule(const Arguments& arguments, Module* module) {
   return true;
 }
 
-// The module's only report to a person is a message box. A console program
-// prints it on stderr and answers OK at once, so that a script never waits on
-// a window (under Wine there is often no one to see it).
-void ReportModuleMessage(const char* caption, const char* text) {
+// A console program prints the module's message boxes on stderr and answers
+// OK at once, so that a script never waits on a window (under Wine there is
+// often no one to see it).
+void ReportModuleMessage(const ShownMessageBox& box) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s: the module says [%s] %s\n", kProgram, caption != nullptr ? caption : "",
-               text != nullptr ? text : "");
+  std::fprintf(stderr, "%s: the module says [%s] %s\n", kProgram, box.caption.c_str(),
+               box.text.c_str());
 }
-
-#ifdef _WIN32
-HHOOK message_box_hook = nullptr;
-
-// A message box is a dialog whose text sits in the static control 0xFFFF.
-LRESULT CALLBACK AnswerMessageBox(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE) {
-    const auto box = reinterpret_cast<HWND>(wparam);
-    char window_class[16] = {};
-    GetClassNameA(box, window_class, sizeof window_class);
-    if (std::string(window_class) == "#32770") {
-      char caption[256] = {};
-      char text[2048] = {};
-      GetWindowTextA(box, caption, sizeof caption);
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-      ReportModuleMessage(caption, text);
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-  }
-  return CallNextHookEx(message_box_hook, code, wparam, lparam);
-}
-
-// Boxes come from DeviceOpen, on this thread.
-void AnswerMessageBoxes() {
-  message_box_hook = SetWindowsHookExA(WH_CBT, AnswerMessageBox, nullptr, GetCurrentThreadId());
-}
-#else
-int AnswerMessageBox(HWND /*owner*/, const char* text, const char* caption, unsigned /*type*/) {
-  ReportModuleMessage(caption, text);
-  return IDOK;
-}
-
-void AnswerMessageBoxes() { PlatformSetMessageBoxHook(AnswerMessageBox); }
-#endif
 
 std::atomic<std::uint64_t> packets_received{0};
 std::atomic<std::uint64_t> packets_misshaped{0};
@@ -441,6 +408,6 @@ int main(int argc, char** argv) {
   if (!ParseOptions(*command, {words.begin() + 1, words.end()}, &arguments, &status)) {
     return status;
   }
-  AnswerMessageBoxes();
+  AnswerMessageBoxes(ReportModuleMessage);
   return command->run(arguments);
 }

@@ -1,5 +1,5 @@
 // Controls of the native platform library for tests and tools: a virtual
-// millisecond clock, and a hook that answers message boxes.
+// millisecond clock, a hook that answers message boxes, and failing thread starts.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,21 @@ MV_PLATFORM_API void PlatformUseVirtualClock(int on, std::uint32_t start_ms);
 MV_PLATFORM_API void PlatformAdvanceClock(std::uint32_t milliseconds);
 // Called for every Sleep while the virtual clock is on (nullptr: none).
 MV_PLATFORM_API void PlatformSetSleepHook(void (*hook)(std::uint32_t milliseconds));
+// While held (on), Sleep still yields but leaves the virtual clock where it is;
+// only PlatformAdvanceClock moves it. A wait with a time limit then waits for
+// the event alone, however long the threads take in real time.
+MV_PLATFORM_API void PlatformHoldClock(int on);
 
 using PlatformMessageBoxHook = int (*)(HWND owner, const char* text, const char* caption,
                                        unsigned type);
 // Replaces the default message box (a line on standard error answered with OK).
 MV_PLATFORM_API void PlatformSetMessageBoxHook(PlatformMessageBoxHook hook);
+
+// The next `count` calls of AfxBeginThread create no thread and return nullptr.
+MV_PLATFORM_API void PlatformFailThreadStarts(int count);
 }
+#else
+// The same control for the win32 thread start, which is linked into the module
+// (and so reaches only tests that link the module's code directly).
+void PlatformFailThreadStarts(int count);
 #endif

@@ -70,5 +70,56 @@ MV_PLATFORM_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 MV_PLATFORM_API HWND GetActiveWindow();
 MV_PLATFORM_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// Threads. A handle names a thread until it is closed; it is signalled once the
+// thread has ended, by itself or by TerminateThread.
+struct SECURITY_ATTRIBUTES;
+constexpr DWORD INFINITE = 0xFFFFFFFFU;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD STILL_ACTIVE = 259;
+constexpr DWORD CREATE_SUSPENDED = 0x4;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD THREAD_QUERY_INFORMATION = 0x0040;
+constexpr DWORD THREAD_TERMINATE = 0x0001;
+constexpr int THREAD_PRIORITY_LOWEST = -2;
+constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+constexpr int THREAD_PRIORITY_HIGHEST = 2;
+
+// Ends the thread with `exit_code`, wherever it stands: it runs none of its own
+// code again and releases nothing it holds (locks it entered, memory it
+// obtained). The thread is parked for the rest of the process, not unwound: its
+// stack and kernel thread stay. As on Windows the call only starts the end;
+// the thread's handle is signalled once it has stopped running.
+MV_PLATFORM_API BOOL TerminateThread(HANDLE thread, DWORD exit_code);
+MV_PLATFORM_API HANDLE OpenThread(DWORD access, BOOL inherit, DWORD thread_id);
+MV_PLATFORM_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+MV_PLATFORM_API BOOL GetExitCodeThread(HANDLE thread, DWORD* exit_code);
+MV_PLATFORM_API int GetThreadPriority(HANDLE thread);
+MV_PLATFORM_API BOOL CloseHandle(HANDLE handle);
+}
+#endif
+
+// The framework's thread start: a thread object that carries the thread's
+// handle and id. The object and its handle are released when the thread
+// function returns; the function's result is the thread's exit code.
+struct AfxThread {
+  HANDLE handle;
+  DWORD thread_id;
+};
+using AfxThreadProc = UINT (*)(void* argument);
+
+#ifndef _WIN32
+extern "C" {
+MV_PLATFORM_API
+#endif
+// Starts `proc(argument)` at `priority` (a THREAD_PRIORITY_ value); nullptr
+// when no thread could be created. Stack size 0 is the default; the creation
+// flags may ask for CREATE_SUSPENDED only on Windows.
+AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT stack_size,
+                          DWORD creation_flags, SECURITY_ATTRIBUTES* security);
+#ifndef _WIN32
 }
 #endif

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "capture/capture_worker.h"
 #include "plugin/entries.h"
 
 DeviceContext device_context;
@@ -35,8 +36,20 @@ std::int32_t FailStartUp(DeviceContext& device, const char* text, bool vendor_de
   return kResultFailed;
 }
 
-// The last step of open: the worker that moves the stream to the host.
-std::int32_t StartCaptureWorker(DeviceContext& /*device*/) { return kResultOk; }
+// The last step of open: the worker that moves the stream to the host. A
+// worker that runs already is kept; one whose thread has ended is started again.
+std::int32_t StartCaptureWorker(DeviceContext& device) {
+  if (device.capture_worker == nullptr) {
+    device.capture_worker = new (std::nothrow) CaptureWorker;
+    if (device.capture_worker == nullptr) {
+      return kResultFailed;
+    }
+  }
+  if (device.capture_worker->IsRunning() != 0) {
+    return kResultOk;
+  }
+  return device.capture_worker->StartCapture() == 1 ? kResultOk : kResultFailed;
+}
 
 }  // namespace
 
@@ -77,6 +90,16 @@ std::int32_t MV_STDCALL DeviceOpen() {
   }
   device.device_open = true;
 
+  // Direct mode when the library build's bus routines are found and the
+  // demodulator is the supported one; a build the module does not know leaves
+  // the mode as the last open found it. Nothing here makes open fail.
+  if (device.register_access->LocateBusRoutines() == 0) {
+    device.direct_access = device.register_access->CheckDemodulatorId() ? 1 : 0;
+    if (device.direct_access != 0) {
+      device.register_access->InitDemodulator();
+    }
+  }
+
   device.board_control->TSRecordOnOff(0);
   return StartCaptureWorker(device);
 }
@@ -87,7 +110,16 @@ std::int32_t MV_STDCALL DeviceClose() {
     return kResultFailed;
   }
   device.board_control->TSRecordOnOff(0);
+  if (device.capture_worker != nullptr) {
+    device.capture_worker->StopCapture();
+  }
   CDVBCommon::CloseDevice();
+  if (device.capture_worker != nullptr) {
+    // From inside the host's callback the capture thread is still in its loop:
+    // it then deletes the worker itself once it has left it.
+    WorkerThread::DeleteWorker(device.capture_worker);
+    device.capture_worker = nullptr;
+  }
   ReleaseCardObjects(device);
   device.device_open = false;
   return kResultOk;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/bus.h"
 #include "sim/control.h"
 
 namespace sim {
@@ -27,6 +28,7 @@ struct Card {
   bool device_open = false;
   std::vector<JournalLine> journal;
   std::int64_t reads = 0;
+  Bus bus;  // the card's internal device bus
 
   void Reset();
   // Appends a journal line; the caller holds `mutex`.

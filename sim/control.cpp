@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim/card.h"
+#include "sim/stream.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,6 +22,11 @@ void Card::Reset() {
   device_open = false;
   journal.clear();
   reads = 0;
+  // Objects still alive stay counted as live; the count of constructions
+  // starts again, so that each test sees only its own.
+  std::fill(std::begin(constructions), std::end(constructions), 0);
+  bus.Reset();
+  TheStream().Reset();
 }
 
 void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
@@ -128,5 +134,24 @@ SIM_API int64_t SimReadCount(void) {
   std::lock_guard<std::mutex> hold(card.mutex);
   return card.reads;
 }
+
+SIM_API void SimSetRecording(int on) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.recording = on != 0;
+  sim::TheStream().SetRecording(card.recording);
+}
+
+SIM_API void SimSetPacing(uint32_t bits_per_second) { sim::TheStream().SetPacing(bits_per_second); }
+
+SIM_API void SimSetGeneratedStream(int on) { sim::TheStream().SetGenerated(on != 0); }
+
+SIM_API void SimQueueChunk(const uint8_t* data, int32_t size) {
+  sim::TheStream().QueueChunk(data, size);
+}
+
+SIM_API int SimQueuedChunks(void) { return sim::TheStream().QueuedChunks(); }
+
+SIM_API int64_t SimGeneratedPackets(void) { return sim::TheStream().GeneratedPackets(); }
 
 }  // extern "C"

@@ -66,6 +66,65 @@ SIM_API uint32_t SimJournalThread(int index);
 SIM_API void SimJournalClear(void);
 SIM_API int64_t SimReadCount(void);
 
+/* The card's transport stream. Reads deliver data only while recording is on:
+ * first the scripted chunks, in order, then the generated stream of the
+ * default multiplex (PAT, PMTs, SDT with service names, PCR, PES, continuity
+ * counters; every elementary-stream packet ends with its packet number,
+ * 32 bits big-endian). SimReset: recording off, default pacing, generated
+ * stream on, no chunks, counters at 0, the stream from its start. */
+
+/* Switches recording as TSRecordOnOff does, without a vendor call. */
+SIM_API void SimSetRecording(int on);
+/* The generated stream's rate: as many whole packets per read as the rate
+ * has produced since recording went on; 0 for none (a full buffer per read).
+ * A rate restarts the stream. Default 38,014,705 bit/s (27.5 MSym/s, 3/4). */
+SIM_API void SimSetPacing(uint32_t bits_per_second);
+/* Whether reads deliver the generated stream once the chunks are used up. */
+SIM_API void SimSetGeneratedStream(int on);
+/* A read that stores `size` bytes of `data` and returns `size`; a size of 0 or
+ * less is a read that returns that value and stores nothing. A chunk larger
+ * than the reader's buffer is read in parts. */
+SIM_API void SimQueueChunk(const uint8_t* data, int32_t size);
+/* Chunks not yet read to their end. */
+SIM_API int SimQueuedChunks(void);
+/* Packets of the generated stream that reads have delivered. */
+SIM_API int64_t SimGeneratedPackets(void);
+
+/* The card's internal bus: the demodulator (device 0x1C) and the LNB power
+ * controller (device 0x10), reached through the library's two private bus
+ * routines. SimReset restores the power-up registers (identification 0xE1 in
+ * register 0x1E, signal level 0x40 in 0x1C, DiSEqC idle in 0x50), clears the
+ * journal and every scripted failure. */
+
+/* The bus journal, one line per transaction, apart from the vendor journal:
+ * "write 1C 01 94", "read 1C 1E -> E1", and "write 10 0C"; a failed one ends
+ * in " failed" and reads nothing. */
+SIM_API int SimBusJournalSize(void);
+SIM_API int SimBusJournalLine(int index, char* buffer, int capacity);
+/* How many vendor journal lines had been written when transaction `index`
+ * was made: places the bus traffic among the vendor calls. */
+SIM_API int SimBusJournalPosition(int index);
+SIM_API void SimBusJournalClear(void);
+
+/* A demodulator register, as the card holds it. Writes through the bus to the
+ * card's own registers 0x1C, 0x1E and 0x50 are taken and ignored. */
+SIM_API int SimBusRegister(int reg);
+SIM_API void SimBusSetRegister(int reg, int value);
+/* The LNB power controller's last control byte; -1 before the first. */
+SIM_API int SimBusLnbControl(void);
+
+/* Failures, answered with -1: every transaction (on != 0), the transaction
+ * that will be journal line `index` (counted from the last clear), or every
+ * transaction that addresses register `reg` of `device` (its first byte). */
+SIM_API void SimBusFailAll(int on);
+SIM_API void SimBusFailLine(int index);
+SIM_API void SimBusFailRegister(int device, int reg, int on);
+
+/* A DiSEqC transmission starts when register 0x36 is written with bit 3 set;
+ * the status register 0x50 then shows bit 0 clear for `reads` reads and set
+ * from the next one on; a negative `reads` never ends it. Default 2. */
+SIM_API void SimBusSetDiseqcBusyReads(int reads);
+
 #ifdef __cplusplus
 }
 #endif

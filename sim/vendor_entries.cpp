@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/card.h"
+#include "sim/stream.h"
 
 #ifdef _WIN32
 #pragma GCC diagnostic ignored "-Wattributes"  // thiscall on plain functions is meant
@@ -23,9 +24,10 @@ using sim::TheCard;
 
 constexpr std::size_t kFlagsOffset = 64;
 
-// What the objects' first word points at, as a vendor object's would.
-const void* const kBoardControlTable[2] = {};
-const void* const kFrontendTable[2] = {};
+// The objects' first word, where a vendor object keeps its table of virtual
+// members. A 32-bit word: the board-control object is only 4 bytes long.
+constexpr std::uint32_t kBoardControlTag = 0xB0A2DC01;
+constexpr std::uint32_t kFrontendTag = 0xF2013E01;
 
 const char* const kClass[2] = {"CDVBBoardControl", "CDVBFrontend"};
 
@@ -36,8 +38,8 @@ std::string Call(int object, const char* member, const std::string& arguments = 
 void Construct(int object, void* self) {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  const void* table = object == SIM_OBJECT_BOARD_CONTROL ? kBoardControlTable : kFrontendTable;
-  std::memcpy(self, &table, sizeof table);
+  const std::uint32_t tag = object == SIM_OBJECT_BOARD_CONTROL ? kBoardControlTag : kFrontendTag;
+  std::memcpy(self, &tag, sizeof tag);
   ++card.live[object];
   ++card.constructions[object];
   card.objects[object].insert(self);
@@ -97,17 +99,21 @@ SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_
   const bool ok = card.results[SIM_STEP_TS_RECORD_ON_OFF] == 0;
   if (ok) {
     card.recording = on != 0;
+    sim::TheStream().SetRecording(card.recording);
   }
   return ok;
 }
 
+// Whole packets of the card's stream while recording is on (sim/stream.h).
 SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
-                                                                std::uint8_t* /*buffer*/,
-                                                                std::int32_t /*capacity*/) {
-  Card& card = TheCard();
-  std::lock_guard<std::mutex> hold(card.mutex);
-  ++card.reads;
-  return 0;
+                                                                std::uint8_t* buffer,
+                                                                std::int32_t capacity) {
+  {
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> hold(card.mutex);
+    ++card.reads;
+  }
+  return sim::TheStream().Read(buffer, capacity);
 }
 
 SIM_ENTRY void* SIM_MEMBER CDVBFrontend_Construct(void* self) {
@@ -153,9 +159,10 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_GetState(void* self, std::int32_t
   return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_GET_STATE, "GetState");
 }
 
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SendDiSEqCMsg(void* self, std::uint8_t* message,
-                                                             std::uint8_t count,
-                                                             std::uint8_t burst) {
+// Exported as CDVBFrontend_SendDiSEqCMsg by an entry at the build's fixed place
+// (bus_layout.cpp), which jumps here.
+std::int32_t SIM_MEMBER SimFrontendSendDiSEqCMsg(void* self, std::uint8_t* message,
+                                                 std::uint8_t count, std::uint8_t burst) {
   std::string arguments;
   for (int i = 0; i < count && message != nullptr; ++i) {
     char hex[4];
@@ -190,6 +197,7 @@ SIM_ENTRY std::int32_t CDVBCommon_CloseDevice() {
   card.Log("CDVBCommon::CloseDevice()");
   card.device_open = false;
   card.recording = false;
+  sim::TheStream().SetRecording(false);
   return card.results[SIM_STEP_CLOSE_DEVICE];
 }
 

@@ -95,8 +95,9 @@ struct StartUpFailure {
   bool device_was_opened;
 };
 
-class StartUpFailures : public ModuleTest,
-                        public ::testing::WithParamInterface<StartUpFailure> {};
+void PrintTo(const StartUpFailure& failure, std::ostream* out) { *out << failure.message; }
+
+class StartUpFailures : public ModuleTest, public ::testing::WithParamInterface<StartUpFailure> {};
 
 TEST_P(StartUpFailures, ShowOneBoxReturnOneAndKeepNothing) {
   const StartUpFailure& failure = GetParam();
@@ -118,8 +119,7 @@ TEST_P(StartUpFailures, ShowOneBoxReturnOneAndKeepNothing) {
   }
   ASSERT_LT(failing, journal.size()) << failure.last_call;
   EXPECT_EQ(Strings(journal.begin(), journal.begin() + static_cast<long>(failing) + 1),
-            Strings(kStartUp.begin(),
-                    kStartUp.begin() + static_cast<long>(failing) + 1));
+            Strings(kStartUp.begin(), kStartUp.begin() + static_cast<long>(failing) + 1));
   // What the failed open acquired is given back: the vendor device is closed
   // if it had been opened, and the objects are deleted.
   const Strings rest(journal.begin() + static_cast<long>(failing) + 1, journal.end());
@@ -145,14 +145,17 @@ TEST_P(StartUpFailures, ShowOneBoxReturnOneAndKeepNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, StartUpFailures,
-    ::testing::Values(
-        StartUpFailure{SIM_STEP_OPEN_DEVICE, 0, "OpenDevice not successful",
-                       "CDVBCommon::OpenDevice(0, null, 0)", false},
-        StartUpFailure{SIM_STEP_RESET_INIT, 5, "ResetInit not successful",
-                       "CDVBBoardControl::ResetInit()", true},
-        StartUpFailure{SIM_STEP_ENABLE_DATA_DMA, -1, "EnableDataDMA not successful",
-                       "CDVBBoardControl::EnableDataDMA(1)", true},
-        StartUpFailure{SIM_STEP_FRONTEND_INIT, 1, "FrontendInit not successful",
-                       "CDVBFrontend::Init()", true}));
+    ::testing::Values(StartUpFailure{SIM_STEP_OPEN_DEVICE, 0, "OpenDevice not successful",
+                                     "CDVBCommon::OpenDevice(0, null, 0)", false},
+                      StartUpFailure{SIM_STEP_RESET_INIT, 5, "ResetInit not successful",
+                                     "CDVBBoardControl::ResetInit()", true},
+                      StartUpFailure{SIM_STEP_ENABLE_DATA_DMA, -1, "EnableDataDMA not successful",
+                                     "CDVBBoardControl::EnableDataDMA(1)", true},
+                      StartUpFailure{SIM_STEP_FRONTEND_INIT, 1, "FrontendInit not successful",
+                                     "CDVBFrontend::Init()", true}),
+    [](const ::testing::TestParamInfo<StartUpFailure>& param) {
+      const std::string message = param.param.message;
+      return message.substr(0, message.find(' '));
+    });
 
 }  // namespace

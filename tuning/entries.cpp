@@ -1,6 +1,6 @@
 // Tuning, signal status and DiSEqC entries.
-#include "plugin/context.h"
 #include "plugin/entries.h"
+#include "plugin/context.h"
 
 std::int32_t MV_STDCALL DeviceTune(const TuningRecord* record) {
   if (!device_context.device_open) {

@@ -29,14 +29,13 @@ bool CardLibraryLoaded() {
 }
 
 TEST(OpenWithoutWholeLibrary, ShowsOneBoxNamingWhatIsMissingAndFails) {
-  HostModule module;
-  std::string error;
-  ASSERT_TRUE(module.Load(MORVALIND_BIN_DIR "/Morvalind.dev", &error)) << error;
+  Module module;
+  ASSERT_EQ(module.Load(MORVALIND_BIN_DIR "/Morvalind.dev"), LoadStatus::kOk) << module.error();
   DeviceInterfaceInfo info{};
-  EXPECT_EQ(module.GetInterfaceInfo(&info), 0);
+  EXPECT_EQ(module.get_interface_info()(&info), 0);
   EXPECT_FALSE(CardLibraryLoaded()) << "the card library is loaded only by open";
 
-  const DeviceInterface& entries = module.Entries();
+  const DeviceInterface& entries = module.entries();
   for (int attempt = 0; attempt < 2; ++attempt) {
     MessageBoxWatcher boxes;
     EXPECT_EQ(entries.open(), 1);

@@ -1,23 +1,25 @@
-// Catches the message boxes the module shows on the calling thread, records
-// them and answers them with OK, so that a test can count and read them.
+// Collects the message boxes the module shows while it is alive.
 #pragma once
 
-#include <string>
 #include <vector>
 
-struct ShownMessageBox {
-  std::string text;
-  std::string caption;
-  bool ok_button_only = false;
-  bool error_icon = false;
-};
+#include "host/message_boxes.h"
 
 class MessageBoxWatcher {
  public:
-  MessageBoxWatcher();
-  ~MessageBoxWatcher();
+  MessageBoxWatcher() {
+    Boxes().clear();
+    AnswerMessageBoxes([](const ShownMessageBox& box) { Boxes().push_back(box); });
+  }
+  ~MessageBoxWatcher() { AnswerMessageBoxes(nullptr); }
   MessageBoxWatcher(const MessageBoxWatcher&) = delete;
   MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
 
-  const std::vector<ShownMessageBox>& Shown() const;
+  const std::vector<ShownMessageBox>& Shown() const { return Boxes(); }
+
+ private:
+  static std::vector<ShownMessageBox>& Boxes() {
+    static std::vector<ShownMessageBox> boxes;
+    return boxes;
+  }
 };

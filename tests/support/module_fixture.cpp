@@ -7,12 +7,11 @@
 
 namespace {
 
-HostModule& Module() {
-  static HostModule* module = [] {
-    auto* loaded = new HostModule;
-    std::string error;
-    if (!loaded->Load(MORVALIND_BIN_DIR "/Morvalind.dev", &error)) {
-      ADD_FAILURE() << error;
+Module& TheModule() {
+  static Module* module = [] {
+    auto* loaded = new Module;
+    if (loaded->Load(MORVALIND_BIN_DIR "/Morvalind.dev") != LoadStatus::kOk) {
+      ADD_FAILURE() << loaded->error();
     }
     return loaded;
   }();
@@ -21,12 +20,12 @@ HostModule& Module() {
 
 }  // namespace
 
-const DeviceInterface& ModuleTest::Entries() { return Module().Entries(); }
+const DeviceInterface& ModuleTest::Entries() { return TheModule().entries(); }
 
 DeviceInterfaceInfo ModuleTest::Descriptor(unsigned char fill) {
   DeviceInterfaceInfo info;
   std::memset(&info, fill, sizeof info);
-  Module().GetInterfaceInfo(&info);
+  TheModule().get_interface_info()(&info);
   return info;
 }
 

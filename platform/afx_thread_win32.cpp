@@ -1,0 +1,63 @@
+// The framework's thread start on win32, over the C runtime's thread start: a
+// small thread object with the thread's handle and id, released (handle closed,
+// object freed) when the thread function returns.
+#include <process.h>
+
+#include <atomic>
+#include <new>
+
+#include "platform/testing.h"
+#include "platform/win32.h"
+
+namespace {
+
+struct StartedThread {
+  AfxThread object;  // first, so that the framework's pointer is this record
+  AfxThreadProc proc;
+  void* argument;
+};
+
+std::atomic<int> failing_thread_starts{0};
+
+unsigned __stdcall ThreadStart(void* argument) {
+  auto* started = static_cast<StartedThread*>(argument);
+  const UINT exit_code = started->proc(started->argument);
+  CloseHandle(started->object.handle);
+  delete started;
+  return exit_code;
+}
+
+}  // namespace
+
+AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT stack_size,
+                          DWORD creation_flags, SECURITY_ATTRIBUTES* security) {
+  int failing = failing_thread_starts.load();
+  while (failing > 0 && !failing_thread_starts.compare_exchange_weak(failing, failing - 1)) {
+  }
+  if (proc == nullptr || failing > 0) {
+    return nullptr;
+  }
+  auto* started = new (std::nothrow) StartedThread{{nullptr, 0}, proc, argument};
+  if (started == nullptr) {
+    return nullptr;
+  }
+  // Started suspended, so that the object carries the handle and id before the
+  // function runs and can release it.
+  unsigned thread_id = 0;
+  const std::uintptr_t handle =
+      _beginthreadex(security, stack_size, ThreadStart, started, CREATE_SUSPENDED, &thread_id);
+  if (handle == 0) {
+    delete started;
+    return nullptr;
+  }
+  started->object.handle = reinterpret_cast<HANDLE>(handle);
+  started->object.thread_id = thread_id;
+  SetThreadPriority(started->object.handle, priority);
+  AfxThread* object = &started->object;
+  if ((creation_flags & CREATE_SUSPENDED) == 0) {
+    ResumeThread(started->object.handle);
+  }
+  return object;
+}
+
+void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }

@@ -1,0 +1,387 @@
+// The capture loop on the stand-in card, through DeviceOpen and DeviceClose:
+// what reaches the host's callback for scripted reads, and how close ends the
+// capture thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_worker.h"
+#include "platform/testing.h"
+#include "plugin/context.h"
+#include "plugin/entries.h"
+#include "sim/control.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::size_t kPacket = CaptureWorker::kPacketSize;
+
+// A packet whose bytes all derive from `number`, starting with `sync`.
+Bytes MakePacket(std::uint32_t number, std::uint8_t sync = 0x47) {
+  Bytes packet(kPacket);
+  for (std::size_t i = 0; i < kPacket; ++i) {
+    packet[i] = static_cast<std::uint8_t>(number * 7 + i);
+  }
+  packet[0] = sync;
+  std::memcpy(&packet[4], &number, sizeof number);
+  return packet;
+}
+
+std::uint32_t NumberOf(const Bytes& packet) {
+  std::uint32_t number = 0;
+  std::memcpy(&number, &packet[4], sizeof number);
+  return number;
+}
+
+Bytes Join(const std::vector<Bytes>& parts) {
+  Bytes joined;
+  for (const Bytes& part : parts) {
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  return joined;
+}
+
+void Queue(const Bytes& bytes) {
+  SimQueueChunk(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+// What the host's callbacks received, shared with the capture thread.
+struct Received {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<Bytes> packets;
+  std::vector<const std::uint8_t*> addresses;
+  std::vector<std::int32_t> lengths;
+  std::vector<char> receivers;      // 'A' or 'B': which callback took the packet
+  std::vector<std::int64_t> reads;  // the card's read count at the call
+  DWORD thread_id = 0;
+  HANDLE thread = nullptr;
+  std::int32_t close_result = -1;
+
+  void Take(char receiver, const std::uint8_t* packet, std::int32_t length) {
+    const std::int64_t read = SimReadCount();
+    std::lock_guard<std::mutex> hold(mutex);
+    if (thread == nullptr) {
+      thread_id = GetCurrentThreadId();
+      thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, 0, thread_id);
+    }
+    packets.emplace_back(packet, packet + length);
+    addresses.push_back(packet);
+    lengths.push_back(length);
+    receivers.push_back(receiver);
+    reads.push_back(read);
+    arrived.notify_all();
+  }
+
+  bool WaitFor(std::size_t count) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return arrived.wait_for(hold, std::chrono::seconds(20),
+                            [&] { return packets.size() >= count; });
+  }
+
+  std::vector<std::uint32_t> Numbers() {
+    std::lock_guard<std::mutex> hold(mutex);
+    std::vector<std::uint32_t> numbers;
+    for (const Bytes& packet : packets) {
+      numbers.push_back(NumberOf(packet));
+    }
+    return numbers;
+  }
+};
+
+Received* received = nullptr;
+std::atomic<bool> hang_released{false};
+
+std::int32_t MV_STDCALL CallbackA(const std::uint8_t* packet, std::int32_t length) {
+  received->Take('A', packet, length);
+  return 0;
+}
+
+std::int32_t MV_STDCALL CallbackB(const std::uint8_t* packet, std::int32_t length) {
+  received->Take('B', packet, length);
+  return 0;
+}
+
+std::int32_t MV_STDCALL CallbackSwitchingToB(const std::uint8_t* packet, std::int32_t length) {
+  received->Take('A', packet, length);
+  DeviceSetStreamCallback(CallbackB);
+  return 0;
+}
+
+std::int32_t MV_STDCALL CallbackClosing(const std::uint8_t* packet, std::int32_t length) {
+  received->Take('A', packet, length);
+  if (received->packets.size() == 1) {
+    received->close_result = DeviceClose();
+  }
+  return 0;
+}
+
+std::int32_t MV_STDCALL CallbackHanging(const std::uint8_t* packet, std::int32_t length) {
+  received->Take('A', packet, length);
+  while (!hang_released) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return 0;
+}
+
+DWORD ExitCodeOf(HANDLE thread) {
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  return code;
+}
+
+std::vector<std::string> JournalOf(const std::string& member) {
+  std::vector<std::string> lines;
+  char line[256];
+  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
+    if (std::string(line).find(member) != std::string::npos) {
+      lines.emplace_back(line);
+    }
+  }
+  return lines;
+}
+
+class CaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    received = new Received;
+    SimReset();
+    SimSetGeneratedStream(0);  // only what a test queues
+#ifndef _WIN32
+    PlatformUseVirtualClock(1, 1000);
+    PlatformHoldClock(1);  // no stop runs out of time unless a test lets the clock move
+#endif
+    DeviceSetStreamCallback(CallbackA);
+  }
+
+  void TearDown() override {
+    hang_released = true;
+    DeviceClose();
+    DeviceSetStreamCallback(nullptr);
+    hang_released = false;
+#ifndef _WIN32
+    PlatformSetSleepHook(nullptr);
+    PlatformHoldClock(0);
+    PlatformUseVirtualClock(0, 0);
+#endif
+    if (received->thread != nullptr) {
+      CloseHandle(received->thread);
+    }
+    delete received;
+    received = nullptr;
+  }
+};
+
+#ifndef _WIN32
+std::mutex idle_mutex;
+std::vector<std::int64_t> idle_sleeps;  // the read count at every Sleep(1)
+
+void RecordIdleSleep(std::uint32_t milliseconds) {
+  if (milliseconds == CaptureWorker::kIdleSleepMs) {
+    const std::int64_t reads = SimReadCount();
+    std::lock_guard<std::mutex> hold(idle_mutex);
+    idle_sleeps.push_back(reads);
+  }
+}
+#endif
+
+TEST_F(CaptureTest, ReadsOfNothingOrAFailureAreFollowedByASleepAndDeliverNothing) {
+#ifndef _WIN32
+  idle_sleeps.clear();
+  PlatformSetSleepHook(RecordIdleSleep);
+#endif
+  ASSERT_EQ(DeviceOpen(), 0);
+  SimQueueChunk(nullptr, -1);
+  SimQueueChunk(nullptr, 0);
+  Queue(MakePacket(1));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{1});
+  const std::int64_t packet_read = received->reads[0];
+#ifndef _WIN32
+  // The two empty reads just before the packet's read were each followed by a sleep.
+  std::lock_guard<std::mutex> hold(idle_mutex);
+  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 1), idle_sleeps.end());
+  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 2), idle_sleeps.end());
+  EXPECT_EQ(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read), idle_sleeps.end());
+#else
+  EXPECT_GE(packet_read, 3);
+#endif
+}
+
+TEST_F(CaptureTest, OnlyPacketsStartingWithTheSyncByteAreDeliveredEachAsACopyOfItsOwn) {
+  ASSERT_EQ(DeviceOpen(), 0);
+  const std::vector<Bytes> batch = {MakePacket(1), MakePacket(2, 0x46), MakePacket(3),
+                                    MakePacket(4, 0x00), MakePacket(5)};
+  Queue(Join(batch));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(3));
+  EXPECT_EQ(received->Numbers(), (std::vector<std::uint32_t>{1, 3, 5}));
+  std::lock_guard<std::mutex> hold(received->mutex);
+  EXPECT_EQ(received->packets[0], batch[0]);
+  EXPECT_EQ(received->packets[1], batch[2]);
+  EXPECT_EQ(received->packets[2], batch[4]);
+  // One packet buffer of the module's own: the same address every time, never
+  // an address in the read buffer.
+  EXPECT_EQ(received->addresses[0], received->addresses[1]);
+  EXPECT_EQ(received->addresses[1], received->addresses[2]);
+  EXPECT_EQ(received->lengths, (std::vector<std::int32_t>{188, 188, 188}));
+  EXPECT_EQ(received->reads[0], received->reads[2]);  // one batch, one read
+}
+
+TEST_F(CaptureTest, AFullReadOffersAll5120PacketsAndALargerStreamContinuesInTheNextRead) {
+  ASSERT_EQ(DeviceOpen(), 0);
+  std::vector<Bytes> packets;
+  for (std::uint32_t n = 0; n < 5121; ++n) {
+    packets.push_back(MakePacket(n));
+  }
+  Queue(Join(packets));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(5121));
+  const std::vector<std::uint32_t> numbers = received->Numbers();
+  ASSERT_EQ(numbers.size(), 5121U);
+  for (std::uint32_t n = 0; n < 5121; ++n) {
+    ASSERT_EQ(numbers[n], n);
+  }
+  EXPECT_EQ(received->reads[0], received->reads[5119]);
+  EXPECT_LT(received->reads[5119], received->reads[5120]);
+}
+
+TEST_F(CaptureTest, ACallbackReplacedWithinABatchTakesTheNextPacket) {
+  DeviceSetStreamCallback(CallbackSwitchingToB);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(Join({MakePacket(1), MakePacket(2), MakePacket(3)}));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(3));
+  std::lock_guard<std::mutex> hold(received->mutex);
+  EXPECT_EQ(received->receivers, (std::vector<char>{'A', 'B', 'B'}));
+}
+
+TEST_F(CaptureTest, APacketCutByTheEndOfAReadIsCompletedFromTheNextRead) {
+  ASSERT_EQ(DeviceOpen(), 0);
+  const Bytes stream = Join({MakePacket(1), MakePacket(2), MakePacket(3), MakePacket(4)});
+  // Reads of 288, nothing, 326 and 138 bytes: no packet boundary at a read's end.
+  Queue(Bytes(stream.begin(), stream.begin() + 288));
+  SimQueueChunk(nullptr, -1);
+  Queue(Bytes(stream.begin() + 288, stream.begin() + 614));
+  Queue(Bytes(stream.begin() + 614, stream.end()));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(4));
+  std::lock_guard<std::mutex> hold(received->mutex);
+  ASSERT_EQ(received->packets.size(), 4U);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(received->packets[i], Bytes(stream.begin() + static_cast<long>(i * kPacket),
+                                          stream.begin() + static_cast<long>((i + 1) * kPacket)))
+        << i;
+  }
+}
+
+TEST_F(CaptureTest, PacketsWhileNoCallbackIsSetAreDropped) {
+  DeviceSetStreamCallback(nullptr);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(Join({MakePacket(1), MakePacket(2)}));
+  SimSetRecording(1);
+  // A read after the one that took the chunk: its batch is over.
+  std::int64_t reads = 0;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (SimQueuedChunks() != 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::yield();
+  }
+  reads = SimReadCount();
+  while (SimReadCount() <= reads && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::yield();
+  }
+  DeviceSetStreamCallback(CallbackA);
+  Queue(MakePacket(3));
+  ASSERT_TRUE(received->WaitFor(1));
+  EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{3});
+}
+
+TEST_F(CaptureTest, CloseWhileIdleSwitchesRecordingOffTwiceAndTheThreadEndsByItself) {
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(1));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  SimSetRecording(0);
+  SimJournalClear();
+  ASSERT_EQ(DeviceClose(), 0);
+  EXPECT_EQ(JournalOf("TSRecordOnOff").size(), 2U);
+  HANDLE thread = received->thread;
+  received->thread = nullptr;
+  EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kExitCode);
+}
+
+TEST_F(CaptureTest, CloseFromInsideTheCallbackLeavesTheWorkerToItsThread) {
+  DeviceSetStreamCallback(CallbackClosing);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(Join({MakePacket(1), MakePacket(2)}));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  HANDLE thread = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(received->mutex);
+    thread = received->thread;
+    received->thread = nullptr;
+  }
+  EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kExitCode);
+  EXPECT_EQ(received->close_result, 0);
+  EXPECT_EQ(SimLiveObjects(SIM_OBJECT_BOARD_CONTROL), 0);
+  // The card opens again with a new worker.
+  DeviceSetStreamCallback(CallbackA);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(9));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(3));
+  EXPECT_EQ(received->Numbers().back(), 9U);
+}
+
+TEST_F(CaptureTest, OpenFailsWhenTheCaptureThreadDoesNotStartAndStartsItOnTheNextOpen) {
+  PlatformFailThreadStarts(1);
+  EXPECT_EQ(DeviceOpen(), 1);
+  // The card is open all the same: a second open starts only the worker.
+  SimJournalClear();
+  EXPECT_EQ(DeviceOpen(), 0);
+  EXPECT_TRUE(JournalOf("OpenDevice").empty());
+  Queue(MakePacket(1));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  EXPECT_EQ(DeviceClose(), 0);
+}
+
+TEST_F(CaptureTest, ACallbackThatNeverReturnsIsTerminatedAtCloseOnceTheLimitHasPassed) {
+  DeviceSetStreamCallback(CallbackHanging);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(Join({MakePacket(1), MakePacket(2)}));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+#ifndef _WIN32
+  PlatformHoldClock(0);
+#endif
+  EXPECT_EQ(DeviceClose(), 0);
+  HANDLE thread = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(received->mutex);
+    thread = received->thread;
+    received->thread = nullptr;
+    EXPECT_EQ(received->packets.size(), 1U);
+  }
+  EXPECT_EQ(ExitCodeOf(thread), 0xFFFFFFD6U);
+  // A new open gets a new worker, whose lock no dead thread holds.
+  DeviceSetStreamCallback(CallbackA);
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(7));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(2));
+  EXPECT_EQ(received->Numbers().back(), 7U);
+}
+
+}  // namespace
