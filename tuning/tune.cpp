@@ -30,9 +30,9 @@ constexpr DWORD kPollSpacingMs = 100;
 constexpr unsigned kPollLimit = 30;
 
 // Demodulator registers touched around a tune in direct mode.
-constexpr std::uint32_t kRegisterControl = 0x00;
-constexpr std::uint32_t kRegisterTuning = 0x02;
-constexpr std::uint32_t kRegisterOutput = 0x10;
+constexpr std::uint8_t kRegisterControl = 0x00;
+constexpr std::uint8_t kRegisterTuning = 0x02;
+constexpr std::uint8_t kRegisterOutput = 0x10;
 
 std::uint32_t FecWord(std::uint32_t code) {
   for (const FecCode& known : kFecCodes) {
