@@ -16,11 +16,11 @@ namespace {
 enum class ResultKind { kWord, kBool, kNone };
 
 struct VendorEntry {
-  const char* head;     // qualified name and function class, up to the result code
-  const char* result;   // the result code the module was written against
-  const char* tail;     // parameter codes and terminator
-  bool result_open;     // the library may declare another result type
-  const char* plain;    // the native stand-in's name
+  const char* head;                // qualified name and function class, up to the result code
+  const char* result;              // the result code the module was written against
+  const char* tail;                // parameter codes and terminator
+  bool result_open;                // the library may declare another result type
+  const char* plain;               // the native stand-in's name
   std::uint32_t result_when_none;  // what a call of an entry without result means
 };
 
@@ -42,8 +42,8 @@ const VendorEntry kEntries[] = {
     {"?Init@CDVBFrontend@@QAE", "?AW4DVB_ERROR@@", "XZ", false, "CDVBFrontend_Init", 0},
     {"?SetChannel@CDVBFrontend@@QAE", "?AW4DVB_ERROR@@", "U_CHANNEL_TYPE@1@H@Z", false,
      "CDVBFrontend_SetChannel", 0},
-    {"?GetState@CDVBFrontend@@QAE", "?AW4DVB_ERROR@@",
-     "AAHPAU_SIGNAL_TYPE@1@PAU_LOCK_STATE@1@@Z", false, "CDVBFrontend_GetState", 0},
+    {"?GetState@CDVBFrontend@@QAE", "?AW4DVB_ERROR@@", "AAHPAU_SIGNAL_TYPE@1@PAU_LOCK_STATE@1@@Z",
+     false, "CDVBFrontend_GetState", 0},
     {"?SendDiSEqCMsg@CDVBFrontend@@QAE", "?AW4DVB_ERROR@@", "PAEEE@Z", false,
      "CDVBFrontend_SendDiSEqCMsg", 0},
     {"?OpenDevice@CDVBCommon@@SA", "_N", "GPBDH@Z", true, "CDVBCommon_OpenDevice", 1},

@@ -1,35 +1,25 @@
 // morvalind-host: loads a device module the way the host application does and
 // lets a person drive the card from the command line. Each subcommand is one
 // function and one row of the command table; `help` is built from that table.
-#include <atomic>
-#include <cstdint>
+// This file holds the table, the usage and help texts, the option parsing and
+// main(); commands.h says which file holds each command.
 #include <cstdio>
-#include <map>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "host/card_session.h"
+#include "host/commands.h"
 #include "host/message_boxes.h"
-#include "host/module.h"
-#include "host/pe_file.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-
-#include <climits>
-
-#include "platform/testing.h"
-#endif
+#include "host/options.h"
+#include "host/program.h"
 
 namespace {
 
-constexpr char kProgram[] = "morvalind-host";
-constexpr char kModuleFile[] = "Morvalind.dev";
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // the card misbehaved after opening
-constexpr int kExitUsage = 2;
-constexpr int kExitModule = 3;
-constexpr int kExitCard = 4;
+constexpr char kExitStatusHelp[] =
+    "Exit status: 0 done; 1 the card refused a request after opening; 2 bad command\n"
+    "line; 3 the module cannot be loaded or lacks its exports; 4 the card did not\n"
+    "open; 5 no lock on the transponder; 6 the output file cannot be written.\n";
 
 struct Option {
   const char* name;
@@ -37,204 +27,43 @@ struct Option {
   const char* help;
 };
 
-using Arguments = std::map<std::string, std::string>;
-
 struct Command {
   const char* name;
   const char* summary;
   std::vector<Option> options;
   const char* details;  // printed by `help COMMAND`, examples included
   int (*run)(const Arguments& arguments);
+  const char* words = nullptr;  // what words that are not options stand for, if taken
 };
 
 const Option kModuleOption{"--module", "PATH",
                            "the module to load (default: Morvalind.dev beside this program)"};
+const Option kJsonOption{"--json", nullptr, "print one JSON object instead of text"};
+const std::vector<Option> kTuneOptions = {
+    {"--freq", "MHZ", "transponder frequency on the dish, e.g. 11778"},
+    {"--pol", "H|V", "polarisation: H or V (L = H, R = V)"},
+    {"--sr", "KSYMS", "symbol rate in kSym/s, 1000..45000, e.g. 27500"},
+    {"--fec", "N/M", "code rate 1/2 2/3 3/4 4/5 5/6 6/7 7/8 8/9, or auto (default)"},
+    {"--lof", "MHZ", "LNB oscillator (default: universal LNB, 9750 or 10600)"},
+    {"--tone", "on|off", "22 kHz tone (default: on in the universal LNB's high band)"},
+    {"--inversion", "off|on|auto", "spectral inversion (default auto)"},
+    {"--port", "N", "committed switch port 1..4 to select first"},
+    {"--burst", "A|B", "tone burst to send first"},
+};
 
-std::string ProgramFolder() {
-#ifdef _WIN32
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  const std::string program(path, length < sizeof path ? length : 0);
-  const std::size_t slash = program.find_last_of("\\/");
-#else
-  char path[PATH_MAX] = {};
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  const std::string program(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-  const std::size_t slash = program.rfind('/');
-#endif
-  return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
-}
-
-std::string ModulePath(const Arguments& arguments) {
-  const auto given = arguments.find("--module");
-  return given != arguments.end() ? given->second : ProgramFolder() + kModuleFile;
-}
-
-// Loads the module named by the arguments; on failure says why on stderr.
-bool LoadModule(const Arguments& arguments, Module* module) {
-  if (module->Load(ModulePath(arguments)) != LoadStatus::kOk) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram, module->error().c_str());
-    return false;
+std::vector<Option> OptionList(std::initializer_list<std::vector<Option>> groups) {
+  std::vector<Option> all;
+  for (const std::vector<Option>& group : groups) {
+    all.insert(all.end(), group.begin(), group.end());
   }
-  return true;
-}
-
-// A console program prints the module's message boxes on stderr and answers
-// OK at once, so that a script never waits on a window (under Wine there is
-// often no one to see it).
-void ReportModuleMessage(const ShownMessageBox& box) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s: the module says [%s] %s\n", kProgram, box.caption.c_str(),
-               box.text.c_str());
-}
-
-std::atomic<std::uint64_t> packets_received{0};
-std::atomic<std::uint64_t> packets_misshaped{0};
-
-std::int32_t MV_STDCALL CountPacket(const std::uint8_t* packet, std::int32_t length) {
-  if (packet == nullptr || length != 188) {
-    ++packets_misshaped;
-  }
-  ++packets_received;
-  return 0;
-}
-
-const char* OperatingSystemName(std::uint32_t file_os) {
-  switch (file_os) {
-    case 0x4:
-      return "32-bit Windows";
-    case 0x40004:
-      return "Windows NT, 32-bit";
-    default:
-      return "other";
-  }
-}
-
-const char* FileTypeName(std::uint32_t file_type) {
-  switch (file_type) {
-    case 1:
-      return "application";
-    case 2:
-      return "DLL";
-    case 3:
-      return "driver";
-    default:
-      return "other";
-  }
-}
-
-void PrintPeDetails(const std::string& path, const Module& module) {
-  PeFile pe;
-  std::string error;
-  if (!ReadPeFile(path, &pe, &error)) {
-    std::printf("Version resource  unreadable: %s\n", error.c_str());
-    return;
-  }
-  const PeVersionResource& version = pe.version;
-  if (!version.present) {
-    std::printf("Version resource  none\n");
-  } else {
-    std::printf("Version resource\n");
-    for (const PeStringTable& table : version.string_tables) {
-      std::printf("  String table %s\n", table.block.c_str());
-      for (const auto& entry : table.strings) {
-        std::printf("    %-18s %s\n", entry.first.c_str(), entry.second.c_str());
-      }
-    }
-    for (const std::uint32_t translation : version.translations) {
-      std::printf("  Translation        language 0x%04X, code page %u\n",
-                  static_cast<unsigned>(translation & 0xFFFF),
-                  static_cast<unsigned>(translation >> 16));
-    }
-    std::printf("  File version       %s\n", DottedVersion(version.file_version).c_str());
-    std::printf("  Product version    %s\n", DottedVersion(version.product_version).c_str());
-    std::printf("  Operating system   0x%X (%s)\n", static_cast<unsigned>(version.file_os),
-                OperatingSystemName(version.file_os));
-    std::printf("  File type          %u (%s)\n", static_cast<unsigned>(version.file_type),
-                FileTypeName(version.file_type));
-    // The descriptor's version words repeat the resource's versions.
-    const std::string descriptor_file = PackedVersion(module.info().file_version);
-    const std::string descriptor_product = PackedVersion(module.info().product_version);
-    if (descriptor_file != DottedVersion(version.file_version) ||
-        descriptor_product != DottedVersion(version.product_version)) {
-      std::printf("  Note: the descriptor says %s / %s, the resource %s / %s\n",
-                  descriptor_file.c_str(), descriptor_product.c_str(),
-                  DottedVersion(version.file_version).c_str(),
-                  DottedVersion(version.product_version).c_str());
-    }
-  }
-  std::printf("Exports           directory name %s\n", pe.export_name.c_str());
-  for (const PeExport& entry : pe.exports) {
-    std::printf("  @%-4u %s\n", static_cast<unsigned>(entry.ordinal),
-                entry.name.empty() ? "(by ordinal only)" : entry.name.c_str());
-  }
-  std::printf("Imports          ");
-  for (const std::string& name : pe.imports) {
-    std::printf(" %s", name.c_str());
-  }
-  std::printf("\n");
-}
-
-int RunInfo(const Arguments& arguments) {
-  Module module;
-  if (!LoadModule(arguments, &module)) {
-    return kExitModule;
-  }
-  const std::string path = ModulePath(arguments);
-  const DeviceInterfaceInfo& info = module.info();
-  std::printf("Module            %s\n", path.c_str());
-  std::printf("Device            %s\n", FieldText(info.device_name).c_str());
-  std::printf("File version      %s\n", PackedVersion(info.file_version).c_str());
-  std::printf("Product version   %s\n", PackedVersion(info.product_version).c_str());
-  std::printf("Author            %s\n", FieldText(info.author).c_str());
-  std::printf("Word at 520       %u\n", static_cast<unsigned>(info.word_520));
-  std::printf("Word at 524       %u\n", static_cast<unsigned>(info.word_524));
-  switch (ProbeModuleFormat(path)) {
-    case ModuleFormat::kPe:
-      PrintPeDetails(path, module);
-      break;
-    case ModuleFormat::kElf:
-      std::printf(
-          "Version resource  only in the Windows build (this module is a Linux shared object)\n");
-      break;
-    default:
-      break;
-  }
-  return kExitOk;
-}
-
-int RunOpen(const Arguments& arguments) {
-  Module module;
-  if (!LoadModule(arguments, &module)) {
-    return kExitModule;
-  }
-  const DeviceInterface& entries = module.entries();
-  std::printf("Module            %s\n", ModulePath(arguments).c_str());
-  entries.set_callback(CountPacket);
-
-  const std::int32_t opened = entries.open();
-  std::printf("DeviceOpen        %d (%s)\n", static_cast<int>(opened),
-              opened == kResultOk ? "opened" : "failed");
-  if (opened != kResultOk) {
-    return kExitCard;
-  }
-  const std::int32_t closed = entries.close();
-  std::printf("DeviceClose       %d (%s)\n", static_cast<int>(closed),
-              closed == kResultOk ? "closed" : "failed");
-  std::printf("Packets           %llu", static_cast<unsigned long long>(packets_received.load()));
-  if (packets_misshaped > 0) {
-    std::printf(" (%llu not 188 bytes)", static_cast<unsigned long long>(packets_misshaped.load()));
-  }
-  std::printf("\n");
-  return closed == kResultOk ? kExitOk : kExitFailure;
+  return all;
 }
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info",
        "show the module's descriptor, version resource and exports",
-       {kModuleOption},
+       {kModuleOption, kJsonOption},
        "Loads the module, asks it for its descriptor and entry table, and prints the\n"
        "descriptor: device name, file and product version, author, and the words at\n"
        "offsets 520 and 524. For a Windows module it also prints the version resource's\n"
@@ -243,7 +72,7 @@ const std::vector<Command>& Commands() {
        "\n"
        "Examples:\n"
        "  morvalind-host info\n"
-       "  morvalind-host info --module /path/to/Morvalind.dev\n",
+       "  morvalind-host info --module /path/to/Morvalind.dev --json\n",
        RunInfo},
       {"open",
        "open the card through the module, then close it",
@@ -257,6 +86,87 @@ const std::vector<Command>& Commands() {
        "  morvalind-host open\n"
        "  morvalind-host open --module=./Morvalind.dev\n",
        RunOpen},
+      {"tune", "tune a transponder and report lock and signal",
+       OptionList({kTuneOptions, {kModuleOption, kJsonOption}}),
+       "Opens the card, selects the dish with --port (a committed switch message,\n"
+       "E0 10 38 Fx) and/or --burst when given, tunes the transponder, and prints\n"
+       "whether it locked, how long that took, and the signal. The frequency is the\n"
+       "one on the dish: for the universal LNB (the default) 10700..12750 MHz, which\n"
+       "chooses the oscillator (9750 or 10600 MHz) and the 22 kHz tone. With --lof\n"
+       "the frequency after the LNB must fall in 950..2150 MHz. No lock exits with 5.\n"
+       "\n"
+       "Examples:\n"
+       "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
+       "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2\n"
+       "  morvalind-host tune --freq 3880 --lof 5150 --pol R --sr 27500 --json\n",
+       RunTune},
+      {"signal", "show strength, quality and lock, once or refreshed",
+       OptionList({{{"--watch", "SECONDS", "keep reading for this long, refreshed in place"}},
+                   kTuneOptions,
+                   {kModuleOption, kJsonOption}}),
+       "Opens the card, tunes first when --freq is given (same options as tune),\n"
+       "and prints strength and quality in percent with a bar, and the lock. With\n"
+       "--watch the line is refreshed in place on a terminal (four times a second),\n"
+       "or printed once a second when the output is not a terminal.\n"
+       "\n"
+       "Examples:\n"
+       "  morvalind-host signal --freq 11778 --pol V --sr 27500\n"
+       "  morvalind-host signal --freq 12344 --pol H --sr 29700 --watch 10\n",
+       RunSignal},
+      {"capture", "tune and write the transport stream to a file",
+       OptionList({{{"--out", "FILE", "the .ts file to write (also -o)"},
+                    {"--seconds", "N", "how long to capture (default 10)"}},
+                   kTuneOptions,
+                   {kModuleOption, kJsonOption}}),
+       "Tunes as tune does, then writes whole 188-byte packets to the file for the\n"
+       "given time, with a progress line (lock, signal, quality, packets and bit rate,\n"
+       "continuity errors) refreshed in place on a terminal, a line a second\n"
+       "otherwise. Ends with a summary: packets, bytes, bit rate, continuity errors,\n"
+       "packets without a sync byte, time with no data, and the services and streams\n"
+       "the PAT, PMTs and SDT announce. A file that cannot be written exits with 6.\n"
+       "\n"
+       "Examples:\n"
+       "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
+       "  morvalind-host capture --out saffa.ts --freq 11095 --pol H --sr 27500 --port 2 --json\n",
+       RunCapture},
+      {"diseqc",
+       "send a DiSEqC message, switch port, tone burst or positioner command",
+       {{"--port", "N", "committed switch port 1..4 (E0 10 38 Fx)"},
+        {"--pol", "H|V", "polarisation bit of the switch message (default V)"},
+        {"--tone", "on|off", "band bit of the switch message (default off)"},
+        {"--burst", "A|B", "send a tone burst first (or alone)"},
+        {"--goto", "N", "positioner: go to stored position N (E0 31 6B nn)"},
+        kModuleOption,
+        kJsonOption},
+       "Opens the card and sends one DiSEqC message: raw hex bytes, a committed\n"
+       "switch port, or a positioner's stored position, optionally after a tone\n"
+       "burst, and says whether the card sent it. A positioner command stops the\n"
+       "stream until the next tune.\n"
+       "\n"
+       "Examples:\n"
+       "  morvalind-host diseqc E0 10 38 F3\n"
+       "  morvalind-host diseqc --port 2 --pol H\n"
+       "  morvalind-host diseqc --burst B\n"
+       "  morvalind-host diseqc --goto 3\n",
+       RunDiseqc,
+       "BYTES"},
+      {"demo", "show the module at work on the stand-in card",
+       OptionList({{{"--out", "FOLDER", "where to write the capture (default: a temp folder)"},
+                    {"--seconds", "N", "how long to capture (default 3)"}},
+                   kTuneOptions,
+                   {kModuleOption, kJsonOption}}),
+       "Loads the module and shows its descriptor, opens the card, reaches both\n"
+       "satellites of the stand-in card's lineup through the switch and tunes each\n"
+       "transponder (a table of lock, strength and quality), captures a few seconds\n"
+       "of the transponder with the most services to morvalind-demo.ts with a\n"
+       "progress line, prints what the stream holds, and closes the card. On a real\n"
+       "card, which has no lineup to tell, give one transponder with the tune options.\n"
+       "\n"
+       "Examples:\n"
+       "  morvalind-host demo\n"
+       "  morvalind-host demo --out . --seconds 5\n"
+       "  morvalind-host demo --freq 11778 --pol V --sr 27500 --port 1\n",
+       RunDemo},
   };
   return commands;
 }
@@ -286,14 +196,15 @@ void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "  %-8s %s\n"
                "\n"
-               "Exit status: 0 done; 1 the card failed after opening; 2 bad command line;\n"
-               "3 the module cannot be loaded or lacks its exports; 4 the card did not open.\n"
+               "%s"
                "\n"
                "Examples:\n"
-               "  %s info\n"
-               "  %s open --module ./Morvalind.dev\n"
-               "  %s help open\n",
-               "help", "explain a command", kProgram, kProgram, kProgram);
+               "  %s demo\n"
+               "  %s tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
+               "  %s capture -o out.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
+               "  %s help capture\n",
+               "help", "explain a command", kExitStatusHelp, kProgram, kProgram, kProgram,
+               kProgram);
 }
 
 std::string OptionSyntax(const Option& option) {
@@ -302,16 +213,14 @@ std::string OptionSyntax(const Option& option) {
 }
 
 void PrintCommandHelp(const Command& command) {
-  std::printf("Usage: %s %s", kProgram, command.name);
-  for (const Option& option : command.options) {
-    std::printf(" [%s]", OptionSyntax(option).c_str());
-  }
-  std::printf("\n\n%s", command.details);
+  std::printf("Usage: %s %s [OPTIONS]%s%s\n\n%s", kProgram, command.name,
+              command.words != nullptr ? " " : "", command.words != nullptr ? command.words : "",
+              command.details);
   std::printf("\nOptions:\n");
   for (const Option& option : command.options) {
-    std::printf("  %-16s %s\n", OptionSyntax(option).c_str(), option.help);
+    std::printf("  %-20s %s\n", OptionSyntax(option).c_str(), option.help);
   }
-  std::printf("  %-16s %s\n", "-h, --help", "show this help");
+  std::printf("  %-20s %s\n\n%s", "-h, --help", "show this help", kExitStatusHelp);
 }
 
 int UsageError(const std::string& problem, const char* command) {
@@ -324,8 +233,9 @@ int UsageError(const std::string& problem, const char* command) {
   return kExitUsage;
 }
 
-// Reads the command's options ("--name VALUE" or "--name=VALUE"); returns
-// false after reporting a usage error.
+// Reads the command's options ("--name VALUE" or "--name=VALUE"; -o for
+// --out) and, for a command that takes them, its other words; returns false
+// after reporting a usage error or printing help.
 bool ParseOptions(const Command& command, const std::vector<std::string>& words,
                   Arguments* arguments, int* status) {
   for (std::size_t i = 0; i < words.size(); ++i) {
@@ -336,7 +246,7 @@ bool ParseOptions(const Command& command, const std::vector<std::string>& words,
       return false;
     }
     const std::size_t equals = word.find('=');
-    const std::string name = word.substr(0, equals);
+    const std::string name = word == "-o" ? "--out" : word.substr(0, equals);
     const Option* option = nullptr;
     for (const Option& candidate : command.options) {
       if (name == candidate.name) {
@@ -344,16 +254,23 @@ bool ParseOptions(const Command& command, const std::vector<std::string>& words,
       }
     }
     std::string problem;
+    if (option == nullptr && command.words != nullptr && word.rfind("--", 0) != 0) {
+      std::string& taken = (*arguments)[kWordsKey];
+      taken += (taken.empty() ? "" : " ") + word;
+      continue;
+    }
     if (option == nullptr) {
       problem = word.rfind('-', 0) == 0 ? "unknown option '" + name + "' for " + command.name
                                         : "unexpected argument '" + word + "'";
+    } else if (arguments->count(name) != 0) {
+      problem = name + " given twice";
     } else if (option->argument == nullptr) {
       if (equals != std::string::npos) {
         problem = name + " takes no value";
       }
       (*arguments)[name] = "";
     } else {
-      const bool attached = equals != std::string::npos;
+      const bool attached = equals != std::string::npos && word != "-o";
       const std::string value = attached               ? word.substr(equals + 1)
                                 : i + 1 < words.size() ? words[++i]
                                                        : std::string();

@@ -137,8 +137,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   if (auto* hook = message_box_hook.load()) {
     return hook(owner, text, caption, type);
   }
-  std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "",
-               text != nullptr ? text : "");
+  std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
   return IDOK;
 }
 

@@ -34,9 +34,11 @@ extern "C" std::int32_t MV_STDCALL DeviceGetInterface(DeviceInterface* table) {
     return kResultFailed;
   }
   *table = DeviceInterface{
-      DeviceOpen,     DeviceClose,     DeviceSetStreamCallback, DeviceStubFail, DeviceStubFail,
-      DeviceTune,     DeviceGetSignal, DeviceStubOk,            DeviceFillDefaults,
-      DeviceSendDiseqc, DeviceStubOk,  DeviceStubCode6,         DeviceStubCode6,
+      DeviceOpen,       DeviceClose,    DeviceSetStreamCallback,
+      DeviceStubFail,   DeviceStubFail, DeviceTune,
+      DeviceGetSignal,  DeviceStubOk,   DeviceFillDefaults,
+      DeviceSendDiseqc, DeviceStubOk,   DeviceStubCode6,
+      DeviceStubCode6,
   };
   return kResultOk;
 }

@@ -80,19 +80,19 @@ using EntrySendDiseqc = std::int32_t(MV_STDCALL*)(DiseqcRecord* record, std::uin
 
 // The thirteen-slot entry table filled by DeviceGetInterface, in slot order.
 struct DeviceInterface {
-  EntryVoid open;                  // 0  DeviceOpen
-  EntryVoid close;                 // 1  DeviceClose
-  EntrySetCallback set_callback;   // 2  DeviceSetStreamCallback
-  EntryValue stub_fail_3;          // 3  DeviceStubFail
-  EntryValue stub_fail_4;          // 4  DeviceStubFail
-  EntryTune tune;                  // 5  DeviceTune
-  EntryGetSignal get_signal;       // 6  DeviceGetSignal
-  EntryVoid stub_ok_7;             // 7  DeviceStubOk
-  EntryFillDefaults fill_defaults; // 8  DeviceFillDefaults
-  EntrySendDiseqc send_diseqc;     // 9  DeviceSendDiseqc
-  EntryVoid stub_ok_10;            // 10 DeviceStubOk
-  EntryValue stub_code6_11;        // 11 DeviceStubCode6
-  EntryValue stub_code6_12;        // 12 DeviceStubCode6
+  EntryVoid open;                   // 0  DeviceOpen
+  EntryVoid close;                  // 1  DeviceClose
+  EntrySetCallback set_callback;    // 2  DeviceSetStreamCallback
+  EntryValue stub_fail_3;           // 3  DeviceStubFail
+  EntryValue stub_fail_4;           // 4  DeviceStubFail
+  EntryTune tune;                   // 5  DeviceTune
+  EntryGetSignal get_signal;        // 6  DeviceGetSignal
+  EntryVoid stub_ok_7;              // 7  DeviceStubOk
+  EntryFillDefaults fill_defaults;  // 8  DeviceFillDefaults
+  EntrySendDiseqc send_diseqc;      // 9  DeviceSendDiseqc
+  EntryVoid stub_ok_10;             // 10 DeviceStubOk
+  EntryValue stub_code6_11;         // 11 DeviceStubCode6
+  EntryValue stub_code6_12;         // 12 DeviceStubCode6
 };
 static_assert(sizeof(DeviceInterface) == 13 * sizeof(void*), "thirteen slots");
 

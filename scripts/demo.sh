@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds Morvalind and shows it working on the stand-in card.
+# Builds Morvalind and runs `morvalind-host demo`: the module's descriptor, both
+# satellites of the stand-in card through the switch, every transponder tuned,
+# three seconds captured to a .ts file and what the stream holds.
 # Usage: scripts/demo.sh           the Linux build of the module
 #        scripts/demo.sh --wine    the Windows DLL, run under Wine
 set -euo pipefail
@@ -19,5 +21,5 @@ cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
 host=build/$preset/bin/morvalind-host
 [ "$preset" = win32 ] && host=$host.exe
-"${run[@]}" "$host" info
-"${run[@]}" "$host" open
+# The demo says which module file and which card library it ran.
+"${run[@]}" "$host" demo

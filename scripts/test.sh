@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: native, native under the sanitizers,
 # and the Windows DLL under Wine; then checks formatting and lint.
-# Usage: scripts/test.sh [preset ...]   (default: all of them)
+# Usage: scripts/test.sh [preset ...]   (default: all of them, then the fuzz target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(native win32 native-asan native-tsan)
+[ ${#presets[@]} -gt 0 ] || presets=(native win32 native-asan native-tsan fuzz)
 jobs=$(nproc)
 
 # One Wine prefix and one display for the whole run.
@@ -24,6 +24,10 @@ trap cleanup EXIT
 
 for preset in "${presets[@]}"; do
   echo "== $preset"
+  if [ "$preset" = fuzz ]; then
+    fuzz/run.sh  # a short run; see README, Hardening, for long ones
+    continue
+  fi
   if [ "$preset" = win32 ] && [ -z "${DISPLAY:-}" ]; then
     display=:$((90 + RANDOM % 400))
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &

@@ -15,8 +15,9 @@ constexpr std::uint8_t kSignalLevelRegister = 0x1C;
 constexpr std::uint8_t kIdentificationRegister = 0x1E;
 constexpr std::uint8_t kDiseqcControlRegister = 0x36;
 constexpr std::uint8_t kDiseqcStatusRegister = 0x50;
-constexpr std::uint8_t kDiseqcStartBit = 0x08;  // in the control register
-constexpr std::uint8_t kDiseqcIdleBit = 0x01;   // in the status register
+constexpr std::uint8_t kDiseqcMessageRegister = 0x48;  // first of the message bytes
+constexpr std::uint8_t kDiseqcStartBit = 0x08;         // in the control register
+constexpr std::uint8_t kDiseqcIdleBit = 0x01;          // in the status register
 
 struct RegisterDefault {
   std::uint8_t reg;
@@ -57,6 +58,8 @@ void Bus::Reset() {
   diseqc_busy_reads = 2;
   transmitting = false;
   busy_reads_left = 0;
+  diseqc_sent.clear();
+  lnb_written.clear();
   journal.clear();
   fail_all = false;
   failing_lines.clear();
@@ -83,6 +86,10 @@ void Bus::WriteDemodulator(std::uint8_t reg, std::uint8_t value) {
   if (reg == kDiseqcControlRegister && (value & kDiseqcStartBit) != 0) {
     transmitting = true;
     busy_reads_left = diseqc_busy_reads;
+    // Bits 4 to 6 hold the message length less one.
+    const int length = ((value >> 4) & 7) + 1;
+    diseqc_sent.assign(registers + kDiseqcMessageRegister,
+                       registers + kDiseqcMessageRegister + length);
     registers[kDiseqcStatusRegister] =
         static_cast<std::uint8_t>(registers[kDiseqcStatusRegister] & ~kDiseqcIdleBit);
   }
@@ -107,6 +114,9 @@ std::int32_t Bus::Transfer(int device, const std::uint8_t* bytes, int count, std
 
   if (device == kLnbControllerDevice) {
     lnb_control = bytes[count - 1];
+    if (!is_read) {
+      lnb_written.push_back(bytes[count - 1]);
+    }
     for (int i = 0; i < read_count; ++i) {
       buffer[i] = static_cast<std::uint8_t>(lnb_control);
     }
@@ -141,14 +151,20 @@ extern "C" std::int32_t SimBusRead(std::int32_t device, const std::uint8_t* byte
                                    std::int32_t read_count) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  return card.bus.Transfer(device, bytes, count, buffer, read_count, true, card.journal.size());
+  const std::int32_t result =
+      card.bus.Transfer(device, bytes, count, buffer, read_count, true, card.journal.size());
+  card.frontend.TakeBusEvents(card.bus);
+  return result;
 }
 
 extern "C" std::int32_t SimBusWrite(std::int32_t device, const std::uint8_t* bytes,
                                     std::int32_t count) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  return card.bus.Transfer(device, bytes, count, nullptr, 0, false, card.journal.size());
+  const std::int32_t result =
+      card.bus.Transfer(device, bytes, count, nullptr, 0, false, card.journal.size());
+  card.frontend.TakeBusEvents(card.bus);
+  return result;
 }
 
 extern "C" {

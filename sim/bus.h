@@ -28,6 +28,11 @@ struct Bus {
   int diseqc_busy_reads = 2;
   bool transmitting = false;
   int busy_reads_left = 0;
+  // Delivered to the dish after the transaction (Frontend::TakeBusEvents): the
+  // message a start write to the DiSEqC control register sent, and the LNB
+  // controller's control bytes.
+  std::vector<std::uint8_t> diseqc_sent;
+  std::vector<std::uint8_t> lnb_written;
 
   std::vector<BusTransaction> journal;
   bool fail_all = false;

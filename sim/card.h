@@ -9,6 +9,7 @@
 
 #include "sim/bus.h"
 #include "sim/control.h"
+#include "sim/frontend.h"
 
 namespace sim {
 
@@ -28,7 +29,8 @@ struct Card {
   bool device_open = false;
   std::vector<JournalLine> journal;
   std::int64_t reads = 0;
-  Bus bus;  // the card's internal device bus
+  Bus bus;            // the card's internal device bus
+  Frontend frontend;  // tuner, lineup and dish
 
   void Reset();
   // Appends a journal line; the caller holds `mutex`.

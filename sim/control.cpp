@@ -26,6 +26,7 @@ void Card::Reset() {
   // starts again, so that each test sees only its own.
   std::fill(std::begin(constructions), std::end(constructions), 0);
   bus.Reset();
+  frontend.Reset();
   TheStream().Reset();
 }
 

@@ -22,7 +22,7 @@ extern "C" {
 /* The vendor calls whose result can be scripted. */
 enum SimStep {
   SIM_STEP_INIT_DVB_API = 0,
-  SIM_STEP_OPEN_DEVICE,   /* 1 opened, 0 failed */
+  SIM_STEP_OPEN_DEVICE, /* 1 opened, 0 failed */
   SIM_STEP_RESET_INIT,
   SIM_STEP_ENABLE_DATA_DMA,
   SIM_STEP_FRONTEND_INIT,
@@ -124,6 +124,45 @@ SIM_API void SimBusFailRegister(int device, int reg, int on);
  * the status register 0x50 then shows bit 0 clear for `reads` reads and set
  * from the next one on; a negative `reads` never ends it. Default 2. */
 SIM_API void SimBusSetDiseqcBusyReads(int reads);
+
+/* The frontend and the dish (sim/README.md): a lineup of transponders on two
+ * satellites, found from the channel words as the card's library reads them;
+ * a committed switch, tone burst and positioner choose the satellite, and the
+ * LNB supply the polarity. SimReset: satellite 0 in view, positioner at rest
+ * on it, LNB off until the first tune, lock at the second poll, the lineup's
+ * own signal figures, an empty dish journal. */
+struct SimTransponder {
+  int32_t satellite; /* 0: switch port 1 or burst A; 1: port 2 or burst B */
+  uint32_t frequency_mhz;
+  char polarity; /* 'H' or 'V' */
+  uint32_t symbol_rate_ksps;
+  uint32_t fec_code;  /* e.g. 0x34, as in TuningRecord */
+  char services[160]; /* service names separated by ';' */
+};
+SIM_API int SimLineupEntry(int index,
+                           struct SimTransponder* out); /* 0 and fills *out, or -1 past the end */
+SIM_API int SimSatelliteName(int satellite, char* buffer, int capacity); /* length, or -1 */
+
+/* The GetState poll that first reports lock, counted from the first poll that
+ * sees the tuned transponder; below 1 counts as 1. A tune to a frequency with
+ * nothing on it never locks. */
+SIM_API void SimSetLockPolls(int polls);
+/* Lineup entry `index` while locked: the level GetState reports (the low byte
+ * of the word at byte 20) and the bit-error rate (the double at byte 8). The
+ * demodulator's level register 0x1C shows 255 - ceil(level * 255 / 100), at
+ * least 0, while locked and 0xFF when the lock is lost. */
+SIM_API void SimSetTransponderSignal(int index, int level, double bit_error_rate);
+/* The lineup entry the frontend is locked to, as of its last poll; -1 none. */
+SIM_API int SimLockedTransponder(void);
+/* The satellite in view: -1 for none (switch ports 3 and 4, a positioner on
+ * the move or pointing at nothing). */
+SIM_API int SimDishSatellite(void);
+/* The LNB supply in volts: 13, 18, or 0 while off. */
+SIM_API int SimLnbVoltage(void);
+/* The dish journal, one line per event: tunes, lock gained and lost, DiSEqC
+ * messages (by either route), bursts, LNB control bytes, positioner travel. */
+SIM_API int SimDishJournalSize(void);
+SIM_API int SimDishJournalLine(int index, char* buffer, int capacity);
 
 #ifdef __cplusplus
 }

@@ -147,16 +147,31 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SetChannel(void* self, ChannelTyp
     arguments += std::to_string(word) + " ";
   }
   arguments += std::to_string(flags);
-  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_SET_CHANNEL, "SetChannel", arguments);
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "SetChannel", arguments));
+  const std::int32_t result = card.results[SIM_STEP_SET_CHANNEL];
+  if (result == 0) {
+    card.frontend.SetChannel(channel.word);
+  }
+  return result;
 }
 #endif
 
+// One poll of the frontend: the lock value and, when asked for, the signal
+// record (bit-error rate at byte 8, level in the word at byte 20). A scripted
+// failure answers without polling.
 SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_GetState(void* self, std::int32_t* lock,
                                                         void* signal, void* lock_state) {
-  (void)signal;
   (void)lock_state;
-  (void)lock;
-  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_GET_STATE, "GetState");
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "GetState"));
+  const std::int32_t result = card.results[SIM_STEP_GET_STATE];
+  if (result == 0) {
+    card.frontend.Poll(lock, static_cast<std::uint8_t*>(signal), card.bus);
+  }
+  return result;
 }
 
 // Exported as CDVBFrontend_SendDiSEqCMsg by an entry at the build's fixed place
@@ -170,7 +185,14 @@ std::int32_t SIM_MEMBER SimFrontendSendDiSEqCMsg(void* self, std::uint8_t* messa
     arguments += hex;
   }
   arguments += std::to_string(count) + ", " + std::to_string(burst);
-  return Answer(SIM_OBJECT_FRONTEND, self, SIM_STEP_SEND_DISEQC, "SendDiSEqCMsg", arguments);
+  Card& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "SendDiSEqCMsg", arguments));
+  const std::int32_t result = card.results[SIM_STEP_SEND_DISEQC];
+  if (result == 0) {
+    card.frontend.Diseqc(message, count, burst);
+  }
+  return result;
 }
 
 // Declared by this library build with a bool result: only the low byte carries

@@ -24,15 +24,6 @@ const Strings kProgramme = {
     "write 1C 35 00",
 };
 
-Strings BusJournal() {
-  Strings lines;
-  char line[64];
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
-
 Strings Identified(const char* answer, const Strings& then) {
   Strings lines{std::string("read 1C 1E") + answer};
   lines.insert(lines.end(), then.begin(), then.end());

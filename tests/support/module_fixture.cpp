@@ -53,6 +53,40 @@ std::vector<std::string> ModuleTest::Journal() {
   return lines;
 }
 
+std::vector<std::string> ModuleTest::BusJournal() {
+  std::vector<std::string> lines;
+  char line[512];
+  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> ModuleTest::DishJournal() {
+  std::vector<std::string> lines;
+  char line[512];
+  for (int i = 0; SimDishJournalLine(i, line, sizeof line) >= 0; ++i) {
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+TuningRecord ModuleTest::LineupRecord(int index) {
+  SimTransponder entry{};
+  EXPECT_EQ(SimLineupEntry(index, &entry), 0) << index;
+  const bool high_band = entry.frequency_mhz >= 11700;
+  TuningRecord record{};
+  record.passthrough_0 = 0xA1B2C3D4;
+  record.primary_value = entry.frequency_mhz * 1000;
+  record.polarity = entry.polarity == 'V' ? 1 : 0;
+  record.word2_value = entry.symbol_rate_ksps * 1000;
+  record.word3_value = high_band ? 10600000 : 9750000;
+  record.word4_value = high_band ? 1 : 0;
+  record.passthrough_25 = 0x5A6B7C8D;
+  record.fec_code = entry.fec_code;
+  return record;
+}
+
 std::vector<std::string> ModuleTest::JournalOf(const std::string& member) {
   std::vector<std::string> lines;
   for (const std::string& line : Journal()) {

@@ -23,4 +23,11 @@ class ModuleTest : public ::testing::Test {
   static std::vector<std::string> Journal();
   // The journal lines that name `member`, e.g. "TSRecordOnOff".
   static std::vector<std::string> JournalOf(const std::string& member);
+  // The card's bus journal and its dish journal.
+  static std::vector<std::string> BusJournal();
+  static std::vector<std::string> DishJournal();
+
+  // A tuning record for lineup entry `index` as a host fills it for a
+  // universal LNB, with passthrough words of its own.
+  static TuningRecord LineupRecord(int index);
 };
