@@ -40,14 +40,6 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
 }
 
-template <typename Function, typename Address>
-Function AsFunction(Address address) {
-  static_assert(sizeof(Function) == sizeof(Address), "code and data addresses differ in size");
-  Function function;
-  std::memcpy(&function, &address, sizeof function);
-  return function;
-}
-
 std::string Bar(std::uint8_t figure) {
   const int filled = (Percent(figure) + 5) / 10;
   return "[" + std::string(static_cast<std::size_t>(filled), '#') +

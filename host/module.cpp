@@ -21,15 +21,6 @@ struct ExportName {
 constexpr ExportName kGetInterface{1, "DeviceGetInterface"};
 constexpr ExportName kGetInterfaceInfo{2, "DeviceGetInterfaceInfo"};
 
-// An address from the system loader as a typed function pointer.
-template <typename Function, typename Address>
-Function AsFunction(Address address) {
-  static_assert(sizeof(Function) == sizeof(Address), "code and data addresses differ in size");
-  Function function;
-  std::memcpy(&function, &address, sizeof function);
-  return function;
-}
-
 // Says what the file is when the loader refuses a module of the other target.
 std::string WrongTargetHint(const std::string& path) {
   const ModuleFormat format = ProbeModuleFormat(path);

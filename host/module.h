@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "plugin/records.h"
@@ -57,3 +58,12 @@ std::string FieldText(const char (&field)[256]);
 
 // A descriptor version word, one byte a component, major first: "1.1.0.0".
 std::string PackedVersion(std::uint32_t word);
+
+// An address from the system loader as a typed function pointer.
+template <typename Function, typename Address>
+Function AsFunction(Address address) {
+  static_assert(sizeof(Function) == sizeof(Address), "code and data addresses differ in size");
+  Function function;
+  std::memcpy(&function, &address, sizeof function);
+  return function;
+}

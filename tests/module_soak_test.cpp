@@ -4,76 +4,19 @@
 // order, with unbroken continuity counters.
 //
 // Each run lasts 2 s; MORVALIND_SOAK_SECONDS sets a longer one.
-#include <bitstream/mpeg/ts.h>
-
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <mutex>
 
 #include "platform/testing.h"
 #include "tests/support/module_fixture.h"
+#include "tests/support/stream_check.h"
 #include "tests/support/tuning_records.h"
 
 namespace {
 
-// Counts and checks every packet on the capture thread.
-struct SoakCheck {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::int64_t packets = 0;
-  std::int64_t bad_packets = 0;  // wrong length or no sync byte
-  std::int64_t continuity_errors = 0;
-  std::int64_t order_errors = 0;
-  std::int64_t numbered = 0;
-  std::int64_t last_number = -1;
-  std::map<std::uint16_t, std::uint8_t> last_continuity;
-
-  void Take(const std::uint8_t* packet, std::int32_t length) {
-    std::lock_guard<std::mutex> hold(mutex);
-    ++packets;
-    if (length != 188 || packet[0] != 0x47) {
-      ++bad_packets;
-      return;
-    }
-    const std::uint16_t pid = ts_get_pid(packet);
-    const auto last = last_continuity.find(pid);
-    if (last != last_continuity.end() && ts_get_cc(packet) != ((last->second + 1) & 0x0F)) {
-      ++continuity_errors;
-    }
-    last_continuity[pid] = ts_get_cc(packet);
-    // The lineup's audio and video PIDs sit one and two above their PMT's
-    // (0x1000 + 0x100 t + 0x10 s); their packets end with the stream's
-    // packet number, 32 bits big-endian.
-    const unsigned kind = pid & 0x0F;
-    if (pid >= 0x1000 && (kind == 1 || kind == 2)) {
-      std::int64_t number = 0;
-      for (int i = 184; i < 188; ++i) {
-        number = (number << 8) | packet[i];
-      }
-      if (number <= last_number) {
-        ++order_errors;
-      }
-      last_number = number;
-      ++numbered;
-    }
-    arrived.notify_all();
-  }
-
-  bool WaitFor(std::int64_t count) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return arrived.wait_for(hold, std::chrono::seconds(30), [&] { return packets >= count; });
-  }
-};
-
-SoakCheck* soak = nullptr;
-
-std::int32_t MV_STDCALL TakePacket(const std::uint8_t* packet, std::int32_t length) {
-  soak->Take(packet, length);
-  return 0;
-}
+StreamCheck* soak = nullptr;
 
 double SoakSeconds() {
   const char* text = std::getenv("MORVALIND_SOAK_SECONDS");
@@ -89,7 +32,8 @@ class Soak : public ModuleTest, public ::testing::WithParamInterface<std::uint32
  protected:
   void SetUp() override {
     ModuleTest::SetUp();
-    soak = new SoakCheck;
+    soak = new StreamCheck;
+    StreamCheck::Current() = soak;
   }
   void TearDown() override {
     ModuleTest::TearDown();
@@ -104,7 +48,7 @@ class Soak : public ModuleTest, public ::testing::WithParamInterface<std::uint32
 TEST_P(Soak, NoPacketIsLostDuplicatedOrReorderedWhileTheHostKeepsUsingTheCard) {
   SimSetPacing(GetParam());
   SimSetLockPolls(1);
-  Entries().set_callback(TakePacket);
+  Entries().set_callback(StreamCheck::Callback);
   ASSERT_EQ(Entries().open(), 0);
   TuningRecord tuning = TuningForLineup(0);
   ASSERT_EQ(Entries().tune(&tuning), 0);
