@@ -3,10 +3,12 @@
 # seconds of the stand-in card's 11778 MHz V transponder, and ffprobe must read
 # the file without a demuxing error and list the transponder's four services
 # with their video and audio streams.
-# Usage: host_capture_ffprobe.sh MORVALIND_HOST WORK_FOLDER
+# Usage: host_capture_ffprobe.sh WORK_FOLDER MORVALIND_HOST...
+#   (the host program's command: under Wine, the runner followed by the .exe)
 set -euo pipefail
-host=$1
-work=$2
+work=$1
+shift
+host=("$@")
 if ! command -v ffprobe >/dev/null; then
   echo "ffprobe is not installed (Debian ffmpeg): skipped"
   exit 77
@@ -14,7 +16,7 @@ fi
 mkdir -p "$work"
 file=$work/ffprobe-capture.ts
 rm -f "$file"
-"$host" capture -o "$file" --seconds 2 --freq 11778 --pol V --sr 27500 --fec 3/4 >"$work/capture.txt"
+"${host[@]}" capture -o "$file" --seconds 2 --freq 11778 --pol V --sr 27500 --fec 3/4 >"$work/capture.txt"
 size=$(stat -c %s "$file")
 if [ "$size" -eq 0 ] || [ $((size % 188)) -ne 0 ]; then
   echo "the capture holds $size bytes, not a whole number of 188-byte packets"
