@@ -34,33 +34,33 @@ TEST(TuneOptions, FillEveryChannelWordInTheAgreedUnits) {
   Arguments arguments = Tune("11778", "V", "27500");
   arguments["--fec"] = "3/4";
   const TuningRecord record = RecordFor(arguments);
-  EXPECT_EQ(record.primary_value, 11778000u);  // kHz
-  EXPECT_EQ(record.word2_value, 27500000u);    // symbols per second
-  EXPECT_EQ(record.word3_value, 10600000u);    // high-band oscillator, kHz
-  EXPECT_EQ(record.word4_value, 1u);           // tone on
-  EXPECT_EQ(record.polarity, 1);               // vertical
-  EXPECT_EQ(record.fec_code, 0x34u);
-  EXPECT_EQ(record.tristate_option, 2u);  // inversion automatic by default
-  EXPECT_EQ(record.passthrough_0, 0u);
-  EXPECT_EQ(record.passthrough_25, 0u);
+  EXPECT_EQ(+record.primary_value, 11778000u);  // kHz
+  EXPECT_EQ(+record.word2_value, 27500000u);    // symbols per second
+  EXPECT_EQ(+record.word3_value, 10600000u);    // high-band oscillator, kHz
+  EXPECT_EQ(+record.word4_value, 1u);           // tone on
+  EXPECT_EQ(+record.polarity, 1);               // vertical
+  EXPECT_EQ(+record.fec_code, 0x34u);
+  EXPECT_EQ(+record.tristate_option, 2u);  // inversion automatic by default
+  EXPECT_EQ(+record.passthrough_0, 0u);
+  EXPECT_EQ(+record.passthrough_25, 0u);
 
   const TuningRecord fractional = RecordFor(Tune("12551.5", "h", "22000"));
-  EXPECT_EQ(fractional.primary_value, 12551500u);
-  EXPECT_EQ(fractional.polarity, 0);
-  EXPECT_EQ(fractional.fec_code, 0u);  // automatic when not given
+  EXPECT_EQ(+fractional.primary_value, 12551500u);
+  EXPECT_EQ(+fractional.polarity, 0);
+  EXPECT_EQ(+fractional.fec_code, 0u);  // automatic when not given
 }
 
 TEST(TuneOptions, TheUniversalLnbChoosesOscillatorAndToneByBand) {
   const TuningRecord low_edge = RecordFor(Tune("10700", "V", "27500"));
-  EXPECT_EQ(low_edge.word3_value, 9750000u);
-  EXPECT_EQ(low_edge.word4_value, 0u);
+  EXPECT_EQ(+low_edge.word3_value, 9750000u);
+  EXPECT_EQ(+low_edge.word4_value, 0u);
   const TuningRecord below_switch = RecordFor(Tune("11699.9", "V", "27500"));
-  EXPECT_EQ(below_switch.word3_value, 9750000u);
-  EXPECT_EQ(below_switch.word4_value, 0u);
+  EXPECT_EQ(+below_switch.word3_value, 9750000u);
+  EXPECT_EQ(+below_switch.word4_value, 0u);
   const TuningRecord at_switch = RecordFor(Tune("11700", "V", "27500"));
-  EXPECT_EQ(at_switch.word3_value, 10600000u);
-  EXPECT_EQ(at_switch.word4_value, 1u);
-  EXPECT_EQ(RecordFor(Tune("12750", "V", "27500")).primary_value, 12750000u);
+  EXPECT_EQ(+at_switch.word3_value, 10600000u);
+  EXPECT_EQ(+at_switch.word4_value, 1u);
+  EXPECT_EQ(+RecordFor(Tune("12750", "V", "27500")).primary_value, 12750000u);
 
   ExpectRefused(Tune("10699", "V", "27500"), "--freq");
   ExpectRefused(Tune("12751", "V", "27500"), "--freq");
@@ -73,14 +73,14 @@ TEST(TuneOptions, AGivenOscillatorMustLeaveTheFrequencyInTheTunersRange) {
   Arguments c_band = Tune("3880", "R", "27500");
   c_band["--lof"] = "5150";  // 1270 MHz after the LNB
   const TuningRecord record = RecordFor(c_band);
-  EXPECT_EQ(record.word3_value, 5150000u);
-  EXPECT_EQ(record.word4_value, 0u);
-  EXPECT_EQ(record.polarity, 1);  // right-hand circular rides on 13 V
+  EXPECT_EQ(+record.word3_value, 5150000u);
+  EXPECT_EQ(+record.word4_value, 0u);
+  EXPECT_EQ(+record.polarity, 1);  // right-hand circular rides on 13 V
 
   Arguments toned = Tune("12700", "V", "27500");
   toned["--lof"] = "10750";
   toned["--tone"] = "on";
-  EXPECT_EQ(RecordFor(toned).word4_value, 1u);
+  EXPECT_EQ(+RecordFor(toned).word4_value, 1u);
 
   Arguments too_far = Tune("12700", "V", "27500");
   too_far["--lof"] = "9750";  // 2950 MHz: above 2150
@@ -104,8 +104,8 @@ TEST(TuneOptions, PolarisationLetters) {
 }
 
 TEST(TuneOptions, SymbolRateRange) {
-  EXPECT_EQ(RecordFor(Tune("11778", "V", "1000")).word2_value, 1000000u);
-  EXPECT_EQ(RecordFor(Tune("11778", "V", "45000")).word2_value, 45000000u);
+  EXPECT_EQ(+RecordFor(Tune("11778", "V", "1000")).word2_value, 1000000u);
+  EXPECT_EQ(+RecordFor(Tune("11778", "V", "45000")).word2_value, 45000000u);
   ExpectRefused(Tune("11778", "V", "999"), "--sr");
   ExpectRefused(Tune("11778", "V", "45001"), "--sr");
   ExpectRefused(Tune("11778", "V", "27500k"), "--sr");
@@ -119,7 +119,7 @@ TEST(TuneOptions, CodeRatesAndInversionByName) {
   for (const auto& rate : rates) {
     Arguments arguments = Tune("11778", "V", "27500");
     arguments["--fec"] = rate.first;
-    EXPECT_EQ(RecordFor(arguments).fec_code, rate.second) << rate.first;
+    EXPECT_EQ(+RecordFor(arguments).fec_code, rate.second) << rate.first;
     EXPECT_EQ(FecName(rate.second), rate.first);
   }
   for (const char* bad : {"3/5", "34", "0x34", "3/4 "}) {
@@ -133,7 +133,7 @@ TEST(TuneOptions, CodeRatesAndInversionByName) {
   for (const auto& inversion : inversions) {
     Arguments arguments = Tune("11778", "V", "27500");
     arguments["--inversion"] = inversion.first;
-    EXPECT_EQ(RecordFor(arguments).tristate_option, inversion.second) << inversion.first;
+    EXPECT_EQ(+RecordFor(arguments).tristate_option, inversion.second) << inversion.first;
   }
   Arguments bad = Tune("11778", "V", "27500");
   bad["--inversion"] = "2";

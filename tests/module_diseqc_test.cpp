@@ -23,7 +23,9 @@ Message Make(std::vector<std::uint8_t> bytes) {
   Message message;
   std::memset(&message, 0, sizeof message);
   message.record.length = static_cast<std::uint8_t>(bytes.size());
-  std::memcpy(message.record.message, bytes.data(), bytes.size());
+  if (!bytes.empty()) {
+    std::memcpy(message.record.message, bytes.data(), bytes.size());
+  }
   return message;
 }
 

@@ -208,6 +208,9 @@ TEST_F(WorkerThreadTest, StartAndStopInQuickSuccessionNeverLoseOrDoubleAThread) 
   }
   done = true;
   observer.join();
+  if (worker.runs > 0) {
+    CloseHandle(worker.WaitForThread());  // the handle the first Run opened
+  }
 }
 
 TEST_F(WorkerThreadTest, DestroyingARunningWorkerStopsItsThreadFirst) {
