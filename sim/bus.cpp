@@ -178,16 +178,9 @@ SIM_API int SimBusJournalSize(void) {
 SIM_API int SimBusJournalLine(int index, char* buffer, int capacity) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  if (index < 0 || static_cast<std::size_t>(index) >= card.bus.journal.size()) {
-    return -1;
-  }
-  const std::string& line = card.bus.journal[static_cast<std::size_t>(index)].text;
-  if (buffer != nullptr && capacity > 0) {
-    const std::size_t copied = std::min(line.size(), static_cast<std::size_t>(capacity - 1));
-    std::memcpy(buffer, line.data(), copied);
-    buffer[copied] = '\0';
-  }
-  return static_cast<int>(line.size());
+  return sim::CopyJournalLine(
+      card.bus.journal, index, [](const auto& line) -> const std::string& { return line.text; },
+      buffer, capacity);
 }
 
 SIM_API int SimBusJournalPosition(int index) {

@@ -41,6 +41,20 @@ struct Card {
 
 Card& TheCard();
 
+// Copies `line` into `buffer` (NUL-terminated, cut to `capacity`); returns the
+// line's full length.
+int CopyLine(const std::string& line, char* buffer, int capacity);
+
 std::uint32_t CurrentThread();
+
+// Copies line `index` of a journal into `buffer` (NUL-terminated, cut to
+// `capacity`); returns its full length, or -1 when there is no such line.
+template <typename Journal, typename Text>
+int CopyJournalLine(const Journal& journal, int index, Text text, char* buffer, int capacity) {
+  if (index < 0 || static_cast<std::size_t>(index) >= journal.size()) {
+    return -1;
+  }
+  return CopyLine(text(journal[static_cast<std::size_t>(index)]), buffer, capacity);
+}
 
 }  // namespace sim

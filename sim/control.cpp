@@ -32,6 +32,15 @@ void Card::Reset() {
 
 void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
 
+int CopyLine(const std::string& line, char* buffer, int capacity) {
+  if (buffer != nullptr && capacity > 0) {
+    const std::size_t copied = std::min(line.size(), static_cast<std::size_t>(capacity - 1));
+    std::memcpy(buffer, line.data(), copied);
+    buffer[copied] = '\0';
+  }
+  return static_cast<int>(line.size());
+}
+
 Card& TheCard() {
   static Card* card = [] {
     auto* fresh = new Card;  // lives as long as the process: threads may call late
@@ -103,16 +112,10 @@ SIM_API int SimJournalSize(void) {
 SIM_API int SimJournalLine(int index, char* buffer, int capacity) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  if (index < 0 || static_cast<std::size_t>(index) >= card.journal.size()) {
-    return -1;
-  }
-  const std::string& line = card.journal[static_cast<std::size_t>(index)].call;
-  if (buffer != nullptr && capacity > 0) {
-    const std::size_t copied = std::min(line.size(), static_cast<std::size_t>(capacity - 1));
-    std::memcpy(buffer, line.data(), copied);
-    buffer[copied] = '\0';
-  }
-  return static_cast<int>(line.size());
+  return sim::CopyJournalLine(
+      card.journal, index,
+      [](const sim::JournalLine& line) -> const std::string& { return line.call; }, buffer,
+      capacity);
 }
 
 SIM_API uint32_t SimJournalThread(int index) {

@@ -304,17 +304,9 @@ SIM_API int SimDishJournalSize(void) {
 SIM_API int SimDishJournalLine(int index, char* buffer, int capacity) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  const auto& journal = card.frontend.journal;
-  if (index < 0 || static_cast<std::size_t>(index) >= journal.size()) {
-    return -1;
-  }
-  const std::string& line = journal[static_cast<std::size_t>(index)];
-  if (buffer != nullptr && capacity > 0) {
-    const std::size_t copied = std::min(line.size(), static_cast<std::size_t>(capacity - 1));
-    std::memcpy(buffer, line.data(), copied);
-    buffer[copied] = '\0';
-  }
-  return static_cast<int>(line.size());
+  return sim::CopyJournalLine(
+      card.frontend.journal, index,
+      [](const std::string& line) -> const std::string& { return line; }, buffer, capacity);
 }
 
 }  // extern "C"

@@ -18,6 +18,16 @@ Module& TheModule() {
   return *module;
 }
 
+// Every line of one of the stand-in's journals.
+std::vector<std::string> ReadJournal(int (*line_of)(int index, char* buffer, int capacity)) {
+  std::vector<std::string> lines;
+  char line[512];
+  for (int i = 0; line_of(i, line, sizeof line) >= 0; ++i) {
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
 }  // namespace
 
 const DeviceInterface& ModuleTest::Entries() { return TheModule().entries(); }
@@ -44,32 +54,11 @@ void ModuleTest::TearDown() {
 #endif
 }
 
-std::vector<std::string> ModuleTest::Journal() {
-  std::vector<std::string> lines;
-  char line[512];
-  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
+std::vector<std::string> ModuleTest::Journal() { return ReadJournal(SimJournalLine); }
 
-std::vector<std::string> ModuleTest::BusJournal() {
-  std::vector<std::string> lines;
-  char line[512];
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
+std::vector<std::string> ModuleTest::BusJournal() { return ReadJournal(SimBusJournalLine); }
 
-std::vector<std::string> ModuleTest::DishJournal() {
-  std::vector<std::string> lines;
-  char line[512];
-  for (int i = 0; SimDishJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
+std::vector<std::string> ModuleTest::DishJournal() { return ReadJournal(SimDishJournalLine); }
 
 TuningRecord ModuleTest::LineupRecord(int index) {
   SimTransponder entry{};
