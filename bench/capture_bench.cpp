@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::int64_t kPacketsPerIteration = 5120 * 8;
+constexpr std::int64_t kPacketsPerIteration = std::int64_t{5120} * 8;
 
 std::atomic<std::int64_t> delivered{0};
 
@@ -50,7 +50,7 @@ void CaptureWorkerLoop(benchmark::State& state) {
   delivered = 0;
   SimSetRecording(1);
   std::int64_t goal = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     goal += kPacketsPerIteration;
     while (delivered.load(std::memory_order_relaxed) < goal) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -72,7 +72,7 @@ void IdealLoop(benchmark::State& state) {
   StreamCallback volatile callback = CountPacket;
   std::uint8_t packet[188];
   delivered = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     std::int64_t done = 0;
     while (done < kPacketsPerIteration) {
       const std::int32_t count =
@@ -96,7 +96,7 @@ void IdleLoop(benchmark::State& state) {
   OpenCard();
   double cpu = 0;
   double wall = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double cpu_start = ProcessCpuSeconds();
     const auto wall_start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -119,8 +119,10 @@ std::int32_t RegisterAccess::LocateBusRoutines() {
   if (!BusRoutinesFor(send_diseqc, &routines)) {
     return -1;
   }
-  bus_read = reinterpret_cast<BusReadRoutine>(routines.read);
-  bus_write = reinterpret_cast<BusWriteRoutine>(routines.write);
+  // The routines are code at computed addresses inside the library.
+  bus_read = reinterpret_cast<BusReadRoutine>(routines.read);  // NOLINT(performance-no-int-to-ptr)
+  bus_write =
+      reinterpret_cast<BusWriteRoutine>(routines.write);  // NOLINT(performance-no-int-to-ptr)
   return 0;
 }
 

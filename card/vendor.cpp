@@ -15,7 +15,8 @@ namespace {
 // decorated name where the library's build leaves it open.
 enum class ResultKind { kWord, kBool, kNone };
 
-struct VendorEntry {
+// Fields in the order the table below reads, not packed for size.
+struct VendorEntry {               // NOLINT(clang-analyzer-optin.performance.Padding)
   const char* head;                // qualified name and function class, up to the result code
   const char* result;              // the result code the module was written against
   const char* tail;                // parameter codes and terminator

@@ -320,14 +320,16 @@ void ReadExports(const Image& image, const Directory& directory, PeFile* pe) {
 
   std::vector<std::string> by_index(functions);
   for (std::uint32_t i = 0; i < names; ++i) {
-    const std::uint16_t index = image.U16(name_ordinals + 2 * i, "export name ordinals");
+    const std::uint16_t index =
+        image.U16(name_ordinals + std::size_t{2} * i, "export name ordinals");
     if (index >= functions) {
       throw Malformed{"export name points past the export addresses"};
     }
-    by_index[index] = image.Name(image.U32(name_table + 4 * i, "export names"), "export name");
+    by_index[index] =
+        image.Name(image.U32(name_table + std::size_t{4} * i, "export names"), "export name");
   }
   for (std::uint32_t i = 0; i < functions; ++i) {
-    const std::uint32_t rva = image.U32(addresses + 4 * i, "export addresses");
+    const std::uint32_t rva = image.U32(addresses + std::size_t{4} * i, "export addresses");
     if (rva != 0) {
       pe->exports.push_back(PeExport{base + i, rva, by_index[i]});
     }
@@ -371,7 +373,7 @@ void Parse(Image& image, PeFile* pe) {
   const std::size_t directories = optional + (pe->pe32_plus ? 112 : 96);
   const std::uint32_t directory_count =
       std::min<std::uint32_t>(image.U32(directories - 4, "optional header"), 16);
-  if (directories + 8 * directory_count > optional + optional_size) {
+  if (directories + std::size_t{8} * directory_count > optional + optional_size) {
     throw Malformed{"optional header is too short for its data directories"};
   }
   image.Need(optional, optional_size, "optional header");
@@ -390,8 +392,8 @@ void Parse(Image& image, PeFile* pe) {
   const auto directory = [&](std::uint32_t index) {
     Directory entry;
     if (index < directory_count) {
-      entry.rva = image.U32(directories + 8 * index, "data directory");
-      entry.size = image.U32(directories + 8 * index + 4, "data directory");
+      entry.rva = image.U32(directories + std::size_t{8} * index, "data directory");
+      entry.size = image.U32(directories + std::size_t{8} * index + 4, "data directory");
     }
     return entry;
   };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: native, native under the sanitizers,
-# and the Windows DLL under Wine; then checks formatting and lint.
+# and the Windows DLL under Wine, the fuzz target briefly; then checks
+# formatting and lint.
 # Usage: scripts/test.sh [preset ...]   (default: all of them, then the fuzz target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,3 +44,13 @@ echo "== format"
 files=$(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror $files
 echo "formatting clean"
+
+# Lint needs the native build's compile commands; skipped when only other
+# presets were asked for.
+if [ -f build/native/compile_commands.json ]; then
+  echo "== lint"
+  run-clang-tidy -p build/native -quiet -j "$jobs" \
+    "^$PWD/(plugin|card|tuning|capture|platform|sim|host|tests|bench)/" >build/clang-tidy.log 2>&1 ||
+    { grep -E "(error|warning):" build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
+  echo "clang-tidy clean"
+fi

@@ -14,7 +14,7 @@ namespace {
 constexpr char kModulePath[] = MORVALIND_BIN_DIR "/Morvalind.dev";
 
 std::string WriteFile(const std::string& name, const std::string& contents) {
-  const std::string path = ::testing::TempDir() + name;
+  std::string path = ::testing::TempDir() + name;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file != nullptr) {
     std::fwrite(contents.data(), 1, contents.size(), file);

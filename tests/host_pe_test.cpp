@@ -130,7 +130,7 @@ std::vector<std::uint8_t> SmallDll() {
 
   section.Align4();
   const std::size_t imports = section.size();
-  section.data.resize(section.size() + 3 * 20);  // two libraries and the end marker
+  section.data.resize(section.size() + std::size_t{3} * 20);  // two libraries and the end marker
   section.Put32(imports + 12, rva(section.AddText("KERNEL32.dll")));
   section.Put32(imports + 20 + 12, rva(section.AddText("USER32.dll")));
 
@@ -225,7 +225,8 @@ TEST(PeReader, RefusesEveryTruncationOfTheImage) {
   const std::vector<std::uint8_t> whole = SmallDll();
   for (std::size_t length = 0; length < whole.size(); ++length) {
     // A buffer of exactly this length, so that a sanitizer sees any over-read.
-    const std::vector<std::uint8_t> prefix(whole.begin(), whole.begin() + length);
+    const std::vector<std::uint8_t> prefix(whole.begin(),
+                                           whole.begin() + static_cast<std::ptrdiff_t>(length));
     PeFile pe;
     std::string error;
     ASSERT_FALSE(Parse(prefix, &pe, &error)) << "accepted a file cut to " << length << " bytes";

@@ -127,7 +127,7 @@ TEST_F(Cycles, OpenTuneCaptureCloseAgainAndAgainLeavesNothingBehind) {
   SimSetGeneratedStream(0);  // each cycle's packets are the queued ones alone
   SimSetLockPolls(1);
   Entries().set_callback(CountPacket);
-  std::vector<std::uint8_t> packets(188 * kPacketsPerCycle, 0x5A);
+  std::vector<std::uint8_t> packets(std::size_t{188} * kPacketsPerCycle, 0x5A);
   for (int i = 0; i < kPacketsPerCycle; ++i) {
     packets[188 * static_cast<std::size_t>(i)] = 0x47;
   }

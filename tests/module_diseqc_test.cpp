@@ -124,7 +124,8 @@ TEST_F(Diseqc, MessageLengthChoosesTheRouteInDirectModeOnly) {
   for (const std::size_t length : {0U, 4U, 5U, 6U, 7U}) {
     SimJournalClear();
     SimBusJournalClear();
-    const std::vector<std::uint8_t> bytes(seven.begin(), seven.begin() + length);
+    const std::vector<std::uint8_t> bytes(seven.begin(),
+                                          seven.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_EQ(Send(bytes, 0), length == 7 ? 1 : 0) << length;
     const Strings demodulator = BusWritesTo("1C");
     if (length <= 4) {
@@ -144,7 +145,8 @@ TEST_F(Diseqc, MessageLengthChoosesTheRouteInDirectModeOnly) {
   OpenVendorMode();
   for (const std::size_t length : {0U, 4U, 5U, 6U, 7U}) {
     SimJournalClear();
-    const std::vector<std::uint8_t> bytes(seven.begin(), seven.begin() + length);
+    const std::vector<std::uint8_t> bytes(seven.begin(),
+                                          seven.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_EQ(Send(bytes, 0), 0) << length;
     const Strings sent = JournalOf("SendDiSEqCMsg");
     ASSERT_EQ(sent.size(), 1U);

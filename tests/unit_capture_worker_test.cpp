@@ -27,7 +27,7 @@ constexpr std::size_t kPacket = CaptureWorker::kPacketSize;
 Bytes MakePacket(std::uint32_t number, std::uint8_t sync = 0x47) {
   Bytes packet(kPacket);
   for (std::size_t i = 0; i < kPacket; ++i) {
-    packet[i] = static_cast<std::uint8_t>(number * 7 + i);
+    packet[i] = static_cast<std::uint8_t>(std::size_t{number} * 7 + i);
   }
   packet[0] = sync;
   std::memcpy(&packet[4], &number, sizeof number);
