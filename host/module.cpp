@@ -1,9 +1,10 @@
 // Module loading over the system loader of each target.
 #include "host/module.h"
 
+#include <cstdio>
 #include <cstring>
 
-#include "host/pe_file.h"
+#include "host/system_error.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,6 +21,27 @@ struct ExportName {
 };
 constexpr ExportName kGetInterface{1, "DeviceGetInterface"};
 constexpr ExportName kGetInterfaceInfo{2, "DeviceGetInterfaceInfo"};
+
+// What a module file is, judged by its first bytes.
+enum class ModuleFormat { kPe, kElf, kOther };
+
+ModuleFormat ProbeModuleFormat(const std::string& path) {
+  unsigned char head[4] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::size_t got = file != nullptr ? std::fread(head, 1, sizeof head, file) : 0;
+  if (file != nullptr) {
+    std::fclose(file);
+  }
+  if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
+    return ModuleFormat::kPe;
+  }
+  return got == 4 && std::memcmp(head,
+                                 "\x7F"
+                                 "ELF",
+                                 4) == 0
+             ? ModuleFormat::kElf
+             : ModuleFormat::kOther;
+}
 
 // Says what the file is when the loader refuses a module of the other target.
 std::string WrongTargetHint(const std::string& path) {
@@ -40,22 +62,12 @@ std::string WrongTargetHint(const std::string& path) {
 
 // The system's text for a loader error, its "%1" filled in with the file.
 std::string SystemMessage(DWORD code, const std::string& path) {
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, text, sizeof text, nullptr);
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  if (message.empty()) {
-    message = "system error";
-  }
+  std::string message = WindowsErrorText(code);
   for (std::size_t at = message.find("%1"); at != std::string::npos;
        at = message.find("%1", at + path.size())) {
     message.replace(at, 2, path);
   }
-  return message + " (error " + std::to_string(code) + ")";
+  return message;
 }
 
 #endif

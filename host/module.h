@@ -34,6 +34,7 @@ class Module {
   void Unload();
 
   bool loaded() const { return handle_ != nullptr; }
+  void* handle() const { return handle_; }  // the system loader's, for reading the image
   const std::string& error() const { return error_; }
 
   const DeviceInterfaceInfo& info() const { return info_; }

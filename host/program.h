@@ -1,29 +1,24 @@
-// What every command of morvalind-host shares: the program's name, its exit
-// statuses, and small helpers for options, the terminal, time and failures.
+// What every part of morvalind-host shares: its name, its exit statuses and
+// its version.
 #pragma once
-#include <chrono>
-#include <string>
-
-#include "host/options.h"
-
-using Clock = std::chrono::steady_clock;
 
 constexpr char kProgram[] = "morvalind-host";
 
+// A capture or watch stopped by Ctrl-C, SIGTERM or a closed reader ends as done.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the card refused a request after opening
 constexpr int kExitUsage = 2;
 constexpr int kExitModule = 3;
 constexpr int kExitCard = 4;
 constexpr int kExitNoLock = 5;
-constexpr int kExitFile = 6;
+constexpr int kExitFile = 6;  // the output file or stream cannot be written
 
-bool WantsJson(const Arguments& arguments);
+constexpr char kExitStatusHelp[] =
+    "Exit status: 0 done (also a capture or watch stopped by Ctrl-C, SIGTERM or a\n"
+    "closed reader); 1 the card refused a request after opening; 2 bad command\n"
+    "line; 3 the module cannot be loaded or lacks its exports; 4 the card did not\n"
+    "open; 5 no lock on the transponder; 6 the output cannot be written.\n";
 
-// Whether standard output is a terminal (progress lines refresh in place).
-bool IsTerminal();
-
-double SecondsSince(Clock::time_point start);
-
-// One line on stderr, the program's name first; returns `status`.
-int Fail(int status, const std::string& problem);
+// "1.1.0 (git 6e2035e)": the module's product version, from its version
+// resource, and the git description of the sources it was built from.
+const char* VersionText();

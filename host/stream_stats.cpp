@@ -1,216 +1,86 @@
-// Packet counting, continuity checks and table reading over biTStream.
+// Packet counting and continuity checks: see stream_stats.h.
 #include "host/stream_stats.h"
-
-#include <bitstream/dvb/si/desc_48.h>
-#include <bitstream/dvb/si/sdt.h>
-#include <bitstream/mpeg/psi.h>
-#include <bitstream/mpeg/ts.h>
 
 namespace {
 
-constexpr std::uint16_t kNullPid = 0x1FFF;
-constexpr std::uint8_t kServiceDescriptor = 0x48;
-constexpr std::size_t kMaxSection = 4096;
-
-// A DVB text without its leading character-table byte, if it has one.
-std::string DvbText(const std::uint8_t* text, std::uint8_t length) {
-  std::size_t start = length > 0 && text[0] < 0x20 ? 1 : 0;
-  return std::string(reinterpret_cast<const char*>(text) + start, length - start);
-}
+constexpr unsigned kNullPid = 0x1FFF;
 
 }  // namespace
 
-const char* StreamTypeName(std::uint8_t stream_type) { return pmt_get_streamtype_txt(stream_type); }
-
-void StreamStats::Add(const std::uint8_t* packets, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* packet = packets + i * kTsPacketSize;
-    ++packets_;
-    if (!ts_validate(packet)) {
-      ++missing_sync_;
-      continue;
-    }
-    if (ts_get_transporterror(packet)) {
-      ++transport_errors_;
-      continue;
-    }
-    const std::uint16_t pid = ts_get_pid(packet);
-    PidState& state = pid_states_[pid];
-    ++state.packets;
-    if (pid == kNullPid) {
-      continue;
-    }
-    CheckContinuity(packet, &state);
-    if (IsTablePid(pid)) {
-      GatherSection(pid, packet, &state);
-    }
+std::array<std::uint8_t, 8192> StreamStats::Initial() {
+  std::array<std::uint8_t, 8192> next;
+  next.fill(kLookCloser);
+  const StreamServices tables;  // the PIDs it reads before it learns of more
+  for (const std::uint16_t pid : tables.pids()) {
+    next[pid] = kTable | kLookCloser;
   }
+  return next;
 }
 
 // The counter steps by one for each packet with a payload and stays for one
-// without; one repeat of a packet is allowed, and a discontinuity flag in the
-// adaptation field starts the count afresh.
-void StreamStats::CheckContinuity(const std::uint8_t* packet, PidState* state) {
-  const std::uint8_t counter = ts_get_cc(packet);
-  const bool payload = ts_has_payload(packet);
-  const bool flagged =
-      ts_has_adaptation(packet) && ts_get_adaptation(packet) > 0 && tsaf_has_discontinuity(packet);
-  if (state->last_continuity >= 0 && !flagged) {
-    const auto last = static_cast<std::uint8_t>(state->last_continuity);
-    if (!payload) {
-      if (counter != last) {
-        ++continuity_errors_;
-      }
-    } else if (ts_check_duplicate(counter, last)) {
-      if (state->duplicate_seen) {
-        ++continuity_errors_;
-      }
-      state->duplicate_seen = true;
-      return;
-    } else if (ts_check_discontinuity(counter, last)) {
-      ++continuity_errors_;
-      state->section.clear();  // a packet of it may be the one lost
+// without. Most packets carry a payload and the counter due: one comparison
+// settles them (any flag fails it), and the rest go to Check: packets without
+// payload, first packets, repeats, gaps, and the PIDs to look closer at.
+void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServices* tables) {
+  packets_ += count;
+  const std::uint8_t* const end = packets + count * kTsPacketSize;
+  for (const std::uint8_t* packet = packets; packet != end; packet += kTsPacketSize) {
+    const std::uint32_t header = static_cast<std::uint32_t>(packet[0]) << 24 |
+                                 static_cast<std::uint32_t>(packet[1]) << 16 |
+                                 static_cast<std::uint32_t>(packet[2]) << 8 | packet[3];
+    if ((header & 0xFF800000U) != 0x47000000U) {  // the sync byte, no transport error
+      ++((header >> 24) != 0x47 ? missing_sync_ : transport_errors_);
+      continue;
     }
-  }
-  state->duplicate_seen = false;
-  state->last_continuity = counter;
-}
-
-bool StreamStats::IsTablePid(std::uint16_t pid) const {
-  if (pid == PAT_PID || pid == SDT_PID) {
-    return true;
-  }
-  for (const auto& service : services_) {
-    if (service.second.pmt_pid == pid) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Sections may start anywhere in a payload (after the pointer field) and run
-// over several packets; a lost packet drops the section being gathered.
-void StreamStats::GatherSection(std::uint16_t pid, const std::uint8_t* packet, PidState* state) {
-  if (!ts_has_payload(packet)) {
-    return;
-  }
-  const std::uint8_t* payload = ts_payload(const_cast<std::uint8_t*>(packet));
-  const std::uint8_t* end = packet + kTsPacketSize;
-  if (payload >= end) {
-    return;
-  }
-  std::vector<std::uint8_t>& section = state->section;
-  if (ts_get_unitstart(packet)) {
-    const std::uint8_t pointer = payload[0];
-    const std::uint8_t* start = payload + 1 + pointer;
-    if (!section.empty() && start <= end) {
-      section.insert(section.end(), payload + 1, start);
-      TakeSection(pid, &section);
-    }
-    section.clear();
-    payload = start;
-  } else if (section.empty()) {
-    return;  // the middle of a section whose start we missed
-  }
-  while (payload < end) {
-    const std::size_t had = section.size();
-    section.insert(section.end(), payload, end);
-    if (section.size() < PSI_HEADER_SIZE) {
-      return;
-    }
-    const std::size_t whole = PSI_HEADER_SIZE + psi_get_length(section.data());
-    if (whole > kMaxSection) {
-      section.clear();
-      return;
-    }
-    if (section.size() < whole) {
-      return;
-    }
-    // Another section may follow in the same packet; 0xFF is stuffing.
-    payload += whole - had;
-    section.resize(whole);
-    TakeSection(pid, &section);
-    section.clear();
-    if (payload < end && *payload == 0xFF) {
-      return;
+    const unsigned pid = header >> 8 & 0x1FFF;
+    ++pid_packets_[pid];
+    if (__builtin_expect((header & 0x1F) == pid_next_[pid], 1)) {
+      pid_next_[pid] = static_cast<std::uint8_t>(((header + 1) & 0x0F) | kPayload);
+    } else {
+      Check(packet, pid, tables);
     }
   }
 }
 
-void StreamStats::TakeSection(std::uint16_t pid, std::vector<std::uint8_t>* data) {
-  std::uint8_t* section = data->data();
-  if (data->size() < PSI_HEADER_SIZE ||
-      data->size() != std::size_t{PSI_HEADER_SIZE} + psi_get_length(section) ||
-      !psi_validate(section) || !psi_check_crc(section)) {
-    return;
+// A packet without payload repeats the last counter; one repeat of a packet is
+// allowed; a discontinuity announced in the adaptation field starts afresh.
+void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables) {
+  std::uint8_t& next = pid_next_[pid];
+  // The null PID keeps no counter; any other is looked closer at only while it has none.
+  const std::uint8_t flags = next & (pid == kNullPid ? kLookCloser : kTable);
+  if ((flags & kTable) != 0 && tables != nullptr &&
+      tables->Take(static_cast<std::uint16_t>(pid), packet)) {
+    MarkTables(*tables);
   }
-  if (pid == PAT_PID && psi_get_tableid(section) == PAT_TABLE_ID && pat_validate(section)) {
-    for (std::uint8_t n = 0;; ++n) {
-      const std::uint8_t* program = pat_get_program(section, n);
-      if (program == nullptr) {
-        break;
-      }
-      const std::uint16_t number = patn_get_program(program);
-      if (number != 0) {  // program 0 names the network PID
-        ServiceInfo& service = services_[number];
-        service.program = number;
-        service.pmt_pid = patn_get_pid(program);
-      }
-    }
-  } else if (pid == SDT_PID && psi_get_tableid(section) == SDT_TABLE_ID_ACTUAL &&
-             sdt_validate(section)) {
-    for (std::uint8_t n = 0;; ++n) {
-      std::uint8_t* entry = sdt_get_service(section, n);
-      if (entry == nullptr) {
-        break;
-      }
-      ServiceInfo& service = services_[sdtn_get_sid(entry)];
-      service.program = sdtn_get_sid(entry);
-      std::uint8_t* descriptors = sdtn_get_descs(entry);
-      for (std::uint16_t d = 0;; ++d) {
-        const std::uint8_t* descriptor = descs_get_desc(descriptors, d);
-        if (descriptor == nullptr) {
-          break;
-        }
-        if (desc_get_tag(descriptor) == kServiceDescriptor && desc48_validate(descriptor)) {
-          std::uint8_t length = 0;
-          const std::uint8_t* text = desc48_get_provider(descriptor, &length);
-          service.provider = DvbText(text, length);
-          text = desc48_get_service(descriptor, &length);
-          service.name = DvbText(text, length);
-        }
-      }
-    }
-  } else if (psi_get_tableid(section) == PMT_TABLE_ID && pmt_validate(section)) {
-    const auto found = services_.find(psi_get_tableidext(section));
-    if (found == services_.end() || found->second.pmt_pid != pid) {
+  const auto counter = static_cast<std::uint8_t>(packet[3] & 0x0F);
+  const bool payload = (packet[3] & 0x10) != 0;
+  const bool announced = (packet[3] & 0x20) != 0 && packet[4] > 0 && (packet[5] & 0x80) != 0;
+  const auto last = static_cast<std::uint8_t>((next - 1) & 0x0F);
+  if ((next & kPayload) != 0 && pid != kNullPid && !announced &&
+      counter != (payload ? next & 0x0F : last)) {
+    if (payload && counter == last) {
+      continuity_errors_ += (next & kRepeated) != 0 ? 1 : 0;
+      next |= kRepeated;
       return;
     }
-    ServiceInfo& service = found->second;
-    service.pcr_pid = pmt_get_pcrpid(section);
-    service.streams.clear();
-    for (std::uint8_t n = 0;; ++n) {
-      const std::uint8_t* stream = pmt_get_es(section, n);
-      if (stream == nullptr) {
-        break;
-      }
-      service.streams.push_back({pmtn_get_pid(stream), pmtn_get_streamtype(stream)});
-    }
+    ++continuity_errors_;
+  }
+  next = static_cast<std::uint8_t>(((counter + 1) & 0x0F) | kPayload | flags |
+                                   ((flags & kTable) != 0 ? kLookCloser : 0));
+}
+
+void StreamStats::MarkTables(const StreamServices& tables) {
+  for (const std::uint16_t pid : tables.pids()) {
+    pid_next_[pid] |= kTable | kLookCloser;
   }
 }
 
 std::map<std::uint16_t, std::uint64_t> StreamStats::pids() const {
   std::map<std::uint16_t, std::uint64_t> counts;
-  for (const auto& entry : pid_states_) {
-    counts[entry.first] = entry.second.packets;
+  for (std::size_t pid = 0; pid < pid_packets_.size(); ++pid) {
+    if (pid_packets_[pid] > 0) {
+      counts[static_cast<std::uint16_t>(pid)] = pid_packets_[pid];
+    }
   }
   return counts;
-}
-
-std::vector<ServiceInfo> StreamStats::services() const {
-  std::vector<ServiceInfo> list;
-  for (const auto& entry : services_) {
-    list.push_back(entry.second);
-  }
-  return list;
 }

@@ -1,66 +1,52 @@
-// What a capture received: packets per PID, what went wrong (missing sync
-// bytes, continuity counter gaps, transport errors), and the services the
-// stream announces in its PAT, PMTs and SDT.
+// What a capture received, counted in one pass over each run of packets with
+// a fixed table per PID: packets per PID, packets without a sync byte, packets
+// the demodulator marked as damaged, and continuity counter gaps. The packets
+// of the stream's tables are handed on to StreamServices on the way.
 #pragma once
-
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <string>
-#include <vector>
 
-constexpr std::size_t kTsPacketSize = 188;
-
-struct ElementaryStream {
-  std::uint16_t pid;
-  std::uint8_t stream_type;
-};
-
-struct ServiceInfo {
-  std::uint16_t program = 0;
-  std::uint16_t pmt_pid = 0;
-  std::uint16_t pcr_pid = 0;
-  std::string name;  // from the SDT; empty when none was seen
-  std::string provider;
-  std::vector<ElementaryStream> streams;  // from the PMT; empty when none was seen
-};
+#include "host/packet_ring.h"
+#include "host/stream_services.h"
 
 class StreamStats {
  public:
-  // Counts whole 188-byte packets, in stream order.
-  void Add(const std::uint8_t* packets, std::size_t count);
+  // Counts whole 188-byte packets, in stream order; `tables` (may be null)
+  // reads those of its PIDs.
+  void Add(const std::uint8_t* packets, std::size_t count, StreamServices* tables);
 
   std::uint64_t packets() const { return packets_; }
   std::uint64_t bytes() const { return packets_ * kTsPacketSize; }
   std::uint64_t missing_sync() const { return missing_sync_; }
   std::uint64_t continuity_errors() const { return continuity_errors_; }
   std::uint64_t transport_errors() const { return transport_errors_; }
-  // Packets per PID, for the packets that began with a sync byte.
+  // Packets per PID, for the PIDs seen with a sync byte and no transport
+  // error, in PID order.
   std::map<std::uint16_t, std::uint64_t> pids() const;
-  // The PAT's programs (network PID left out), with what the PMTs and the SDT
-  // said about them, in program number order.
-  std::vector<ServiceInfo> services() const;
 
  private:
-  struct PidState {
-    std::uint64_t packets = 0;
-    int last_continuity = -1;  // -1 before the first packet with a counter
-    bool duplicate_seen = false;
-    std::vector<std::uint8_t> section;  // a table section being gathered
-  };
+  // Per PID, what its next packet is to carry in the low five bits of its
+  // fourth byte: the payload bit (0x10) and the counter due; and its flags.
+  // Without the payload bit no counter is known yet. A PID marked kLookCloser
+  // has every packet checked in full: the null PID, and the table PIDs, whose
+  // packets go on to the tables.
+  static constexpr std::uint8_t kPayload = 0x10;
+  static constexpr std::uint8_t kLookCloser = 0x20;
+  static constexpr std::uint8_t kTable = 0x40;
+  static constexpr std::uint8_t kRepeated = 0x80;  // the last packet repeated the one before
 
-  void CheckContinuity(const std::uint8_t* packet, PidState* state);
-  void GatherSection(std::uint16_t pid, const std::uint8_t* packet, PidState* state);
-  void TakeSection(std::uint16_t pid, std::vector<std::uint8_t>* section);
-  bool IsTablePid(std::uint16_t pid) const;
+  void Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables);
+  void MarkTables(const StreamServices& tables);
 
   std::uint64_t packets_ = 0;
   std::uint64_t missing_sync_ = 0;
   std::uint64_t continuity_errors_ = 0;
   std::uint64_t transport_errors_ = 0;
-  std::map<std::uint16_t, PidState> pid_states_;
-  std::map<std::uint16_t, ServiceInfo> services_;  // by program number
-};
+  // Per PID, in arrays of their own so that one index reaches both.
+  std::array<std::uint64_t, 8192> pid_packets_{};
+  std::array<std::uint8_t, 8192> pid_next_ = Initial();
 
-// "MPEG-2 video", "AAC audio" and so on for a PMT stream type.
-const char* StreamTypeName(std::uint8_t stream_type);
+  static std::array<std::uint8_t, 8192> Initial();
+};

@@ -1,9 +1,11 @@
 // Selecting the dish and tuning, and the report of it: see tuning.h.
 #include "host/tuning.h"
 
-#include <cstdio>
+#include <chrono>
 
+#include "host/numbers.h"
 #include "host/program.h"
+#include "host/terminal.h"
 
 namespace {
 
@@ -11,7 +13,7 @@ namespace {
 std::string DishText(const DishSelection& dish, const TuneReport& report) {
   std::string text;
   if (dish.burst != 0) {
-    text = std::string("burst ") + (dish.burst == 1 ? "A" : "B");
+    text = std::string("burst ") + BurstName(dish.burst);
   }
   if (dish.port != 0) {
     text += (text.empty() ? "" : ", ") + std::string("switch port ") + std::to_string(dish.port) +
@@ -20,97 +22,82 @@ std::string DishText(const DishSelection& dish, const TuneReport& report) {
   return text;
 }
 
+bool SelectsDish(const DishSelection& dish) { return dish.port != 0 || dish.burst != 0; }
+
 }  // namespace
 
-std::string TransponderText(const Transponder& transponder) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%g MHz %c %g kSym/s FEC %s", transponder.frequency_mhz,
-                transponder.polarity, transponder.symbol_rate_ksps,
-                FecName(transponder.fec_code).c_str());
-  return text;
-}
-
-JsonFields TransponderJson(const Transponder& transponder) {
-  return {{"frequency_mhz", JsonNumber(transponder.frequency_mhz)},
-          {"polarity", JsonText(std::string(1, transponder.polarity))},
-          {"symbol_rate_ksps", JsonNumber(transponder.symbol_rate_ksps)},
-          {"fec", JsonText(FecName(transponder.fec_code))},
-          {"lof_mhz", JsonNumber(transponder.lof_khz / 1000.0)},
-          {"tone", JsonBool(transponder.high_band)}};
-}
-
-bool SelectAndTune(const DeviceInterface& entries, const Transponder& transponder,
-                   const DishSelection& dish, TuneReport* report) {
-  if (dish.port != 0 || dish.burst != 0) {
-    if (dish.port != 0) {
-      report->switch_message =
-          SwitchMessage(dish.port, transponder.polarity, transponder.high_band);
+void SelectAndTune(const DeviceInterface& entries, const TuneRequest& request, TuneReport* report) {
+  const Transponder& transponder = request.transponder;
+  if (SelectsDish(request.dish)) {
+    if (request.dish.port != 0) {
+      const bool horizontal = MakeTuningRecord(transponder).polarity == 0;
+      report->switch_message = SwitchMessage(request.dish.port, horizontal, transponder.tone);
     }
-    report->switch_result = SendDiseqc(entries, report->switch_message, dish.burst);
+    report->switch_result = SendDiseqc(entries, report->switch_message, request.dish.burst);
     if (report->switch_result != kResultOk) {
-      return false;
+      return;
     }
   }
   const TuningRecord record = MakeTuningRecord(transponder);
-  const Clock::time_point start = Clock::now();
+  const auto start = std::chrono::steady_clock::now();
   report->tune_result = entries.tune(&record);
-  report->seconds = SecondsSince(start);
+  report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   report->signal = ReadSignal(entries);
-  return true;
 }
 
-bool ReadTuneOptions(const Arguments& arguments, const char* command, Transponder* transponder,
-                     DishSelection* dish, int* status) {
-  std::string error;
-  if (!ParseTransponder(arguments, transponder, &error) ||
-      !ParseDishSelection(arguments, dish, &error)) {
-    *status = Fail(kExitUsage, error + " (see '" + kProgram + " help " + command + "')");
-    return false;
-  }
-  return true;
+bool Locked(const TuneReport& report) {
+  return report.switch_result == kResultOk && report.tune_result == kResultOk;
 }
 
-void PrintTune(const CardSession& card, const Transponder& transponder, const DishSelection& dish,
-               const TuneReport& report) {
-  std::printf("Card library      %s\n", card.library().path.c_str());
-  if (dish.port != 0 || dish.burst != 0) {
-    std::printf("Dish              %s: %s\n", DishText(dish, report).c_str(),
-                report.switch_result == kResultOk ? "sent" : "refused");
+void SayTune(const TuneRequest& request, const TuneReport& report) {
+  const Transponder& transponder = request.transponder;
+  if (SelectsDish(request.dish)) {
+    Say("Dish              %s: %s\n", DishText(request.dish, report).c_str(),
+        report.switch_result == kResultOk ? "sent" : "refused");
   }
-  std::printf("Transponder       %s (LNB %g MHz, tone %s)\n", TransponderText(transponder).c_str(),
-              transponder.lof_khz / 1000.0, transponder.high_band ? "on" : "off");
+  Say("Transponder       %s (LNB %s MHz, tone %s)\n", TransponderText(transponder).c_str(),
+      ThousandthsText(transponder.lof_khz).c_str(), transponder.tone ? "on" : "off");
   if (report.switch_result == kResultOk) {
-    std::printf("Tune              %s in %.2f s (DeviceTune %d)\n",
-                report.tune_result == kResultOk ? "locked" : "no lock", report.seconds,
-                static_cast<int>(report.tune_result));
-    std::printf("Signal            %s\n", SignalLine(report.signal, true).c_str());
+    Say("Tune              %s in %.2f s (DeviceTune %d)\n",
+        report.tune_result == kResultOk ? "locked" : "no lock", report.seconds,
+        static_cast<int>(report.tune_result));
+    Say("Signal            %s\n",
+        SignalLine(report.signal, TerminalWidth(ReportStream()) - 19).c_str());
   }
 }
 
-JsonFields TuneJson(const CardSession& card, const Transponder& transponder,
-                    const DishSelection& dish, const TuneReport& report) {
-  JsonFields fields = {{"card_library", JsonText(card.library().path)},
-                       {"transponder", JsonObject(TransponderJson(transponder))}};
-  if (dish.port != 0 || dish.burst != 0) {
-    fields.push_back({"dish", JsonObject({{"port", JsonNumber(dish.port)},
-                                          {"burst", JsonNumber(dish.burst)},
-                                          {"message", JsonText(HexBytes(report.switch_message))},
-                                          {"result", JsonNumber(report.switch_result)}})});
-  }
-  fields.push_back({"tune_result", JsonNumber(report.tune_result)});
-  fields.push_back({"locked", JsonBool(report.tune_result == kResultOk)});
-  fields.push_back({"tune_seconds", JsonNumber(report.seconds)});
-  fields.push_back({"signal", JsonObject(SignalJson(report.signal))});
-  return fields;
+Json TransponderJson(const Transponder& t) {
+  return {{"frequency_mhz", static_cast<double>(t.frequency_khz) / 1000},
+          {"polarization", std::string(1, static_cast<char>(t.polarization))},
+          {"symbol_rate_ksps", static_cast<double>(t.symbol_rate) / 1000},
+          {"fec", FecName(t.fec_code)},
+          {"inversion", InversionName(t.inversion)},
+          {"lnb", t.lnb != nullptr ? t.lnb->name : "custom"},
+          {"lof_mhz", static_cast<double>(t.lof_khz) / 1000},
+          {"tone", t.tone}};
 }
 
-int TuneFailure(const Transponder& transponder, const DishSelection& dish,
-                const TuneReport& report) {
+void AddTuneJson(const TuneRequest& request, const TuneReport& report, Json* object) {
+  (*object)["transponder"] = TransponderJson(request.transponder);
+  if (SelectsDish(request.dish)) {
+    const DishSelection& dish = request.dish;
+    (*object)["dish"] = {{"port", dish.port != 0 ? Json(dish.port) : Json()},
+                         {"burst", dish.burst != 0 ? Json(BurstName(dish.burst)) : Json()},
+                         {"message", HexBytes(report.switch_message)},
+                         {"result", report.switch_result},
+                         {"sent", report.switch_result == kResultOk}};
+  }
+  (*object)["tune"] = {
+      {"result", report.tune_result}, {"locked", Locked(report)}, {"seconds", report.seconds}};
+  (*object)["signal"] = SignalJson(report.signal);
+}
+
+int TuneFailure(const TuneRequest& request, const TuneReport& report) {
   if (report.switch_result != kResultOk) {
-    return Fail(kExitFailure, "the card refused the dish selection (" + DishText(dish, report) +
-                                  ", DeviceSendDiseqc returned " +
+    return Fail(kExitFailure, "the card refused the dish selection (" +
+                                  DishText(request.dish, report) + ", DeviceSendDiseqc returned " +
                                   std::to_string(report.switch_result) + ")");
   }
-  return Fail(kExitNoLock, "no lock on " + TransponderText(transponder) + " (DeviceTune returned " +
-                               std::to_string(report.tune_result) + ")");
+  return Fail(kExitNoLock, "no lock on " + TransponderText(request.transponder) +
+                               " (DeviceTune returned " + std::to_string(report.tune_result) + ")");
 }

@@ -2,19 +2,21 @@
 // the tune, signal, capture and demo commands.
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "host/card_session.h"
-#include "host/json.h"
-#include "host/options.h"
+#include "host/diseqc.h"
+#include "host/report.h"
+#include "host/signal_reading.h"
+#include "host/transponder.h"
 
-// "11778 MHz V 27500 kSym/s FEC 3/4".
-std::string TransponderText(const Transponder& transponder);
+// What to tune and how to reach the dish: from the tune options (later also
+// from a channel file's entry).
+struct TuneRequest {
+  Transponder transponder;
+  DishSelection dish;
+};
 
-JsonFields TransponderJson(const Transponder& transponder);
-
-// What selecting the dish and tuning did, for the text and JSON reports.
+// What selecting the dish and tuning did.
 struct TuneReport {
   std::vector<std::uint8_t> switch_message;
   std::int32_t switch_result = kResultOk;
@@ -23,23 +25,17 @@ struct TuneReport {
   SignalReading signal;
 };
 
-// Sends --port's switch message (with --burst's burst before it, or the burst
-// alone), then tunes and reads the signal. False when the dish selection failed.
-bool SelectAndTune(const DeviceInterface& entries, const Transponder& transponder,
-                   const DishSelection& dish, TuneReport* report);
+// Sends the switch port's message (with the burst before it, or the burst
+// alone), then tunes and reads the signal; the dish selection failing ends it.
+void SelectAndTune(const DeviceInterface& entries, const TuneRequest& request, TuneReport* report);
 
-// Reads the transponder and dish options of a command; on a bad one reports
-// it and sets *status.
-bool ReadTuneOptions(const Arguments& arguments, const char* command, Transponder* transponder,
-                     DishSelection* dish, int* status);
+bool Locked(const TuneReport& report);
 
-// Text lines of a tune, shared by tune, signal and capture.
-void PrintTune(const CardSession& card, const Transponder& transponder, const DishSelection& dish,
-               const TuneReport& report);
+// The text lines of a tune, and its JSON fields ("transponder", "dish",
+// "tune", "signal") added to `object`.
+void SayTune(const TuneRequest& request, const TuneReport& report);
+void AddTuneJson(const TuneRequest& request, const TuneReport& report, Json* object);
+Json TransponderJson(const Transponder& transponder);
 
-JsonFields TuneJson(const CardSession& card, const Transponder& transponder,
-                    const DishSelection& dish, const TuneReport& report);
-
-// The exit status and one line for a tune that did not reach lock.
-int TuneFailure(const Transponder& transponder, const DishSelection& dish,
-                const TuneReport& report);
+// Reports a tune that did not reach lock; returns its exit status.
+int TuneFailure(const TuneRequest& request, const TuneReport& report);

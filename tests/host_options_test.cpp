@@ -1,39 +1,59 @@
-// The host program's options turned into the module's records: units, the
-// universal LNB's bands, ranges, names of code rates and polarisations, and
-// the DiSEqC messages for a switch port and a positioner.
+// The host program's command line read into typed options, as a person types
+// it: the module's record in the agreed units, strict numbers, LNB types with
+// their oscillator and tone, the DiSEqC messages, and a usage error (status 2,
+// one line naming the option) for everything that does not fit.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "host/options.h"
+#include "host/command_line.h"
+#include "host/numbers.h"
 
 namespace {
 
-Arguments Tune(const std::string& freq, const std::string& pol, const std::string& sr) {
-  return {{"--freq", freq}, {"--pol", pol}, {"--sr", sr}};
+using Words = std::vector<std::string>;
+
+Words Tune(const std::string& freq, const std::string& pol = "V", const std::string& sr = "27500") {
+  return {"tune", "--freq", freq, "--pol", pol, "--sr", sr};
 }
 
-// Parses and expects success; the record for the transponder.
-TuningRecord RecordFor(const Arguments& arguments) {
-  Transponder transponder;
-  std::string error;
-  EXPECT_TRUE(ParseTransponder(arguments, &transponder, &error)) << error;
-  return MakeTuningRecord(transponder);
+Words With(Words words, const Words& more) {
+  words.insert(words.end(), more.begin(), more.end());
+  return words;
 }
 
-// Parses and expects a refusal whose line names `option`.
-void ExpectRefused(const Arguments& arguments, const std::string& option) {
-  Transponder transponder;
-  std::string error;
-  EXPECT_FALSE(ParseTransponder(arguments, &transponder, &error));
-  EXPECT_NE(error.find(option), std::string::npos) << error;
+Options Accepted(const Words& words) {
+  Options options;
+  int status = -1;
+  EXPECT_TRUE(ReadCommandLine(words, &options, &status)) << words[0] << " " << words.back();
+  return options;
+}
+
+TuningRecord RecordFor(const Words& words) {
+  const Options options = Accepted(words);
+  return options.tune.has_value() ? MakeTuningRecord(options.tune->transponder) : TuningRecord{};
+}
+
+// Refused with status 2 and a message (on stderr) that holds `part`.
+void ExpectRefused(const Words& words, const std::string& part) {
+  Options options;
+  int status = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(ReadCommandLine(words, &options, &status));
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 2) << said;
+  EXPECT_NE(said.find(part), std::string::npos) << said;
+}
+
+std::string NotesFor(const Words& words) {
+  testing::internal::CaptureStderr();
+  Accepted(words);
+  return testing::internal::GetCapturedStderr();
 }
 
 TEST(TuneOptions, FillEveryChannelWordInTheAgreedUnits) {
-  Arguments arguments = Tune("11778", "V", "27500");
-  arguments["--fec"] = "3/4";
-  const TuningRecord record = RecordFor(arguments);
+  const TuningRecord record = RecordFor(With(Tune("11778"), {"--fec", "3/4"}));
   EXPECT_EQ(+record.primary_value, 11778000u);  // kHz
   EXPECT_EQ(+record.word2_value, 27500000u);    // symbols per second
   EXPECT_EQ(+record.word3_value, 10600000u);    // high-band oscillator, kHz
@@ -42,160 +62,128 @@ TEST(TuneOptions, FillEveryChannelWordInTheAgreedUnits) {
   EXPECT_EQ(+record.fec_code, 0x34u);
   EXPECT_EQ(+record.tristate_option, 2u);  // inversion automatic by default
   EXPECT_EQ(+record.passthrough_0, 0u);
-  EXPECT_EQ(+record.passthrough_25, 0u);
 
-  const TuningRecord fractional = RecordFor(Tune("12551.5", "h", "22000"));
-  EXPECT_EQ(+fractional.primary_value, 12551500u);
-  EXPECT_EQ(+fractional.polarity, 0);
-  EXPECT_EQ(+fractional.fec_code, 0u);  // automatic when not given
+  const Options fractional = Accepted({"tune", "--freq=12551.125", "--pol=h", "--sr=22000.5"});
+  const Transponder& t = fractional.tune->transponder;
+  EXPECT_EQ(t.frequency_khz, 12551125u);
+  EXPECT_EQ(t.symbol_rate, 22000500u);
+  EXPECT_EQ(TransponderText(t), "12551.125 MHz H 22000.5 kSym/s FEC auto");
+  EXPECT_EQ(ThousandthsText(11778100), "11778.1");
+}
+
+TEST(TuneOptions, NumbersAreDigitsWithUpToThreeDecimals) {
+  for (const char* bad : {"0x2E02", "1e4", "11778MHz", "11778.1234", "11778.", ".5", "-11778",
+                          " 11778", "nan", "99999999"}) {
+    ExpectRefused(Tune(bad), "--freq");
+  }
+  ExpectRefused(Tune("11778", "V", "27500k"), "--sr");
+  ExpectRefused(Tune("11.778"), "outside 10700..12750 MHz");
+  ExpectRefused({"tune", "--pol", "V", "--sr", "27500"}, "--freq");
+  ExpectRefused({"tune", "--freq", "11778", "--sr", "27500"}, "--pol");
+  ExpectRefused(Tune("11778", "V", "999"), "1000..45000 kSym/s");
+  ExpectRefused(With(Tune("11778"), {"--freq", "11778"}), "--freq");  // given twice
 }
 
 TEST(TuneOptions, TheUniversalLnbChoosesOscillatorAndToneByBand) {
-  const TuningRecord low_edge = RecordFor(Tune("10700", "V", "27500"));
-  EXPECT_EQ(+low_edge.word3_value, 9750000u);
-  EXPECT_EQ(+low_edge.word4_value, 0u);
-  const TuningRecord below_switch = RecordFor(Tune("11699.9", "V", "27500"));
-  EXPECT_EQ(+below_switch.word3_value, 9750000u);
-  EXPECT_EQ(+below_switch.word4_value, 0u);
-  const TuningRecord at_switch = RecordFor(Tune("11700", "V", "27500"));
-  EXPECT_EQ(+at_switch.word3_value, 10600000u);
-  EXPECT_EQ(+at_switch.word4_value, 1u);
-  EXPECT_EQ(+RecordFor(Tune("12750", "V", "27500")).primary_value, 12750000u);
-
-  ExpectRefused(Tune("10699", "V", "27500"), "--freq");
-  ExpectRefused(Tune("12751", "V", "27500"), "--freq");
-  ExpectRefused(Tune("11778MHz", "V", "27500"), "--freq");
-  ExpectRefused(Tune("nan", "V", "27500"), "--freq");
-  ExpectRefused({{"--pol", "V"}, {"--sr", "27500"}}, "--freq");
+  EXPECT_EQ(+RecordFor(Tune("10700")).word3_value, 9750000u);
+  EXPECT_EQ(+RecordFor(Tune("11699.999")).word4_value, 0u);
+  EXPECT_EQ(+RecordFor(Tune("11700")).word3_value, 10600000u);
+  EXPECT_EQ(+RecordFor(Tune("12750")).word4_value, 1u);
+  ExpectRefused(Tune("10699"), "--lnb");
+  ExpectRefused(Tune("12751"), "--lnb");
 }
 
-TEST(TuneOptions, AGivenOscillatorMustLeaveTheFrequencyInTheTunersRange) {
-  Arguments c_band = Tune("3880", "R", "27500");
-  c_band["--lof"] = "5150";  // 1270 MHz after the LNB
-  const TuningRecord record = RecordFor(c_band);
-  EXPECT_EQ(+record.word3_value, 5150000u);
-  EXPECT_EQ(+record.word4_value, 0u);
-  EXPECT_EQ(+record.polarity, 1);  // right-hand circular rides on 13 V
+TEST(TuneOptions, NamedLnbTypesAndAGivenOscillator) {
+  const TuningRecord single = RecordFor(With(Tune("11778"), {"--lnb", "10750"}));
+  EXPECT_EQ(+single.word3_value, 10750000u);
+  EXPECT_EQ(+single.word4_value, 0u);
+  EXPECT_EQ(+RecordFor(With(Tune("11778"), {"--lnb", "L10750"})).word3_value, 10750000u);
+  const Options c_band = Accepted(With(Tune("3880", "R"), {"--lnb", "c-band"}));
+  EXPECT_EQ(c_band.tune->transponder.lof_khz, 5150000u);
+  EXPECT_EQ(TransponderText(c_band.tune->transponder).substr(0, 10), "3880 MHz R");
+  EXPECT_EQ(+MakeTuningRecord(c_band.tune->transponder).polarity, 1);  // right-hand on 13 V
+  EXPECT_EQ(+RecordFor(With(Tune("3880", "L"), {"--lnb", "c-multi"})).word3_value, 5750000u);
 
-  Arguments toned = Tune("12700", "V", "27500");
-  toned["--lof"] = "10750";
-  toned["--tone"] = "on";
-  EXPECT_EQ(+RecordFor(toned).word4_value, 1u);
-
-  Arguments too_far = Tune("12700", "V", "27500");
-  too_far["--lof"] = "9750";  // 2950 MHz: above 2150
-  ExpectRefused(too_far, "2150");
-  Arguments too_near = Tune("10600", "V", "27500");
-  too_near["--lof"] = "9750";  // 850 MHz: below 950
-  ExpectRefused(too_near, "950");
-  Arguments bad_tone = Tune("11778", "V", "27500");
-  bad_tone["--tone"] = "yes";
-  ExpectRefused(bad_tone, "--tone");
+  EXPECT_EQ(+RecordFor(With(Tune("12700"), {"--lof", "10750", "--tone", "on"})).word4_value, 1u);
+  ExpectRefused(With(Tune("12700"), {"--lof", "9750"}), "2150");  // 2950 MHz after the LNB
+  ExpectRefused(With(Tune("11778"), {"--lnb", "10750", "--lof", "10750"}), "not both");
+  ExpectRefused(With(Tune("11778"), {"--lnb", "ku"}), "--lnb");
 }
 
-TEST(TuneOptions, PolarisationLetters) {
-  EXPECT_EQ(RecordFor(Tune("11778", "H", "27500")).polarity, 0);
-  EXPECT_EQ(RecordFor(Tune("11778", "L", "27500")).polarity, 0);
-  EXPECT_EQ(RecordFor(Tune("11778", "R", "27500")).polarity, 1);
-  EXPECT_EQ(RecordFor(Tune("11778", "v", "27500")).polarity, 1);
-  ExpectRefused(Tune("11778", "X", "27500"), "--pol");
-  ExpectRefused(Tune("11778", "HV", "27500"), "--pol");
-  ExpectRefused({{"--freq", "11778"}, {"--sr", "27500"}}, "--pol");
+TEST(TuneOptions, AToneAndAnOscillatorThatDisagreeGiveAHint) {
+  EXPECT_NE(NotesFor(With(Tune("11778"), {"--lof", "10600"})).find("--tone on"), std::string::npos);
+  EXPECT_NE(NotesFor(With(Tune("11778"), {"--tone", "off"})).find("9750 MHz"), std::string::npos);
+  EXPECT_EQ(NotesFor(Tune("11778")), "");
+  EXPECT_EQ(NotesFor(With(Tune("11778"), {"--lnb", "10750"})), "");
 }
 
-TEST(TuneOptions, SymbolRateRange) {
-  EXPECT_EQ(+RecordFor(Tune("11778", "V", "1000")).word2_value, 1000000u);
-  EXPECT_EQ(+RecordFor(Tune("11778", "V", "45000")).word2_value, 45000000u);
-  ExpectRefused(Tune("11778", "V", "999"), "--sr");
-  ExpectRefused(Tune("11778", "V", "45001"), "--sr");
-  ExpectRefused(Tune("11778", "V", "27500k"), "--sr");
-  ExpectRefused({{"--freq", "11778"}, {"--pol", "V"}}, "--sr");
-}
-
-TEST(TuneOptions, CodeRatesAndInversionByName) {
+TEST(TuneOptions, NamesOfPolarisationsCodeRatesAndInversion) {
+  EXPECT_EQ(+RecordFor(Tune("11778", "H")).polarity, 0);
+  EXPECT_EQ(+RecordFor(Tune("11778", "l")).polarity, 0);
+  ExpectRefused(Tune("11778", "X"), "--pol");
   const std::vector<std::pair<std::string, std::uint32_t>> rates = {
       {"1/2", 0x12}, {"2/3", 0x23}, {"3/4", 0x34}, {"4/5", 0x45}, {"5/6", 0x56},
       {"6/7", 0x67}, {"7/8", 0x78}, {"8/9", 0x89}, {"auto", 0}};
   for (const auto& rate : rates) {
-    Arguments arguments = Tune("11778", "V", "27500");
-    arguments["--fec"] = rate.first;
-    EXPECT_EQ(+RecordFor(arguments).fec_code, rate.second) << rate.first;
+    EXPECT_EQ(+RecordFor(With(Tune("11778"), {"--fec", rate.first})).fec_code, rate.second);
     EXPECT_EQ(FecName(rate.second), rate.first);
   }
-  for (const char* bad : {"3/5", "34", "0x34", "3/4 "}) {
-    Arguments arguments = Tune("11778", "V", "27500");
-    arguments["--fec"] = bad;
-    ExpectRefused(arguments, "--fec");
-  }
-
-  const std::vector<std::pair<std::string, std::uint32_t>> inversions = {
-      {"off", 0}, {"on", 1}, {"auto", 2}};
-  for (const auto& inversion : inversions) {
-    Arguments arguments = Tune("11778", "V", "27500");
-    arguments["--inversion"] = inversion.first;
-    EXPECT_EQ(+RecordFor(arguments).tristate_option, inversion.second) << inversion.first;
-  }
-  Arguments bad = Tune("11778", "V", "27500");
-  bad["--inversion"] = "2";
-  ExpectRefused(bad, "--inversion");
+  ExpectRefused(With(Tune("11778"), {"--fec", "0x34"}), "--fec");
+  EXPECT_EQ(+RecordFor(With(Tune("11778"), {"--inversion", "on"})).tristate_option, 1u);
+  ExpectRefused(With(Tune("11778"), {"--inversion", "2"}), "--inversion");
 }
 
-TEST(DishOptions, PortsAndBursts) {
-  DishSelection dish;
-  std::string error;
-  ASSERT_TRUE(ParseDishSelection({{"--port", "4"}, {"--burst", "b"}}, &dish, &error)) << error;
-  EXPECT_EQ(dish.port, 4);
-  EXPECT_EQ(dish.burst, 2);  // the module's mode for burst B
-  ASSERT_TRUE(ParseDishSelection({{"--burst", "A"}}, &dish, &error));
-  EXPECT_EQ(dish.port, 0);
-  EXPECT_EQ(dish.burst, 1);
-  for (const char* bad : {"0", "5", "x", "1.5", ""}) {
-    EXPECT_FALSE(ParseDishSelection({{"--port", bad}}, &dish, &error)) << bad;
-    EXPECT_NE(error.find("--port"), std::string::npos);
-  }
-  EXPECT_FALSE(ParseDishSelection({{"--burst", "C"}}, &dish, &error));
-}
-
-TEST(DiseqcMessages, SwitchPortCarriesPolarisationAndBandBits) {
-  using Bytes = std::vector<std::uint8_t>;
-  EXPECT_EQ(SwitchMessage(1, 'V', false), (Bytes{0xE0, 0x10, 0x38, 0xF0}));
-  EXPECT_EQ(SwitchMessage(1, 'V', true), (Bytes{0xE0, 0x10, 0x38, 0xF1}));
-  EXPECT_EQ(SwitchMessage(2, 'H', true), (Bytes{0xE0, 0x10, 0x38, 0xF7}));
-  EXPECT_EQ(SwitchMessage(4, 'H', false), (Bytes{0xE0, 0x10, 0x38, 0xFE}));
-  // The port the stand-in reads back: ((x >> 2) & 3) + 1.
-  for (int port = 1; port <= 4; ++port) {
-    EXPECT_EQ(((SwitchMessage(port, 'H', true)[3] >> 2) & 3) + 1, port);
-  }
-  EXPECT_EQ(GotoMessage(3), (Bytes{0xE0, 0x31, 0x6B, 0x03}));
-}
-
-TEST(DiseqcMessages, HexBytesInTheUsualSpellings) {
+TEST(DiseqcOptions, MessagesOfThreeToSixBytesPortsPositionsAndBursts) {
   using Bytes = std::vector<std::uint8_t>;
   const Bytes expected{0xE0, 0x10, 0x38, 0xF3};
-  for (const char* text :
-       {"E0 10 38 F3", "e0 10 38 f3", "0xE0,0x10,0x38,0xF3", "E01038F3", "  E0  1038 F3 "}) {
-    Bytes bytes;
-    std::string error;
-    EXPECT_TRUE(ParseHexBytes(text, &bytes, &error)) << text << ": " << error;
-    EXPECT_EQ(bytes, expected) << text;
+  for (const Words& spelling : {Words{"E0", "10", "38", "F3"}, Words{"e0 10 38 f3"},
+                                Words{"0xE0,0x10,0x38,0xF3"}, Words{"E01038F3"}}) {
+    EXPECT_EQ(Accepted(With({"diseqc"}, spelling)).diseqc.message, expected) << spelling[0];
   }
-  Bytes bytes;
-  std::string error;
-  EXPECT_TRUE(ParseHexBytes("E0 1", &bytes, &error));
-  EXPECT_EQ(bytes, (Bytes{0xE0, 0x01}));
-  for (const char* bad : {"", "  ", "E0 G1", "E01", "E0 -1"}) {
-    EXPECT_FALSE(ParseHexBytes(bad, &bytes, &error)) << bad;
-    EXPECT_FALSE(error.empty());
-  }
-  EXPECT_EQ(HexBytes(expected), "E0 10 38 F3");
+  ExpectRefused({"diseqc", "E0", "10"}, "3 to 6 bytes");
+  ExpectRefused({"diseqc", "E0", "10", "38", "F3", "00", "00", "00"}, "3 to 6 bytes");
+  ExpectRefused({"diseqc", "E0", "G1", "38"}, "hex");
+  ExpectRefused({"diseqc", "E01", "38", "F3"}, "hex");
+  ExpectRefused({"diseqc", "E0", "10", "38", "F3", "--port", "2"}, "one of");
+
+  const Options port = Accepted({"diseqc", "--port", "2", "--pol", "H"});
+  EXPECT_EQ(port.diseqc.message, (Bytes{0xE0, 0x10, 0x38, 0xF6}));
+  EXPECT_EQ(Accepted({"diseqc", "--goto", "3"}).diseqc.message, (Bytes{0xE0, 0x31, 0x6B, 0x03}));
+  const Options burst = Accepted({"diseqc", "--burst", "b"});
+  EXPECT_TRUE(burst.diseqc.message.empty());
+  EXPECT_EQ(burst.diseqc.burst, 2);  // the module's mode for burst B
+  ExpectRefused({"diseqc", "--port", "5"}, "--port");
+  // The port the stand-in reads back: ((x >> 2) & 3) + 1, with the band bit.
+  EXPECT_EQ(SwitchMessage(4, true, true)[3], 0xFF);
 }
 
-TEST(WholeNumbers, OnlyDigitsWithinTheRange) {
-  long value = 0;
-  EXPECT_TRUE(ParseInteger("255", 0, 255, &value));
-  EXPECT_EQ(value, 255);
-  for (const char* bad : {"256", "-1", "3s", "", " 3", "0x10"}) {
-    EXPECT_FALSE(ParseInteger(bad, 0, 255, &value)) << bad;
+TEST(CommandLine, OutputsDurationsAndWhatEndsTheProgramAtOnce) {
+  const Words capture = With({"capture"}, {"--freq", "11778", "--pol", "V", "--sr", "27500"});
+  EXPECT_EQ(Accepted(With(capture, {"-o=x.ts"})).out, "x.ts");
+  EXPECT_EQ(Accepted(With(capture, {"--out=x.ts"})).out, "x.ts");
+  const Options piped = Accepted(With(capture, {"-o", "-"}));
+  EXPECT_EQ(piped.out, "-");
+  EXPECT_FALSE(piped.seconds.has_value()) << "until interrupted";
+  EXPECT_EQ(*Accepted(With(capture, {"-o", "x.ts", "--seconds", "5"})).seconds, 5);
+  ExpectRefused(capture, "-o FILE");
+  ExpectRefused(With(capture, {"-o", "x.ts", "--seconds", "0x10"}), "--seconds");
+  EXPECT_EQ(*Accepted({"demo"}).seconds, 3);
+  EXPECT_TRUE(Accepted({"signal", "--watch"}).watch);
+  EXPECT_EQ(*Accepted({"signal", "--watch", "10"}).seconds, 10);
+  ExpectRefused({"signal", "--pol", "V"}, "need --freq");
+  ExpectRefused({"fly"}, "unknown command");
+  ExpectRefused({}, "missing command");
+
+  for (const Words& words : {Words{"--version"}, Words{"help", "--help"}, Words{"help", "tune"},
+                             Words{"capture", "-h"}, Words{"tune", "--lnb", "list"}}) {
+    Options options;
+    int status = -1;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(ReadCommandLine(words, &options, &status));
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0) << words[0];
+    EXPECT_NE(said.find(words.back() == "list" ? "c-band" : "morvalind-host"), std::string::npos)
+        << said;
   }
 }
 

@@ -1,6 +1,7 @@
 // What a capture counts: continuity counter gaps by the transport stream's
 // rules, packets without a sync byte, and the services its PAT, PMTs and SDT
-// announce, also when a section runs over two packets or arrives damaged.
+// announce (the statistics hand the table packets on), also when a section
+// runs over two packets or arrives damaged.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
+#include "host/stream_services.h"
 #include "host/stream_stats.h"
 
 namespace {
@@ -38,11 +40,20 @@ Packet Flagged(Packet packet) {  // a discontinuity announced in the adaptation 
   return packet;
 }
 
-void Feed(StreamStats* stats, const std::vector<Packet>& packets) {
+void Feed(StreamStats* stats, const std::vector<Packet>& packets,
+          StreamServices* tables = nullptr) {
   for (const Packet& packet : packets) {
-    stats->Add(packet.data(), 1);
+    stats->Add(packet.data(), 1, tables);
   }
 }
+
+// A stream's statistics and the services it announces.
+struct Capture {
+  StreamStats stats;
+  StreamServices tables;
+  void Feed(const std::vector<Packet>& packets) { ::Feed(&stats, packets, &tables); }
+  std::vector<ServiceInfo> services() const { return tables.services(); }
+};
 
 TEST(ContinuityCount, CountersThatStepAndWrapAreClean) {
   StreamStats stats;
@@ -206,15 +217,15 @@ std::vector<Packet> Packets(std::uint16_t pid, const Section& section, std::uint
 const std::string kLongName(90, 'N');  // two of these do not fit one packet
 
 TEST(StreamTables, ServicesFromPatPmtAndASdtOverTwoPackets) {
-  StreamStats stats;
+  Capture stats;
   std::uint8_t pat_cc = 0, pmt1_cc = 0, pmt2_cc = 0, sdt_cc = 0;
   const std::vector<Packet> sdt =
       Packets(SDT_PID, Sdt({{101, "One"}, {102, kLongName}, {103, kLongName}}), &sdt_cc);
   ASSERT_EQ(sdt.size(), 2u);
-  Feed(&stats, Packets(PAT_PID, Pat({{0, 0x10}, {101, 0x100}, {102, 0x200}}), &pat_cc));
-  Feed(&stats, Packets(0x100, Pmt(101, {{0x02, 0x101}, {0x04, 0x102}}), &pmt1_cc));
-  Feed(&stats, Packets(0x200, Pmt(102, {{0x04, 0x202}}), &pmt2_cc));
-  Feed(&stats, sdt);
+  stats.Feed(Packets(PAT_PID, Pat({{0, 0x10}, {101, 0x100}, {102, 0x200}}), &pat_cc));
+  stats.Feed(Packets(0x100, Pmt(101, {{0x02, 0x101}, {0x04, 0x102}}), &pmt1_cc));
+  stats.Feed(Packets(0x200, Pmt(102, {{0x04, 0x202}}), &pmt2_cc));
+  stats.Feed(sdt);
 
   const std::vector<ServiceInfo> services = stats.services();
   ASSERT_EQ(services.size(), 3u);  // program 0 is the network PID, not a service
@@ -233,38 +244,38 @@ TEST(StreamTables, ServicesFromPatPmtAndASdtOverTwoPackets) {
   EXPECT_EQ(services[2].program, 103);
   EXPECT_EQ(services[2].name, kLongName);
   EXPECT_EQ(services[2].pmt_pid, 0);
-  EXPECT_EQ(stats.continuity_errors(), 0u);
+  EXPECT_EQ(stats.stats.continuity_errors(), 0u);
 }
 
 TEST(StreamTables, APmtBeforeThePatIsReadAtItsNextRepetition) {
-  StreamStats stats;
+  Capture stats;
   std::uint8_t pat_cc = 0, pmt_cc = 0;
-  Feed(&stats, Packets(0x100, Pmt(101, {{0x1B, 0x101}}), &pmt_cc));
-  Feed(&stats, Packets(PAT_PID, Pat({{101, 0x100}}), &pat_cc));
+  stats.Feed(Packets(0x100, Pmt(101, {{0x1B, 0x101}}), &pmt_cc));
+  stats.Feed(Packets(PAT_PID, Pat({{101, 0x100}}), &pat_cc));
   ASSERT_EQ(stats.services().size(), 1u);
   EXPECT_TRUE(stats.services()[0].streams.empty());
-  Feed(&stats, Packets(0x100, Pmt(101, {{0x1B, 0x101}}), &pmt_cc));
+  stats.Feed(Packets(0x100, Pmt(101, {{0x1B, 0x101}}), &pmt_cc));
   ASSERT_EQ(stats.services()[0].streams.size(), 1u);
   EXPECT_EQ(stats.services()[0].streams[0].stream_type, 0x1B);
 }
 
 TEST(StreamTables, DamagedOrInterruptedSectionsAreIgnored) {
-  StreamStats stats;
+  Capture stats;
   std::uint8_t pat_cc = 0, sdt_cc = 0;
   Section broken = Pat({{101, 0x100}});
   broken[9] ^= 0x01;  // the program number, so the CRC no longer holds
-  Feed(&stats, Packets(PAT_PID, broken, &pat_cc));
+  stats.Feed(Packets(PAT_PID, broken, &pat_cc));
   EXPECT_TRUE(stats.services().empty());
 
   // The SDT's second packet lost: its first half and the next section's
   // continuation must not be joined into a service.
   std::vector<Packet> sdt =
       Packets(SDT_PID, Sdt({{101, "One"}, {102, kLongName}, {103, kLongName}}), &sdt_cc);
-  Feed(&stats, {sdt[0]});
-  Feed(&stats,
-       {Packets(SDT_PID, Sdt({{101, "One"}, {102, kLongName}, {103, kLongName}}), &sdt_cc)[1]});
+  stats.Feed({sdt[0]});
+  stats.Feed(
+      {Packets(SDT_PID, Sdt({{101, "One"}, {102, kLongName}, {103, kLongName}}), &sdt_cc)[1]});
   EXPECT_TRUE(stats.services().empty());
-  EXPECT_EQ(stats.continuity_errors(), 1u);
+  EXPECT_EQ(stats.stats.continuity_errors(), 1u);
 }
 
 }  // namespace

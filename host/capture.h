@@ -1,0 +1,31 @@
+// Capturing: the host's thread takes the packets the callback put in the
+// ring, counts them and writes them to the sinks, with a progress line on the
+// way; and the summary of what the stream held and where it went.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "host/report.h"
+#include "host/sinks.h"
+#include "host/stream_services.h"
+#include "host/stream_stats.h"
+#include "plugin/records.h"
+
+struct CaptureResult {
+  StreamStats stats;        // every packet received
+  StreamServices services;  // what its tables announce
+  double seconds = 0;
+  double no_data_seconds = 0;
+  std::uint64_t dropped = 0;  // the ring was full: the writer fell behind
+  std::string stopped_by;     // "time", "SIGINT", "the reader going away", "a write error"
+};
+
+// Captures until `seconds` have passed (none: until a stop request), or a
+// sink fails; `progress` shows the progress line.
+void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<double> seconds,
+             bool progress, CaptureResult* result);
+
+// The summary as text lines, and as the "capture" JSON object.
+void SayCaptureSummary(const CaptureResult& result, const Sinks& sinks);
+Json CaptureJson(const CaptureResult& result, const Sinks& sinks);

@@ -1,0 +1,430 @@
+// The command line: every command's options, their help and their checks,
+// read once with CLI11. Each value is checked strictly as it is read (MHz as
+// digits with up to three decimals, never hex or exponents, names from their
+// lists); then the options that belong together are settled into Options: the
+// transponder and its LNB, the outputs, the DiSEqC message.
+#include "host/command_line.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "host/numbers.h"
+#include "host/program.h"
+#include "host/report.h"
+
+namespace {
+
+// The words the options took, each checked; empty when not given.
+struct Given {
+  std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
+  std::vector<std::string> bytes, watch;
+  CLI::Option* watch_option = nullptr;
+};
+
+struct CommandText {
+  const char* name;
+  const char* summary;
+  const char* details;  // after the usage line
+  const char* examples;
+};
+
+constexpr CommandText kCommands[] = {
+    {"info", "show the module's descriptor, version resource and exports",
+     "Loads the module, asks it for its descriptor and entry table, and prints the\n"
+     "descriptor: device name, file and product version, author, and the words at\n"
+     "offsets 520 and 524. The Windows build also prints the module's version\n"
+     "resource and its export table with ordinals. The card is not touched.\n",
+     "  morvalind-host info\n"
+     "  morvalind-host info --module /path/to/Morvalind.dev --json\n"},
+    {"open", "open the card through the module, then close it",
+     "Loads the module, hands it a packet callback that counts packets, calls\n"
+     "DeviceOpen and DeviceClose, and prints each result and the packet count.\n"
+     "A failed open exits with status 4; the module's own message about it is\n"
+     "printed on stderr instead of a message box.\n",
+     "  morvalind-host open\n"
+     "  morvalind-host open --module=./Morvalind.dev --json\n"},
+    {"tune", "tune a transponder and report lock and signal",
+     "Opens the card, selects the dish with --port (a committed switch message,\n"
+     "E0 10 38 Fx) and/or --burst when given, tunes the transponder, and prints\n"
+     "whether it locked, how long that took, and the signal. No lock exits with 5.\n",
+     "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
+     "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2\n"
+     "  morvalind-host tune --freq 12012 --pol V --sr 30000 --burst B --json\n"
+     "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish)\n"},
+    {"signal", "show strength, quality and lock, once or watched",
+     "Opens the card, tunes first when --freq is given (the same options as tune),\n"
+     "and prints strength and quality in percent with bars that fit the terminal,\n"
+     "and the lock. --watch keeps reading until interrupted (Ctrl-C) or for the\n"
+     "seconds given: in place four times a second on a terminal, a line a second\n"
+     "otherwise, and with --json a JSON line a sample (four a second), timed.\n",
+     "  morvalind-host signal --freq 11778 --pol V --sr 27500\n"
+     "  morvalind-host signal --freq 12344 --pol H --sr 29700 --watch\n"
+     "  morvalind-host signal --watch 10 --json\n"},
+    {"capture", "tune and write the transport stream to a file, a pipe or UDP",
+     "Tunes as tune does, then writes whole 188-byte packets to the file (-o -:\n"
+     "standard output, every other line then goes to standard error) and/or sends\n"
+     "them to --udp HOST:PORT, seven packets a datagram. It runs for --seconds, or\n"
+     "until interrupted (Ctrl-C, SIGTERM) or the reader of the stream goes away,\n"
+     "with a progress line (lock, signal, rate, continuity errors). An existing\n"
+     "file is replaced only once data flows (until then the packets go to\n"
+     "FILE.partial). The first write error stops the capture with the system's\n"
+     "reason (status 6). The summary gives packets received and written, errors,\n"
+     "time with no data, and the services the PAT, PMTs and SDT announce.\n",
+     "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
+     "  morvalind-host capture -o - --freq 11778 --pol V --sr 27500 | ffplay -\n"
+     "  morvalind-host capture --udp 239.1.1.1:1234 --freq 11095 --pol H --sr 27500 --port 2\n"},
+    {"diseqc", "send a DiSEqC message, switch port, tone burst or positioner command",
+     "Opens the card and sends one DiSEqC message: 3 to 6 raw hex bytes, a\n"
+     "committed switch port, or a positioner's stored position, optionally after a\n"
+     "tone burst, and says whether the card sent it. A positioner command stops\n"
+     "the stream until the next tune.\n",
+     "  morvalind-host diseqc E0 10 38 F3\n"
+     "  morvalind-host diseqc --port 2 --pol H\n"
+     "  morvalind-host diseqc --burst B\n"
+     "  morvalind-host diseqc --goto 1\n"},
+    {"demo", "show the module at work on the stand-in card",
+     "Loads the module and shows its descriptor, opens the card, reaches both\n"
+     "satellites of the stand-in card's lineup through the switch and tunes each\n"
+     "transponder (a table of lock, strength and quality), captures a few seconds\n"
+     "of the transponder with the most services to morvalind-demo.ts, prints what\n"
+     "the stream holds, and closes the card. On a real card, which has no lineup\n"
+     "to tell, give one transponder with the tune options.\n",
+     "  morvalind-host demo\n"
+     "  morvalind-host demo --out . --seconds 5\n"
+     "  morvalind-host demo --freq 11778 --pol V --sr 27500 --port 1\n"},
+};
+
+constexpr char kTuneHelp[] =
+    "The frequency is the one on the dish: for the universal LNB (the default)\n"
+    "10700..12750 MHz, which chooses the oscillator (9750 or 10600 MHz) and the\n"
+    "22 kHz tone. --lnb names another LNB type (--lnb list shows them), --lof\n"
+    "gives any other's oscillator (the tone then stays off unless --tone on).\n"
+    "After the LNB the frequency must fall in 950..2150 MHz.\n";
+
+// Help laid out as usage, what the command does, options, examples, statuses.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    std::string text = make_usage(app, name) + "\n" + app->get_description() + "\n";
+    for (const CommandText& command : kCommands) {
+      if (app->get_name() == command.name) {
+        text += std::string("\n") + command.details;
+        if (app->get_option_no_throw("--freq") != nullptr) {
+          text += std::string("\n") + kTuneHelp;
+        }
+      }
+    }
+    return text + make_positionals(app) + make_groups(app, mode) + make_subcommands(app, mode) +
+           "\n" + make_footer(app);
+  }
+};
+
+// Examples and the exit statuses (CLI11 ends a footer with a newline).
+std::string Footer(const std::string& examples) {
+  const std::string text = "Examples:\n" + examples + "\n" + kExitStatusHelp;
+  return text.substr(0, text.size() - 1);
+}
+
+CLI::Validator Decimal(const char* unit) {
+  return CLI::Validator(
+      [unit](std::string& text) {
+        std::uint32_t value = 0;
+        return ParseThousandths(text, &value)
+                   ? std::string()
+                   : text + " is not " + unit + " as digits with up to three decimals";
+      },
+      "");
+}
+
+CLI::Validator Whole(long low, long high) {
+  return CLI::Validator(
+      [low, high](std::string& text) {
+        long value = 0;
+        return ParseWhole(text, low, high, &value)
+                   ? std::string()
+                   : Format("%s is not a whole number %ld..%ld", text.c_str(), low, high);
+      },
+      "");
+}
+
+CLI::Validator Choice(std::vector<std::string> names) {
+  return CLI::IsMember(std::move(names), CLI::ignore_case).name("");
+}
+
+void Add(CLI::App* command, const char* name, std::string* value, const char* type,
+         const char* help, const CLI::Validator& check) {
+  command->add_option(name, *value, help)->type_name(type)->check(check);
+}
+
+void AddTune(CLI::App* command, Given* g) {
+  Add(command, "--freq", &g->freq, "MHZ", "frequency on the dish, e.g. 11778 or 11778.125",
+      Decimal("MHz"));
+  Add(command, "--pol", &g->pol, "H|V|L|R", "polarisation (L, R circular, on the H, V voltages)",
+      Choice({"H", "V", "L", "R"}));
+  Add(command, "--sr", &g->sr, "KSYMS", "symbol rate in kSym/s, 1000..45000, e.g. 27500",
+      Decimal("kSym/s"));
+  Add(command, "--fec", &g->fec, "N/M", "code rate 1/2 2/3 3/4 4/5 5/6 6/7 7/8 8/9, or auto",
+      Choice({"auto", "1/2", "2/3", "3/4", "4/5", "5/6", "6/7", "7/8", "8/9"}));
+  std::vector<std::string> lnbs = {"list"};
+  for (const LnbType& lnb : LnbTypes()) {
+    lnbs.insert(lnbs.end(), {lnb.name, lnb.dvbv5_name});
+  }
+  Add(command, "--lnb", &g->lnb, "TYPE", "LNB type (default universal); --lnb list names them",
+      Choice(lnbs));
+  Add(command, "--lof", &g->lof, "MHZ", "oscillator of an LNB not in the list", Decimal("MHz"));
+  Add(command, "--tone", &g->tone, "on|off", "22 kHz tone (default: as the LNB's band needs)",
+      Choice({"on", "off"}));
+  Add(command, "--inversion", &g->inversion, "off|on|auto", "spectral inversion (default auto)",
+      Choice({"off", "on", "auto"}));
+  Add(command, "--port", &g->port, "N", "committed switch port 1..4 to select first", Whole(1, 4));
+  Add(command, "--burst", &g->burst, "A|B", "tone burst to send first", Choice({"A", "B"}));
+}
+
+std::uint32_t Thousandths(const std::string& text) {
+  std::uint32_t value = 0;
+  ParseThousandths(text, &value);  // checked as it was read
+  return value;
+}
+
+DishSelection Dish(const Given& g) {
+  long port = 0;
+  ParseWhole(g.port, 1, 4, &port);
+  return {static_cast<int>(port), g.burst.empty() ? 0 : g.burst == "A" || g.burst == "a" ? 1 : 2};
+}
+
+// The tune options as a transponder; `needed` when the command cannot go without one.
+void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
+                std::string* error) {
+  if (g.freq.empty()) {
+    const bool others =
+        !(g.pol + g.sr + g.fec + g.lnb + g.lof + g.tone + g.inversion + g.port + g.burst).empty();
+    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr"
+             : others ? "the tune options need --freq, --pol and --sr"
+                      : "";
+    return;
+  }
+  if (g.pol.empty() || g.sr.empty()) {
+    *error =
+        g.pol.empty() ? "--pol is needed (H, V, L or R)" : "--sr is needed (kSym/s, e.g. 27500)";
+    return;
+  }
+  if (!g.lnb.empty() && !g.lof.empty()) {
+    *error = "give --lnb or --lof, not both";
+    return;
+  }
+  TuneRequest request;
+  Transponder& t = request.transponder;
+  t.frequency_khz = Thousandths(g.freq);
+  ParsePolarization(g.pol, &t.polarization);
+  t.symbol_rate = Thousandths(g.sr);
+  ParseFec(g.fec.empty() ? "auto" : g.fec, &t.fec_code);
+  ParseInversion(g.inversion.empty() ? "auto" : g.inversion, &t.inversion);
+  t.lnb = !g.lof.empty() ? nullptr : g.lnb.empty() ? &LnbTypes()[0] : FindLnb(g.lnb);
+  t.lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
+  if (!g.tone.empty()) {
+    t.tone_given = g.tone == "on";
+  }
+  request.dish = Dish(g);
+  std::vector<std::string> notes;
+  if (ResolveTransponder(&t, error, &notes)) {
+    options->tune = request;
+  }
+  for (const std::string& note : notes) {
+    Note(note);
+  }
+}
+
+// The DiSEqC command's message: hex bytes, a switch port or a stored position.
+void SettleDiseqc(const Given& g, Options* options, std::string* error) {
+  DiseqcRequest& request = options->diseqc;
+  const DishSelection dish = Dish(g);
+  request.burst = dish.burst;
+  long position = 0;
+  if (!g.bytes.empty() + !g.port.empty() + !g.goto_position.empty() > 1) {
+    *error = "give one of: message bytes, --port, --goto";
+  } else if (!g.bytes.empty()) {
+    request.what = "message";
+    ParseMessage(g.bytes, &request.message, error);
+  } else if (dish.port != 0) {
+    const bool horizontal = g.pol == "H" || g.pol == "h";
+    request.message = SwitchMessage(dish.port, horizontal, g.tone == "on");
+    request.what = "switch port " + g.port;
+  } else if (ParseWhole(g.goto_position, 0, 255, &position)) {
+    request.message = GotoMessage(static_cast<int>(position));
+    request.what = "positioner to stored position " + g.goto_position;
+  } else if (request.burst == 0) {
+    *error = "nothing to send: give message bytes, --port, --burst or --goto";
+  }
+  if (request.burst != 0) {
+    request.what = std::string("burst ") + BurstName(request.burst) +
+                   (request.what.empty() ? "" : ", " + request.what);
+  }
+}
+
+void Settle(const Given& g, Options* options, std::string* error) {
+  const std::string& command = options->command;
+  long seconds = 0;
+  if (ParseWhole(g.seconds, 1, 1L << 30, &seconds)) {
+    options->seconds = static_cast<double>(seconds);
+  } else if (command == "demo") {
+    options->seconds = 3;
+  }
+  if (command == "tune" || command == "capture" || command == "signal" || command == "demo") {
+    SettleTune(g, command == "tune" || command == "capture", command, options, error);
+  } else if (command == "diseqc") {
+    SettleDiseqc(g, options, error);
+  }
+  if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
+    *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
+  }
+  if (command == "signal" && g.watch_option->count() > 0) {
+    options->watch = true;
+    if (!g.watch.empty() && ParseWhole(g.watch[0], 1, 1L << 30, &seconds)) {
+      options->seconds = static_cast<double>(seconds);
+    }
+  }
+}
+
+int UsageError(const std::string& problem, const std::string& command) {
+  Fail(kExitUsage, problem);
+  std::fprintf(stderr, "Try '%s help%s%s'.\n", kProgram, command.empty() ? "" : " ",
+               command.c_str());
+  return kExitUsage;
+}
+
+std::string LnbList() {
+  std::string text = "LNB types for --lnb (as a channel file names them):\n";
+  for (const LnbType& lnb : LnbTypes()) {
+    text += Format("  %-10s %-17s %s (%s)\n", lnb.name, LnbRange(lnb).c_str(), lnb.description,
+                   lnb.dvbv5_name);
+  }
+  return text + "Any other LNB: --lof MHZ, its oscillator.\n";
+}
+
+}  // namespace
+
+bool ReadCommandLine(std::vector<std::string> words, Options* options, int* status) {
+  Given g;
+  CLI::App app(
+      "Drives a Morvalind.dev device module from the command line, the way the host\n"
+      "application loads it (exports by ordinal and by name, entry table).",
+      kProgram);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.get_formatter()->column_width(28);
+  app.set_help_flag("-h,--help", "show this help");
+  app.set_version_flag("--version", std::string(kProgram) + " " + VersionText(),
+                       "show the program's version");
+  app.require_subcommand(1);
+  app.footer(
+      Footer("  morvalind-host demo\n"
+             "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
+             "  morvalind-host capture -o out.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
+             "  morvalind-host help capture\n"));
+  std::map<std::string, CLI::App*> commands;
+  for (const CommandText& text : kCommands) {
+    CLI::App* command = app.add_subcommand(text.name, text.summary)->group("Commands");
+    command->footer(Footer(text.examples));
+    command
+        ->add_option("--module", options->session.module,
+                     "the module to load (default: Morvalind.dev beside this program)")
+        ->type_name("PATH");
+    command->add_flag("--json", options->json, "print JSON instead of text");
+    if (std::string("tune signal capture demo").find(text.name) != std::string::npos) {
+      AddTune(command, &g);
+    }
+    commands[text.name] = command;
+  }
+  std::string topic;
+  CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
+  help->footer(Footer("  morvalind-host help capture\n"));
+  help->add_option("COMMAND", topic, "the command to explain");
+
+  CLI::App* capture = commands["capture"];
+  capture->add_option("-o,--out", options->out, "the file to write, - for standard output")
+      ->type_name("FILE");
+  capture->add_option("--udp", options->udp, "send the stream there")->type_name("HOST:PORT");
+  capture->add_flag("--rtp", options->rtp, "with --udp: an RTP header on every datagram");
+  Add(capture, "--seconds", &g.seconds, "N", "how long (default: until interrupted)",
+      Whole(1, 1L << 30));
+  g.watch_option = commands["signal"]
+                       ->add_option("--watch", g.watch,
+                                    "keep reading, until interrupted or for "
+                                    "SECONDS")
+                       ->expected(0, 1)
+                       ->type_name("[SECONDS]")
+                       ->check(Whole(1, 1L << 30));
+  commands["demo"]
+      ->add_option("--out", options->out, "where to write the capture (default: a temp folder)")
+      ->type_name("FOLDER");
+  Add(commands["demo"], "--seconds", &g.seconds, "N", "how long to capture (default 3)",
+      Whole(1, 1L << 30));
+  CLI::App* diseqc = commands["diseqc"];
+  diseqc->add_option("BYTES", g.bytes, "the message in hex bytes, e.g. E0 10 38 F3");
+  Add(diseqc, "--port", &g.port, "N", "committed switch port 1..4 (E0 10 38 Fx)", Whole(1, 4));
+  Add(diseqc, "--pol", &g.pol, "H|V", "polarisation bit of the switch message (default V)",
+      Choice({"H", "V"}));
+  Add(diseqc, "--tone", &g.tone, "on|off", "band bit of the switch message (default off)",
+      Choice({"on", "off"}));
+  Add(diseqc, "--burst", &g.burst, "A|B", "send a tone burst first (or alone)", Choice({"A", "B"}));
+  Add(diseqc, "--goto", &g.goto_position, "N", "positioner: go to stored position N (E0 31 6B nn)",
+      Whole(0, 255));
+
+  if (words.empty() ||
+      (words[0].rfind('-', 0) != 0 && commands.count(words[0]) == 0 && words[0] != "help")) {
+    *status =
+        UsageError(words.empty() ? "missing command" : "unknown command '" + words[0] + "'", "");
+    return false;
+  }
+  // "-o=x.ts" is read as "-o x.ts", as "--out=x.ts" is.
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (words[i].size() > 3 && words[i][0] == '-' && words[i][1] != '-' && words[i][2] == '=') {
+      words.insert(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words[i].substr(3));
+      words[i].resize(2);
+    }
+  }
+  std::reverse(words.begin(), words.end());  // CLI11 takes them last first
+  std::string problem;
+  try {
+    app.parse(words);
+    options->command = app.get_subcommands().at(0)->get_name();
+    if (options->command != "help" && g.lnb != "list") {
+      Settle(g, options, &problem);
+    }
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    *status = kExitOk;
+    return false;
+  } catch (const CLI::CallForVersion& version) {
+    std::printf("%s\n", version.what());
+    *status = kExitOk;
+    return false;
+  } catch (const CLI::ParseError& error) {
+    problem = error.what();
+  }
+  if (problem.empty() && options->command == "help" && commands.count(topic) == 0 &&
+      !topic.empty()) {
+    problem = "no command '" + topic + "'";
+  }
+  if (!problem.empty()) {
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    *status = UsageError(problem, chosen.empty() ? "" : chosen[0]->get_name());
+    return false;
+  }
+  if (options->command == "help" || g.lnb == "list") {
+    // The program's own help, not the help command's (the command chosen).
+    std::fputs(
+        g.lnb == "list" ? LnbList().c_str()
+        : topic.empty()
+            ? app.get_formatter()->make_help(&app, kProgram, CLI::AppFormatMode::Normal).c_str()
+            : commands[topic]->help(kProgram).c_str(),
+        stdout);
+    *status = kExitOk;
+    return false;
+  }
+  return true;
+}

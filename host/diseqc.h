@@ -1,0 +1,34 @@
+// DiSEqC: the messages for a committed switch port and a positioner, messages
+// written as hex bytes, and sending one through the module's entry.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/records.h"
+
+// How the dish is reached before tuning: a committed switch port, a burst.
+struct DishSelection {
+  int port = 0;   // 1..4, 0 none
+  int burst = 0;  // DeviceSendDiseqc's mode: 1 burst A, 2 burst B, 0 none
+};
+
+// "A", "B" or "" for none.
+const char* BurstName(int burst);
+
+// The committed switch message for `port` (1..4): E0 10 38 Fx, x carrying the
+// port and the polarisation (bit 1 horizontal) and band (bit 0 high) bits.
+std::vector<std::uint8_t> SwitchMessage(int port, bool horizontal, bool high_band);
+// The positioner's "go to stored position" message: E0 31 6B nn.
+std::vector<std::uint8_t> GotoMessage(int position);
+
+// Hex bytes in words, with or without "0x", separated by spaces or commas, or
+// run together ("E01038F3"): a message of 3 to 6 bytes (framing, address,
+// command and up to three data bytes).
+bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_t>* message,
+                  std::string* error);
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
+// Sends `message` (may be empty for a burst alone) with `burst`.
+std::int32_t SendDiseqc(const DeviceInterface& entries, const std::vector<std::uint8_t>& message,
+                        int burst);

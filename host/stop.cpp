@@ -1,0 +1,58 @@
+// Stop requests: see stop.h.
+#include "host/stop.h"
+
+#include <atomic>
+#include <csignal>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+std::atomic<int> request{0};  // the signal number or console event + 1; 0 none
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  int none = 0;
+  // The first request is ours to handle; the system's own handling ends the program at a second.
+  return request.compare_exchange_strong(none, static_cast<int>(event) + 1) ? TRUE : FALSE;
+}
+#else
+extern "C" void OnStopSignal(int number) {
+  request.store(number);
+  std::signal(number, SIG_DFL);
+}
+#endif
+
+}  // namespace
+
+void CatchStopRequests() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+const char* StopRequest() {
+  switch (request.load()) {
+    case 0:
+      return nullptr;
+#ifdef _WIN32
+    case CTRL_C_EVENT + 1:
+      return "Ctrl-C";
+    case CTRL_BREAK_EVENT + 1:
+      return "Ctrl-Break";
+    default:
+      return "the console closing";
+#else
+    case SIGINT:
+      return "SIGINT";
+    default:
+      return "SIGTERM";
+#endif
+  }
+}

@@ -1,0 +1,71 @@
+// A transponder in the units people use (MHz, kSym/s, H/V/L/R, 3/4, an LNB
+// type), whether a person gave it on the command line or a channel file holds
+// it, and what follows from it for the card: the oscillator and 22 kHz tone
+// the LNB uses, and the module's TuningRecord. Nothing here touches the module.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/records.h"
+
+enum class Polarization : char { kHorizontal = 'H', kVertical = 'V', kLeft = 'L', kRight = 'R' };
+
+// Dish frequencies low..high reach the card through oscillator `lof`, with the
+// 22 kHz tone on or off; `polarization` 0 for a band of either polarisation.
+struct LnbBand {
+  std::uint32_t low_khz;
+  std::uint32_t high_khz;
+  std::uint32_t lof_khz;  // 0: no such band
+  bool tone;
+  char polarization;
+};
+
+struct LnbType {
+  const char* name;         // as --lnb takes it
+  const char* dvbv5_name;   // as the Linux tools' channel files write it
+  const char* description;  // for --lnb list
+  LnbBand bands[2];
+};
+
+// The named LNB types, the universal LNB (the default) first.
+const std::vector<LnbType>& LnbTypes();
+// By either name, in any case; nullptr when there is none.
+const LnbType* FindLnb(const std::string& name);
+// "10700..12750 MHz".
+std::string LnbRange(const LnbType& lnb);
+
+struct Transponder {
+  std::uint32_t frequency_khz = 0;  // on the dish, before the LNB
+  Polarization polarization = Polarization::kVertical;
+  std::uint32_t symbol_rate = 0;   // symbols per second
+  std::uint32_t fec_code = 0;      // 0x34 for 3/4, 0 automatic
+  std::uint32_t inversion = 2;     // 0 off, 1 on, 2 automatic
+  const LnbType* lnb = nullptr;    // nullptr: one oscillator at lof_khz, as given
+  std::uint32_t lof_khz = 0;       // the oscillator in use
+  std::optional<bool> tone_given;  // --tone, over the LNB's own choice
+  bool tone = false;               // the 22 kHz tone in use
+};
+
+constexpr std::uint32_t kSymbolRateLow = 1000000;  // symbols per second
+constexpr std::uint32_t kSymbolRateHigh = 45000000;
+
+// Settles the oscillator and the tone for the frequency and checks what the
+// card's tuner can take; false with one line in *error when it cannot. Hints
+// about a tone and an oscillator that disagree go to *notes.
+bool ResolveTransponder(Transponder* transponder, std::string* error,
+                        std::vector<std::string>* notes);
+
+TuningRecord MakeTuningRecord(const Transponder& transponder);
+
+// "3/4" <-> 0x34, "auto" <-> 0.
+bool ParseFec(const std::string& text, std::uint32_t* code);
+std::string FecName(std::uint32_t code);
+// "H", "v", "L", "R".
+bool ParsePolarization(const std::string& text, Polarization* polarization);
+// "off", "on", "auto" <-> 0, 1, 2.
+bool ParseInversion(const std::string& text, std::uint32_t* inversion);
+const char* InversionName(std::uint32_t inversion);
+// "11778.125 MHz V 27500 kSym/s FEC 3/4".
+std::string TransponderText(const Transponder& transponder);
