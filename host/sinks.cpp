@@ -1,9 +1,11 @@
 // Where packets go: see sinks.h.
 #ifdef _WIN32
-#include <io.h>
-#include <windows.h>
+// The sockets' header before the rest of the system's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// And then the rest.
+#include <io.h>
+#include <windows.h>
 #else
 #include <netdb.h>
 #include <sys/socket.h>

@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The host program as a person and a script use it, on the stand-in card: one
+# case a run, each a few program runs whose outputs and exit statuses are
+# checked (JSON with python3, the stream with ffprobe).
+# Usage: host_program.sh CASE WORK_FOLDER MORVALIND_HOST...
+#   (the host program's command: under Wine, the runner followed by the .exe)
+set -uo pipefail
+case_name=$1
+work=$2/$case_name
+shift 2
+host=("$@")
+program=${host[-1]}
+mkdir -p "$work"
+cd "$work" || exit 1
+tune=(--freq 11778 --pol V --sr 27500 --fec 3/4)
+failed=0
+
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+# Runs the host program; its status in $status, its streams in out.txt and err.txt.
+run() {
+  "${host[@]}" "$@" >out.txt 2>err.txt
+  status=$?
+}
+
+# Expects every line of out.txt to be JSON, the last with "exit_status" $1 and
+# an "error" exactly when that is not 0; $2.. are Python checks on it (`last`).
+expect_json() {
+  python3 - "$@" <<'PY' || fail "JSON of: ${host[*]##*/} (see $work/out.txt)"
+import json, sys
+status, checks = int(sys.argv[1]), sys.argv[2:]
+lines = [json.loads(line) for line in open("out.txt", encoding="utf-8") if line.strip()]
+last = lines[-1]
+assert last["exit_status"] == status, last
+assert ("error" in last) == (status != 0), last
+for check in checks:
+    assert eval(check), check
+PY
+}
+
+expect_status() {
+  [ "$status" -eq "$1" ] || fail "exit status $status, not $1: $(tail -3 err.txt)"
+}
+
+expect_said() {  # expect_said FILE TEXT
+  grep -q -- "$2" "$1" || fail "$1 does not say '$2': $(tail -5 "$1")"
+}
+
+whole_packets() {
+  local size
+  size=$(stat -c %s "$1")
+  [ "$size" -gt 0 ] && [ $((size % 188)) -eq 0 ] || fail "$1 holds $size bytes, not whole packets"
+}
+
+# Waits (a bounded while) until the file has data, the program meanwhile running.
+wait_for_data() {
+  for _ in $(seq 300); do
+    [ -s "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "no data in $1"
+}
+
+case $case_name in
+stream-to-ffprobe)
+  # The stream on standard output, every line of text on standard error.
+  if ! command -v ffprobe >/dev/null; then
+    echo "ffprobe is not installed (Debian ffmpeg): skipped"
+    exit 77
+  fi
+  "${host[@]}" capture -o - --seconds 3 "${tune[@]}" 2>err.txt |
+    ffprobe -v error -show_programs -show_streams -of compact - >probe.txt 2>probe-errors.txt
+  expect_said err.txt "DeviceClose       0 (closed)"
+  # The stand-in's elementary streams carry numbered filler, so the decoders
+  # complain; anything the transport stream reader says is the capture's fault.
+  if grep -v -e '^\[mpeg1video @' -e '^\[mpeg2video @' -e '^\[mp3float @' -e '^\[mp2float @' \
+    -e 'Last message repeated' probe-errors.txt | grep .; then
+    fail "ffprobe reported the errors above"
+  fi
+  for service in "Pellam Sport" "Pellam Sport Extra" "Pellam Talk" "Pellam Classics"; do
+    expect_said probe.txt "tag:service_name=$service|"
+  done
+  expect_said probe.txt "program_num=3001|nb_streams=2|pmt_pid=4608|"
+  expect_said probe.txt "program_num=3003|nb_streams=1|pmt_pid=4640|"
+  ;;
+closed-reader)
+  # A reader that goes away ends the capture and the watch at once, the card closed.
+  "${host[@]}" capture -o - "${tune[@]}" 2>err.txt | head -c 1000 >/dev/null
+  status=${PIPESTATUS[0]}
+  expect_status 0
+  expect_said err.txt "stopped by the reader going away"
+  expect_said err.txt "DeviceClose       0 (closed)"
+  "${host[@]}" signal --watch "${tune[@]}" 2>err.txt | head -2 >out.txt
+  status=${PIPESTATUS[0]}
+  expect_status 0
+  expect_said out.txt "Transponder"
+  ;;
+interrupt)
+  # Ctrl-C (and natively SIGTERM) mid-capture: whole packets, the summary, the card closed.
+  signals=(INT)
+  [[ $program == *.exe ]] || signals+=(TERM)  # under Wine, SIGTERM ends a program at once
+  for signal in "${signals[@]}"; do
+    rm -f capture.ts
+    "${host[@]}" capture -o capture.ts "${tune[@]}" >out.txt 2>err.txt &
+    pid=$!
+    wait_for_data capture.ts
+    kill -"$signal" "$pid"
+    wait "$pid"
+    status=$?
+    expect_status 0
+    whole_packets capture.ts
+    expect_said out.txt "stopped by"
+    expect_said out.txt "DeviceClose       0 (closed)"
+  done
+  ;;
+full-disk)
+  # The first failed write stops the capture with the system's reason, status 6.
+  run capture -o /dev/full --seconds 60 "${tune[@]}" --json
+  expect_status 6
+  expect_json 6 "'/dev/full' in last['error']" "last['capture']['outputs'][0]['packets'] == 0" \
+    "last['capture']['seconds'] < 30" "last['close']['closed']"
+  ;;
+replace-file)
+  # An existing recording stays as it was when the tune fails, and is replaced
+  # once a capture delivers.
+  echo "an earlier recording" >capture.ts
+  run capture -o capture.ts --seconds 2 --freq 11000 --pol V --sr 27500
+  expect_status 5
+  [ "$(cat capture.ts)" = "an earlier recording" ] || fail "a failed tune changed capture.ts"
+  [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  run capture -o=capture.ts --seconds 1 "${tune[@]}"
+  expect_status 0
+  whole_packets capture.ts
+  [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  ;;
+json)
+  # Every command answers in JSON, also when it fails, one field name a concept.
+  run info --json
+  expect_json 0 "last['descriptor']['product_version'] == '1.1.0.0'"
+  if [[ $program == *.exe ]]; then
+    expect_json 0 "last['version_resource']['strings']['ProductVersion'] == '1.1.0'" \
+      "[(e['ordinal'], e['name']) for e in last['exports']] == \
+       [(1, 'DeviceGetInterface'), (2, 'DeviceGetInterfaceInfo')]" \
+      "last['export_name'] == 'Morvalind.dev'"
+  fi
+  run open --json
+  expect_json 0 "last['open']['opened'] and last['close']['closed']"
+  run tune --json --freq 11778.125 --pol V --sr 27500 --port 1
+  expect_json 0 "last['transponder']['frequency_mhz'] == 11778.125" "last['tune']['locked']" \
+    "last['dish']['port'] == 1 and last['dish']['burst'] is None"
+  run tune --json --freq 11000 --pol V --sr 27500
+  expect_json 5 "not last['tune']['locked']"
+  run signal --json --watch 1 "${tune[@]}"
+  expect_json 0 "len(lines) >= 3" "all('timestamp' in l and 'locked' in l['signal'] for l in lines[:-1])"
+  run diseqc --json --burst B
+  expect_json 0 "last['diseqc']['burst'] == 'B' and last['diseqc']['sent']"
+  run capture --json -o capture.ts --seconds 1 "${tune[@]}"
+  expect_json 0 "len(last['capture']['services']) == 4" \
+    "last['capture']['outputs'][0]['packets'] == last['capture']['packets']"
+  run demo --json --out . --seconds 1
+  expect_json 0 "len(last['lineup']) == 6" "last['capture']['stopped_by'] == 'time'"
+  run tune --json --freq 0x2E02 --pol V --sr 27500
+  expect_json 2 "'--freq' in last['error']"
+  run info --json --module no-such.dev
+  expect_json 3
+  # A module with no card library beside it, nor in the working folder: the card does not open.
+  mkdir -p alone
+  cp "$(dirname "$program")"/{morvalind-host*,Morvalind.dev} alone/
+  cp "$(dirname "$program")"/*.so alone/ 2>/dev/null
+  host[-1]=alone/$(basename "$program")
+  run open --json
+  expect_json 4 "not last['open']['opened']"
+  ;;
+udp)
+  # Datagrams of seven packets, with an RTP header when asked.
+  for rtp in "" --rtp; do
+    python3 - "$rtp" >received.txt <<'PY' &
+import socket, sys
+receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+receiver.bind(("127.0.0.1", 0))
+open("port.txt", "w").write(str(receiver.getsockname()[1]))
+receiver.settimeout(20)
+header = 12 if sys.argv[1] else 0
+sizes = set()
+for _ in range(200):
+    data = receiver.recv(2048)
+    sizes.add(len(data))
+    assert not header or (data[0] == 0x80 and data[1] == 33), data[:2]
+    assert all(data[i] == 0x47 for i in range(header, len(data), 188)), "not whole packets"
+print(sorted(sizes))
+PY
+    receiver=$!
+    for _ in $(seq 100); do [ -s port.txt ] && break; sleep 0.1; done
+    run capture --udp "127.0.0.1:$(cat port.txt)" $rtp --seconds 1 "${tune[@]}"
+    wait "$receiver" || fail "the receiver got no whole datagrams"
+    rm -f port.txt
+    expect_status 0
+    expected=$([ -n "$rtp" ] && echo 1328 || echo 1316)
+    [ "$(cat received.txt)" = "[$expected]" ] || fail "datagrams of $(cat received.txt) bytes"
+  done
+  ;;
+*)
+  fail "no case $case_name"
+  ;;
+esac
+[ "$failed" -eq 0 ] && echo "$case_name: passed"
+exit "$failed"
