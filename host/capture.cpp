@@ -6,20 +6,14 @@
 #include <thread>
 
 #include "host/packet_ring.h"
-#include "host/signal_reading.h"
+#include "host/program.h"
 #include "host/stop.h"
-#include "host/terminal.h"
+#include "host/tuning.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr auto kWriterPause = std::chrono::milliseconds(10);
 constexpr double kNoDataGapSeconds = 0.1;  // longer pauses count as time with no data
-
-double Since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 double MbitPerSecond(std::uint64_t packets, double seconds) {
   return static_cast<double>(packets * kTsPacketSize) * 8 / 1e6 / std::max(seconds, 1e-3);
@@ -47,7 +41,7 @@ bool Drain(const Sinks& sinks, CaptureResult* result) {
 void ShowProgress(const DeviceInterface& entries, const CaptureResult& result,
                   double packets_per_second, double seconds) {
   const SignalReading signal = ReadSignal(entries);
-  std::vector<LinePiece> pieces = {
+  const std::vector<LinePiece> pieces = {
       {0, LockWords(signal)},
       {2, Format("Signal %d%%", Percent(signal.record.strength))},
       {3, Format("Quality %d%%", Percent(signal.record.quality))},
@@ -57,9 +51,6 @@ void ShowProgress(const DeviceInterface& entries, const CaptureResult& result,
        Format("CC errors %llu", static_cast<unsigned long long>(result.stats.continuity_errors()))},
       {5, Format("%.0f s", seconds)},
   };
-  if (result.dropped > 0) {
-    pieces.emplace_back(1, Format("dropped %llu", static_cast<unsigned long long>(result.dropped)));
-  }
   ShowStatus(FitPieces(pieces, TerminalWidth(ReportStream()) - 1));
 }
 
@@ -76,7 +67,7 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
   std::uint64_t packets_at_report = 0;
   for (bool more = true; more;) {
     std::this_thread::sleep_for(kWriterPause);
-    const double now = Since(start);
+    const double now = SecondsSince(start);
     const char* request = StopRequest();
     if (seconds.has_value() && now >= *seconds) {
       result->stopped_by = "time";
@@ -86,7 +77,7 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
     const std::uint64_t before = result->stats.packets();
     if (!Drain(sinks, result)) {
       const bool gone = std::any_of(sinks.begin(), sinks.end(),
-                                    [](const auto& sink) { return sink->reader_gone(); });
+                                    [](const auto& sink) { return sink->reader_gone; });
       result->stopped_by = gone ? "the reader going away" : "a write error";
     }
     more = result->stopped_by.empty();
@@ -105,32 +96,48 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
     }
   }
   EndStatus();
-  result->seconds = Since(start);
+  result->seconds = SecondsSince(start);
   if (result->seconds - last_data > kNoDataGapSeconds) {
     result->no_data_seconds += result->seconds - last_data;
   }
 }
 
-void SayCaptureSummary(const CaptureResult& result, const Sinks& sinks) {
+Json ReportCapture(const CaptureResult& result, const Sinks& sinks) {
   const StreamStats& stats = result.stats;
+  const auto count = [](std::uint64_t value) { return static_cast<unsigned long long>(value); };
+  Json capture = {{"seconds", result.seconds},
+                  {"stopped_by", result.stopped_by},
+                  {"packets", stats.packets()},
+                  {"bytes", stats.bytes()},
+                  {"mbit_per_second", MbitPerSecond(stats.packets(), result.seconds)},
+                  {"continuity_errors", stats.continuity_errors()},
+                  {"missing_sync", stats.missing_sync()},
+                  {"transport_errors", stats.transport_errors()},
+                  {"no_data_seconds", result.no_data_seconds},
+                  {"dropped", result.dropped},
+                  {"outputs", Json::array()},
+                  {"services", Json::array()},
+                  {"pids", Json::array()}};
   Say("Captured          %.1f s%s\n", result.seconds,
       result.stopped_by == "time" ? "" : (", stopped by " + result.stopped_by).c_str());
-  Say("Packets           %llu received (%llu bytes), %.1f Mbit/s\n",
-      static_cast<unsigned long long>(stats.packets()),
-      static_cast<unsigned long long>(stats.bytes()),
-      MbitPerSecond(stats.packets(), result.seconds));
+  Say("Packets           %llu received (%llu bytes), %.1f Mbit/s\n", count(stats.packets()),
+      count(stats.bytes()), MbitPerSecond(stats.packets(), result.seconds));
   for (const auto& sink : sinks) {
-    Say("Written           %llu packets (%llu bytes) to %s\n",
-        static_cast<unsigned long long>(sink->written()),
-        static_cast<unsigned long long>(sink->written() * kTsPacketSize), sink->name().c_str());
+    Json& output = capture["outputs"].emplace_back(Json{{"name", sink->name},
+                                                        {"packets", sink->written},
+                                                        {"bytes", sink->written * kTsPacketSize}});
+    if (!sink->error.empty()) {
+      output["error"] = sink->error;
+    }
+    Say("Written           %llu packets (%llu bytes) to %s\n", count(sink->written),
+        count(sink->written * kTsPacketSize), sink->name.c_str());
   }
-  Say("Continuity errors %llu\n", static_cast<unsigned long long>(stats.continuity_errors()));
-  Say("Missing sync      %llu\n", static_cast<unsigned long long>(stats.missing_sync()));
-  Say("Transport errors  %llu\n", static_cast<unsigned long long>(stats.transport_errors()));
-  Say("Time with no data %.1f s\n", result.no_data_seconds);
+  Say("Continuity errors %llu\nMissing sync      %llu\nTransport errors  %llu\n"
+      "Time with no data %.1f s\n",
+      count(stats.continuity_errors()), count(stats.missing_sync()),
+      count(stats.transport_errors()), result.no_data_seconds);
   if (result.dropped > 0) {
-    Say("Dropped           %llu packets (the writer fell behind)\n",
-        static_cast<unsigned long long>(result.dropped));
+    Say("Dropped           %llu packets (the writer fell behind)\n", count(result.dropped));
   }
   const std::vector<ServiceInfo> services = result.services.services();
   Say("Services          %zu\n", services.size());
@@ -138,60 +145,26 @@ void SayCaptureSummary(const CaptureResult& result, const Sinks& sinks) {
     std::string line = Format("  %5u  %-22s PMT %s", static_cast<unsigned>(service.program),
                               service.name.empty() ? "(no name in the SDT)" : service.name.c_str(),
                               PidText(service.pmt_pid).c_str());
-    for (const ElementaryStream& stream : service.streams) {
-      line += "  " + PidText(stream.pid) + " " + StreamTypeName(stream.stream_type);
-    }
-    Say("%s\n", line.c_str());
-  }
-  std::string pids;
-  for (const auto& pid : stats.pids()) {
-    pids +=
-        Format(" %s:%llu", PidText(pid.first).c_str(), static_cast<unsigned long long>(pid.second));
-  }
-  Say("PIDs             %s\n", pids.c_str());
-}
-
-Json CaptureJson(const CaptureResult& result, const Sinks& sinks) {
-  const StreamStats& stats = result.stats;
-  Json outputs = Json::array();
-  for (const auto& sink : sinks) {
-    outputs.push_back({{"name", sink->name()},
-                       {"packets", sink->written()},
-                       {"bytes", sink->written() * kTsPacketSize}});
-    if (!sink->error().empty()) {
-      outputs.back()["error"] = sink->error();
-    }
-  }
-  Json services = Json::array();
-  for (const ServiceInfo& service : result.services.services()) {
     Json streams = Json::array();
     for (const ElementaryStream& stream : service.streams) {
+      line += "  " + PidText(stream.pid) + " " + StreamTypeName(stream.stream_type);
       streams.push_back({{"pid", stream.pid},
                          {"stream_type", stream.stream_type},
                          {"kind", StreamTypeName(stream.stream_type)}});
     }
-    services.push_back({{"program", service.program},
-                        {"name", service.name},
-                        {"provider", service.provider},
-                        {"pmt_pid", service.pmt_pid},
-                        {"pcr_pid", service.pcr_pid},
-                        {"streams", streams}});
+    Say("%s\n", line.c_str());
+    capture["services"].push_back({{"program", service.program},
+                                   {"name", service.name},
+                                   {"provider", service.provider},
+                                   {"pmt_pid", service.pmt_pid},
+                                   {"pcr_pid", service.pcr_pid},
+                                   {"streams", streams}});
   }
-  Json pids = Json::array();
+  std::string pids;
   for (const auto& pid : stats.pids()) {
-    pids.push_back({{"pid", pid.first}, {"packets", pid.second}});
+    pids += Format(" %s:%llu", PidText(pid.first).c_str(), count(pid.second));
+    capture["pids"].push_back({{"pid", pid.first}, {"packets", pid.second}});
   }
-  return {{"seconds", result.seconds},
-          {"stopped_by", result.stopped_by},
-          {"packets", stats.packets()},
-          {"bytes", stats.bytes()},
-          {"mbit_per_second", MbitPerSecond(stats.packets(), result.seconds)},
-          {"continuity_errors", stats.continuity_errors()},
-          {"missing_sync", stats.missing_sync()},
-          {"transport_errors", stats.transport_errors()},
-          {"no_data_seconds", result.no_data_seconds},
-          {"dropped", result.dropped},
-          {"outputs", outputs},
-          {"services", services},
-          {"pids", pids}};
+  Say("PIDs             %s\n", pids.c_str());
+  return capture;
 }

@@ -26,6 +26,5 @@ struct CaptureResult {
 void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<double> seconds,
              bool progress, CaptureResult* result);
 
-// The summary as text lines, and as the "capture" JSON object.
-void SayCaptureSummary(const CaptureResult& result, const Sinks& sinks);
-Json CaptureJson(const CaptureResult& result, const Sinks& sinks);
+// The summary: its text lines said, its "capture" JSON object returned.
+Json ReportCapture(const CaptureResult& result, const Sinks& sinks);

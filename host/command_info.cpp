@@ -1,62 +1,88 @@
-// The info command: the module's descriptor, and for a Windows module its
-// version resource, exports and imports.
-#include "host/commands.h"
-#include "host/module_details.h"
+// The info command: the module's descriptor and, for a Windows module, its
+// version resource as the system reads it (GetFileVersionInfoA,
+// VerQueryValueA) and the export table of its loaded image.
+#include "host/options.h"
+
+#ifdef _WIN32
+#include <windows.h>
 
 namespace {
 
-const char* OperatingSystemName(std::uint32_t file_os) {
-  return file_os == 0x4 ? "32-bit Windows" : file_os == 0x40004 ? "Windows NT, 32-bit" : "other";
+constexpr const char* kVersionKeys[] = {"FileDescription",  "FileVersion",    "InternalName",
+                                        "OriginalFilename", "ProductName",    "ProductVersion",
+                                        "CompanyName",      "LegalCopyright", "Comments"};
+
+std::string Dotted(DWORD high, DWORD low) {
+  return Format("%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
 }
 
-const char* FileTypeName(std::uint32_t file_type) {
-  return file_type == 1   ? "application"
-         : file_type == 2 ? "DLL"
-         : file_type == 3 ? "driver"
-                          : "other";
-}
-
-void ReportDetails(const DeviceInterfaceInfo& info, const ModuleDetails& details) {
-  Json& report = Report();
-  if (details.version_present) {
-    Json strings = Json::object();
-    Say("Version resource\n");
-    for (const auto& entry : details.strings) {
-      strings[entry.first] = entry.second;
-      Say("  %-18s %s\n", entry.first.c_str(), entry.second.c_str());
-    }
-    Say("  String table       %s\n", details.string_table.c_str());
-    Say("  File version       %s\n", details.file_version.c_str());
-    Say("  Product version    %s\n", details.product_version.c_str());
-    Say("  Operating system   0x%X (%s)\n", static_cast<unsigned>(details.file_os),
-        OperatingSystemName(details.file_os));
-    Say("  File type          %u (%s)\n", static_cast<unsigned>(details.file_type),
-        FileTypeName(details.file_type));
-    // The descriptor's version words repeat the resource's versions.
-    if (PackedVersion(info.file_version) != details.file_version ||
-        PackedVersion(info.product_version) != details.product_version) {
-      Note("the descriptor says " + PackedVersion(info.file_version) + " / " +
-           PackedVersion(info.product_version) + ", the version resource " + details.file_version +
-           " / " + details.product_version);
-    }
-    report["version_resource"] = {
-        {"file_version", details.file_version}, {"product_version", details.product_version},
-        {"file_os", details.file_os},           {"file_type", details.file_type},
-        {"string_table", details.string_table}, {"strings", strings}};
-  } else {
+void ReportVersion(const std::string& path, const DeviceInterfaceInfo& info) {
+  DWORD ignored = 0;
+  std::vector<char> data(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+  void* value = nullptr;
+  UINT length = 0;
+  if (data.empty() ||
+      GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) == 0 ||
+      VerQueryValueA(data.data(), "\\", &value, &length) == 0 ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
     Say("Version resource  none\n");
+    return;
   }
-  Say("Exports           directory name %s\n", details.export_name.c_str());
-  report["export_name"] = details.export_name;
-  report["exports"] = Json::array();
-  for (const ModuleExport& entry : details.exports) {
-    Say("  @%-4u %s\n", static_cast<unsigned>(entry.ordinal),
-        entry.name.empty() ? "(by ordinal only)" : entry.name.c_str());
-    report["exports"].push_back({{"ordinal", entry.ordinal}, {"name", entry.name}});
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  Json& version = Report()["version_resource"];
+  version = {{"file_version", Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS)},
+             {"product_version", Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS)},
+             {"file_os", fixed->dwFileOS},
+             {"file_type", fixed->dwFileType},
+             {"strings", Json::object()}};
+  Say("Version resource  file version %s, product version %s, OS 0x%lX, type %lu (2: DLL)\n",
+      version["file_version"].get<std::string>().c_str(),
+      version["product_version"].get<std::string>().c_str(), fixed->dwFileOS, fixed->dwFileType);
+  if (VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", &value, &length) != 0 &&
+      length >= 4) {
+    const auto* translation = static_cast<const WORD*>(value);
+    const std::string block = Format("%04x%04x", translation[0], translation[1]);
+    version["string_table"] = block;
+    for (const char* key : kVersionKeys) {
+      if (VerQueryValueA(data.data(), ("\\StringFileInfo\\" + block + "\\" + key).c_str(), &value,
+                         &length) != 0 &&
+          length > 0) {
+        version["strings"][key] = static_cast<const char*>(value);
+        Say("  %-18s %s\n", key, static_cast<const char*>(value));
+      }
+    }
+  }
+}
+
+// The export table as the loader mapped it, at its addresses relative to the base.
+void ReportExports(const Module& module) {
+  const auto* base = static_cast<const std::uint8_t*>(module.handle());
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  const auto* table =
+      reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+  const auto* functions = reinterpret_cast<const DWORD*>(base + table->AddressOfFunctions);
+  const auto* names = reinterpret_cast<const DWORD*>(base + table->AddressOfNames);
+  const auto* name_ordinals = reinterpret_cast<const WORD*>(base + table->AddressOfNameOrdinals);
+  Report()["export_name"] = reinterpret_cast<const char*>(base + table->Name);
+  Report()["exports"] = Json::array();
+  Say("Exports           directory name %s\n", reinterpret_cast<const char*>(base + table->Name));
+  for (DWORD index = 0; directory.Size != 0 && index < table->NumberOfFunctions; ++index) {
+    std::string name;
+    for (DWORD n = 0; n < table->NumberOfNames; ++n) {
+      name = name_ordinals[n] == index ? reinterpret_cast<const char*>(base + names[n]) : name;
+    }
+    if (functions[index] != 0) {
+      Report()["exports"].push_back({{"ordinal", table->Base + index}, {"name", name}});
+      Say("  @%-4lu %s\n", table->Base + index, name.empty() ? "(by ordinal only)" : name.c_str());
+    }
   }
 }
 
 }  // namespace
+#endif
 
 int RunInfo(const Options& options) {
   const std::string path = ModulePath(options.session);
@@ -66,19 +92,13 @@ int RunInfo(const Options& options) {
   }
   const DeviceInterfaceInfo& info = module.info();
   Report()["module"] = path;
-  Report()["descriptor"] = DescriptorJson(info);
   Say("Module            %s\n", path.c_str());
-  Say("Device            %s\n", FieldText(info.device_name).c_str());
-  Say("File version      %s\n", PackedVersion(info.file_version).c_str());
-  Say("Product version   %s\n", PackedVersion(info.product_version).c_str());
-  Say("Author            %s\n", FieldText(info.author).c_str());
-  Say("Word at 520       %u\n", static_cast<unsigned>(info.word_520));
-  Say("Word at 524       %u\n", static_cast<unsigned>(info.word_524));
-  const ModuleDetails details = ReadModuleDetails(path, module);
-  if (details.windows_module) {
-    ReportDetails(info, details);
-  } else {
-    Say("Version resource  only in the Windows build (this module is a Linux shared object)\n");
-  }
+  ReportDescriptor(info);
+#ifdef _WIN32
+  ReportVersion(path, info);
+  ReportExports(module);
+#else
+  Say("Version resource  only in the Windows build (this module is a Linux shared object)\n");
+#endif
   return kExitOk;
 }

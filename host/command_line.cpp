@@ -3,7 +3,7 @@
 // digits with up to three decimals, never hex or exponents, names from their
 // lists); then the options that belong together are settled into Options: the
 // transponder and its LNB, the outputs, the DiSEqC message.
-#include "host/command_line.h"
+#include "host/options.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +11,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/numbers.h"
 #include "host/program.h"
 #include "host/report.h"
+#include "host/transponder.h"
 
 namespace {
 
@@ -21,111 +21,61 @@ namespace {
 struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
   std::vector<std::string> bytes, watch;
-  CLI::Option* watch_option = nullptr;
 };
 
 struct CommandText {
   const char* name;
   const char* summary;
-  const char* details;  // after the usage line
+  const char* details;
   const char* examples;
 };
 
 constexpr CommandText kCommands[] = {
     {"info", "show the module's descriptor, version resource and exports",
-     "Loads the module, asks it for its descriptor and entry table, and prints the\n"
-     "descriptor: device name, file and product version, author, and the words at\n"
-     "offsets 520 and 524. The Windows build also prints the module's version\n"
-     "resource and its export table with ordinals. The card is not touched.\n",
-     "  morvalind-host info\n"
+     "The version resource and exports in the Windows build. The card is not touched.\n",
      "  morvalind-host info --module /path/to/Morvalind.dev --json\n"},
     {"open", "open the card through the module, then close it",
-     "Loads the module, hands it a packet callback that counts packets, calls\n"
-     "DeviceOpen and DeviceClose, and prints each result and the packet count.\n"
-     "A failed open exits with status 4; the module's own message about it is\n"
-     "printed on stderr instead of a message box.\n",
-     "  morvalind-host open\n"
-     "  morvalind-host open --module=./Morvalind.dev --json\n"},
+     "Counts the packets the callback got. A failed open's message goes to stderr.\n",
+     "  morvalind-host open --module=./Morvalind.dev\n"},
     {"tune", "tune a transponder and report lock and signal",
-     "Opens the card, selects the dish with --port (a committed switch message,\n"
-     "E0 10 38 Fx) and/or --burst when given, tunes the transponder, and prints\n"
-     "whether it locked, how long that took, and the signal. No lock exits with 5.\n",
+     "Selects the dish first with --port (E0 10 38 Fx) and/or --burst when given.\n",
      "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
-     "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2\n"
-     "  morvalind-host tune --freq 12012 --pol V --sr 30000 --burst B --json\n"
+     "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2 --json\n"
      "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish)\n"},
     {"signal", "show strength, quality and lock, once or watched",
-     "Opens the card, tunes first when --freq is given (the same options as tune),\n"
-     "and prints strength and quality in percent with bars that fit the terminal,\n"
-     "and the lock. --watch keeps reading until interrupted (Ctrl-C) or for the\n"
-     "seconds given: in place four times a second on a terminal, a line a second\n"
-     "otherwise, and with --json a JSON line a sample (four a second), timed.\n",
-     "  morvalind-host signal --freq 11778 --pol V --sr 27500\n"
+     "Tunes first when --freq is given. --watch reads on, until interrupted or for\n"
+     "SECONDS: in place on a terminal (bars fit its width), a line a second\n"
+     "otherwise, with --json a JSON line a sample with its Unix time.\n",
      "  morvalind-host signal --freq 12344 --pol H --sr 29700 --watch\n"
      "  morvalind-host signal --watch 10 --json\n"},
     {"capture", "tune and write the transport stream to a file, a pipe or UDP",
-     "Tunes as tune does, then writes whole 188-byte packets to the file (-o -:\n"
-     "standard output, every other line then goes to standard error) and/or sends\n"
-     "them to --udp HOST:PORT, seven packets a datagram. It runs for --seconds, or\n"
-     "until interrupted (Ctrl-C, SIGTERM) or the reader of the stream goes away,\n"
-     "with a progress line (lock, signal, rate, continuity errors). An existing\n"
-     "file is replaced only once data flows (until then the packets go to\n"
-     "FILE.partial). The first write error stops the capture with the system's\n"
-     "reason (status 6). The summary gives packets received and written, errors,\n"
-     "time with no data, and the services the PAT, PMTs and SDT announce.\n",
+     "Writes whole packets to the file (-o -: standard output, all text then on\n"
+     "stderr) and/or to --udp HOST:PORT, seven a datagram, for --seconds or until\n"
+     "Ctrl-C, SIGTERM or the reader going away. A file is replaced only once data\n"
+     "flows (FILE.partial until then); a write error stops the capture (status 6).\n",
      "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
      "  morvalind-host capture -o - --freq 11778 --pol V --sr 27500 | ffplay -\n"
      "  morvalind-host capture --udp 239.1.1.1:1234 --freq 11095 --pol H --sr 27500 --port 2\n"},
     {"diseqc", "send a DiSEqC message, switch port, tone burst or positioner command",
-     "Opens the card and sends one DiSEqC message: 3 to 6 raw hex bytes, a\n"
-     "committed switch port, or a positioner's stored position, optionally after a\n"
-     "tone burst, and says whether the card sent it. A positioner command stops\n"
-     "the stream until the next tune.\n",
+     "3 to 6 hex bytes, --port or --goto, after --burst if given. A positioner\n"
+     "command stops the stream until the next tune.\n",
      "  morvalind-host diseqc E0 10 38 F3\n"
-     "  morvalind-host diseqc --port 2 --pol H\n"
-     "  morvalind-host diseqc --burst B\n"
-     "  morvalind-host diseqc --goto 1\n"},
+     "  morvalind-host diseqc --port 2 --pol H --burst B\n"},
     {"demo", "show the module at work on the stand-in card",
-     "Loads the module and shows its descriptor, opens the card, reaches both\n"
-     "satellites of the stand-in card's lineup through the switch and tunes each\n"
-     "transponder (a table of lock, strength and quality), captures a few seconds\n"
-     "of the transponder with the most services to morvalind-demo.ts, prints what\n"
-     "the stream holds, and closes the card. On a real card, which has no lineup\n"
-     "to tell, give one transponder with the tune options.\n",
-     "  morvalind-host demo\n"
-     "  morvalind-host demo --out . --seconds 5\n"
-     "  morvalind-host demo --freq 11778 --pol V --sr 27500 --port 1\n"},
+     "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
+     "transponder with the most services and shows what it holds.\n",
+     "  morvalind-host demo --out . --seconds 5\n"},
 };
 
 constexpr char kTuneHelp[] =
-    "The frequency is the one on the dish: for the universal LNB (the default)\n"
-    "10700..12750 MHz, which chooses the oscillator (9750 or 10600 MHz) and the\n"
-    "22 kHz tone. --lnb names another LNB type (--lnb list shows them), --lof\n"
-    "gives any other's oscillator (the tone then stays off unless --tone on).\n"
-    "After the LNB the frequency must fall in 950..2150 MHz.\n";
+    "The frequency is on the dish: 10700..12750 MHz for the universal LNB (the\n"
+    "default), whose band sets oscillator and tone; --lnb another type, --lof any\n"
+    "other's oscillator. After the LNB it must fall in 950..2150 MHz.\n";
 
-// Help laid out as usage, what the command does, options, examples, statuses.
-class HelpFormatter : public CLI::Formatter {
- public:
-  std::string make_help(const CLI::App* app, std::string name,
-                        CLI::AppFormatMode mode) const override {
-    std::string text = make_usage(app, name) + "\n" + app->get_description() + "\n";
-    for (const CommandText& command : kCommands) {
-      if (app->get_name() == command.name) {
-        text += std::string("\n") + command.details;
-        if (app->get_option_no_throw("--freq") != nullptr) {
-          text += std::string("\n") + kTuneHelp;
-        }
-      }
-    }
-    return text + make_positionals(app) + make_groups(app, mode) + make_subcommands(app, mode) +
-           "\n" + make_footer(app);
-  }
-};
-
-// Examples and the exit statuses (CLI11 ends a footer with a newline).
-std::string Footer(const std::string& examples) {
-  const std::string text = "Examples:\n" + examples + "\n" + kExitStatusHelp;
+// What the command does, its examples and the exit statuses, after its
+// options (CLI11 ends a footer with a newline).
+std::string Footer(const std::string& details, const std::string& examples) {
+  const std::string text = details + "\nExamples:\n" + examples + "\n" + kExitStatusHelp;
   return text.substr(0, text.size() - 1);
 }
 
@@ -152,11 +102,11 @@ CLI::Validator Whole(long low, long high) {
 }
 
 CLI::Validator Choice(std::vector<std::string> names) {
-  return CLI::IsMember(std::move(names), CLI::ignore_case).name("");
+  return CLI::IsMember(std::move(names), CLI::ignore_case).description("");
 }
 
 void Add(CLI::App* command, const char* name, std::string* value, const char* type,
-         const char* help, const CLI::Validator& check) {
+         const char* help, const CLI::Validator& check = CLI::Validator()) {
   command->add_option(name, *value, help)->type_name(type)->check(check);
 }
 
@@ -247,21 +197,13 @@ void SettleDiseqc(const Given& g, Options* options, std::string* error) {
   if (!g.bytes.empty() + !g.port.empty() + !g.goto_position.empty() > 1) {
     *error = "give one of: message bytes, --port, --goto";
   } else if (!g.bytes.empty()) {
-    request.what = "message";
     ParseMessage(g.bytes, &request.message, error);
   } else if (dish.port != 0) {
-    const bool horizontal = g.pol == "H" || g.pol == "h";
-    request.message = SwitchMessage(dish.port, horizontal, g.tone == "on");
-    request.what = "switch port " + g.port;
+    request.message = SwitchMessage(dish.port, g.pol == "H" || g.pol == "h", g.tone == "on");
   } else if (ParseWhole(g.goto_position, 0, 255, &position)) {
     request.message = GotoMessage(static_cast<int>(position));
-    request.what = "positioner to stored position " + g.goto_position;
   } else if (request.burst == 0) {
     *error = "nothing to send: give message bytes, --port, --burst or --goto";
-  }
-  if (request.burst != 0) {
-    request.what = std::string("burst ") + BurstName(request.burst) +
-                   (request.what.empty() ? "" : ", " + request.what);
   }
 }
 
@@ -281,9 +223,9 @@ void Settle(const Given& g, Options* options, std::string* error) {
   if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
     *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
   }
-  if (command == "signal" && g.watch_option->count() > 0) {
+  if (command == "signal" && !g.watch.empty()) {  // "--watch" alone leaves an empty word
     options->watch = true;
-    if (!g.watch.empty() && ParseWhole(g.watch[0], 1, 1L << 30, &seconds)) {
+    if (ParseWhole(g.watch[0], 1, 1L << 30, &seconds)) {
       options->seconds = static_cast<double>(seconds);
     }
   }
@@ -313,7 +255,6 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
       "Drives a Morvalind.dev device module from the command line, the way the host\n"
       "application loads it (exports by ordinal and by name, entry table).",
       kProgram);
-  app.formatter(std::make_shared<HelpFormatter>());
   app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   app.get_formatter()->column_width(28);
   app.set_help_flag("-h,--help", "show this help");
@@ -321,46 +262,43 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
                        "show the program's version");
   app.require_subcommand(1);
   app.footer(
-      Footer("  morvalind-host demo\n"
+      Footer("",
+             "  morvalind-host demo\n"
              "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
              "  morvalind-host capture -o out.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
              "  morvalind-host help capture\n"));
   std::map<std::string, CLI::App*> commands;
   for (const CommandText& text : kCommands) {
+    const bool tunes = std::string("tune signal capture demo").find(text.name) != std::string::npos;
     CLI::App* command = app.add_subcommand(text.name, text.summary)->group("Commands");
-    command->footer(Footer(text.examples));
+    command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
+                           text.examples));
     command
         ->add_option("--module", options->session.module,
                      "the module to load (default: Morvalind.dev beside this program)")
         ->type_name("PATH");
     command->add_flag("--json", options->json, "print JSON instead of text");
-    if (std::string("tune signal capture demo").find(text.name) != std::string::npos) {
+    if (tunes) {
       AddTune(command, &g);
     }
     commands[text.name] = command;
   }
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
-  help->footer(Footer("  morvalind-host help capture\n"));
+  help->footer(Footer("", "  morvalind-host help capture\n"));
   help->add_option("COMMAND", topic, "the command to explain");
 
   CLI::App* capture = commands["capture"];
-  capture->add_option("-o,--out", options->out, "the file to write, - for standard output")
-      ->type_name("FILE");
-  capture->add_option("--udp", options->udp, "send the stream there")->type_name("HOST:PORT");
-  capture->add_flag("--rtp", options->rtp, "with --udp: an RTP header on every datagram");
+  Add(capture, "-o,--out", &options->out, "FILE", "the file to write, - for standard output");
+  Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
   Add(capture, "--seconds", &g.seconds, "N", "how long (default: until interrupted)",
       Whole(1, 1L << 30));
-  g.watch_option = commands["signal"]
-                       ->add_option("--watch", g.watch,
-                                    "keep reading, until interrupted or for "
-                                    "SECONDS")
-                       ->expected(0, 1)
-                       ->type_name("[SECONDS]")
-                       ->check(Whole(1, 1L << 30));
-  commands["demo"]
-      ->add_option("--out", options->out, "where to write the capture (default: a temp folder)")
-      ->type_name("FOLDER");
+  commands["signal"]
+      ->add_option("--watch", g.watch, "read on, until interrupted")
+      ->expected(0, 1)
+      ->type_name("[SECONDS]")
+      ->check(Whole(1, 1L << 30));
+  Add(commands["demo"], "--out", &options->out, "FOLDER", "for the capture (default: temp folder)");
   Add(commands["demo"], "--seconds", &g.seconds, "N", "how long to capture (default 3)",
       Whole(1, 1L << 30));
   CLI::App* diseqc = commands["diseqc"];
@@ -389,42 +327,35 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   }
   std::reverse(words.begin(), words.end());  // CLI11 takes them last first
   std::string problem;
+  std::string printed;  // help, the version or the LNB list: the program ends here
   try {
     app.parse(words);
     options->command = app.get_subcommands().at(0)->get_name();
-    if (options->command != "help" && g.lnb != "list") {
+    if (options->command == "help" && !topic.empty() && commands.count(topic) == 0) {
+      problem = "no command '" + topic + "'";
+    } else if (options->command == "help") {
+      // The program's own help, not the help command's (the command chosen).
+      printed = topic.empty()
+                    ? app.get_formatter()->make_help(&app, kProgram, CLI::AppFormatMode::Normal)
+                    : commands[topic]->help(kProgram);
+    } else if (g.lnb == "list") {
+      printed = LnbList();
+    } else {
       Settle(g, options, &problem);
     }
   } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    *status = kExitOk;
-    return false;
+    printed = app.help();
   } catch (const CLI::CallForVersion& version) {
-    std::printf("%s\n", version.what());
-    *status = kExitOk;
-    return false;
+    printed = std::string(version.what()) + "\n";
   } catch (const CLI::ParseError& error) {
     problem = error.what();
-  }
-  if (problem.empty() && options->command == "help" && commands.count(topic) == 0 &&
-      !topic.empty()) {
-    problem = "no command '" + topic + "'";
   }
   if (!problem.empty()) {
     const std::vector<CLI::App*> chosen = app.get_subcommands();
     *status = UsageError(problem, chosen.empty() ? "" : chosen[0]->get_name());
     return false;
   }
-  if (options->command == "help" || g.lnb == "list") {
-    // The program's own help, not the help command's (the command chosen).
-    std::fputs(
-        g.lnb == "list" ? LnbList().c_str()
-        : topic.empty()
-            ? app.get_formatter()->make_help(&app, kProgram, CLI::AppFormatMode::Normal).c_str()
-            : commands[topic]->help(kProgram).c_str(),
-        stdout);
-    *status = kExitOk;
-    return false;
-  }
-  return true;
+  std::fputs(printed.c_str(), stdout);
+  *status = kExitOk;
+  return printed.empty();
 }

@@ -2,7 +2,7 @@
 #include "host/diseqc.h"
 
 #include <algorithm>
-#include <cctype>
+#include <sstream>
 
 namespace {
 
@@ -13,14 +13,6 @@ constexpr std::uint8_t kPositioner = 0x31;
 constexpr std::uint8_t kGotoStored = 0x6B;
 constexpr std::size_t kShortest = 3;
 constexpr std::size_t kLongest = 6;
-
-int HexDigit(char c) {
-  const int lower = std::tolower(static_cast<unsigned char>(c));
-  if (lower >= '0' && lower <= '9') {
-    return lower - '0';
-  }
-  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-}
 
 }  // namespace
 
@@ -37,43 +29,32 @@ std::vector<std::uint8_t> GotoMessage(int position) {
 
 bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_t>* message,
                   std::string* error) {
-  std::string text;
-  for (const std::string& word : words) {
-    text += word + " ";
-  }
-  std::replace(text.begin(), text.end(), ',', ' ');
-  std::vector<std::uint8_t> bytes;
-  std::size_t at = 0;
-  while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
-    const std::size_t end = text.find_first_of(" \t", at);
-    std::string word = text.substr(at, end - at);
-    at = end;
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
-      word.erase(0, 2);
-    }
-    // One digit is a byte; a longer run is read two digits a byte.
-    if (word.size() > 1 && word.size() % 2 != 0) {
-      *error = "'" + word + "' is not whole bytes of hex";
-      return false;
-    }
-    for (std::size_t i = 0; i < word.size(); i += 2) {
-      const int high = word.size() == 1 ? 0 : HexDigit(word[i]);
-      const int low = HexDigit(word[word.size() == 1 ? i : i + 1]);
-      if (high < 0 || low < 0) {
-        *error = "'" + word + "' is not hex bytes";
-        return false;
-      }
-      bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  std::string digits;
+  for (std::string word : words) {
+    std::replace(word.begin(), word.end(), ',', ' ');
+    std::istringstream parts(word);
+    for (std::string part; parts >> part;) {
+      digits += part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')
+                    ? part.substr(2)
+                    : part;
     }
   }
-  if (bytes.size() < kShortest || bytes.size() > kLongest) {
+  if (digits.size() % 2 != 0 ||
+      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    *error = "the message is not whole bytes of hex, e.g. E0 10 38 F3";
+    return false;
+  }
+  if (digits.size() < 2 * kShortest || digits.size() > 2 * kLongest) {
     *error =
         "a DiSEqC message has 3 to 6 bytes (framing, address, command and up to three "
         "data bytes), not " +
-        std::to_string(bytes.size());
+        std::to_string(digits.size() / 2);
     return false;
   }
-  *message = bytes;
+  message->clear();
+  for (std::size_t at = 0; at < digits.size(); at += 2) {
+    message->push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(at, 2), nullptr, 16)));
+  }
   return true;
 }
 

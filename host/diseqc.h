@@ -22,9 +22,8 @@ std::vector<std::uint8_t> SwitchMessage(int port, bool horizontal, bool high_ban
 // The positioner's "go to stored position" message: E0 31 6B nn.
 std::vector<std::uint8_t> GotoMessage(int position);
 
-// Hex bytes in words, with or without "0x", separated by spaces or commas, or
-// run together ("E01038F3"): a message of 3 to 6 bytes (framing, address,
-// command and up to three data bytes).
+// Hex bytes in words, with or without "0x", separated by spaces or commas or
+// run together ("E01038F3"): a message of 3 to 6 bytes.
 bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_t>* message,
                   std::string* error);
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);

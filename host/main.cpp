@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/command_line.h"
-#include "host/commands.h"
+#include "host/options.h"
 #include "host/program.h"
 #include "host/report.h"
 #include "host/session.h"
@@ -20,7 +19,7 @@ struct CommandRun {
   int (*run)(const Options& options);
 };
 constexpr CommandRun kRuns[] = {
-    {"info", RunInfo},     {"open", RunOpen},       {"tune", RunTune}, {"signal", RunSignal},
+    {"info", RunInfo},     {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
     {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo}};
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "host/system_error.h"
 
@@ -10,7 +11,6 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <sys/stat.h>
 #endif
 
 namespace {
@@ -22,40 +22,30 @@ struct ExportName {
 constexpr ExportName kGetInterface{1, "DeviceGetInterface"};
 constexpr ExportName kGetInterfaceInfo{2, "DeviceGetInterfaceInfo"};
 
-// What a module file is, judged by its first bytes.
-enum class ModuleFormat { kPe, kElf, kOther };
-
-ModuleFormat ProbeModuleFormat(const std::string& path) {
-  unsigned char head[4] = {};
+// Says what the file is, by its first bytes, when the loader refuses it: a
+// module of the other target, or no module at all.
+std::string WrongTargetHint(const std::string& path) {
+  char head[4] = {};
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  const std::size_t got = file != nullptr ? std::fread(head, 1, sizeof head, file) : 0;
+  const bool read = file != nullptr && std::fread(head, 1, sizeof head, file) == sizeof head;
   if (file != nullptr) {
     std::fclose(file);
   }
-  if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
-    return ModuleFormat::kPe;
-  }
-  return got == 4 && std::memcmp(head,
-                                 "\x7F"
-                                 "ELF",
-                                 4) == 0
-             ? ModuleFormat::kElf
-             : ModuleFormat::kOther;
-}
-
-// Says what the file is when the loader refuses a module of the other target.
-std::string WrongTargetHint(const std::string& path) {
-  const ModuleFormat format = ProbeModuleFormat(path);
+  const bool pe = head[0] == 'M' && head[1] == 'Z';
+  const bool elf = read && std::memcmp(head,
+                                       "\x7F"
+                                       "ELF",
+                                       4) == 0;
 #ifdef _WIN32
-  if (format == ModuleFormat::kElf) {
+  if (elf) {
     return " (it is a Linux shared object; this program is the Windows build)";
   }
 #else
-  if (format == ModuleFormat::kPe) {
+  if (pe) {
     return " (it is a Windows DLL; run the Windows build of this program under Wine)";
   }
 #endif
-  return format == ModuleFormat::kOther ? " (it is not a module file)" : "";
+  return pe || elf ? "" : " (it is not a module file)";
 }
 
 #ifdef _WIN32
@@ -100,15 +90,15 @@ LoadStatus Module::Fail(LoadStatus status, const std::string& error) {
 LoadStatus Module::Load(const std::string& path) {
   Unload();
   error_.clear();
-
-#ifdef _WIN32
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  std::error_code unknown;
+  const std::filesystem::file_type type = std::filesystem::status(path, unknown).type();
+  if (type == std::filesystem::file_type::not_found) {
     return Fail(LoadStatus::kFileMissing, "no module file at " + path);
   }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (type == std::filesystem::file_type::directory) {
     return Fail(LoadStatus::kNotLoadable, path + " is a folder, not a module file");
   }
+#ifdef _WIN32
   // A relative path is taken from the working folder, never searched for.
   char full_path[MAX_PATH] = {};
   const DWORD length = GetFullPathNameA(path.c_str(), sizeof full_path, full_path, nullptr);
@@ -126,13 +116,6 @@ LoadStatus Module::Load(const std::string& path) {
         "cannot load " + path + ": " + SystemMessage(load_error, path) + WrongTargetHint(path));
   }
 #else
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    return Fail(LoadStatus::kFileMissing, "no module file at " + path);
-  }
-  if (S_ISDIR(status.st_mode)) {
-    return Fail(LoadStatus::kNotLoadable, path + " is a folder, not a module file");
-  }
   // A name without a folder is taken from the working folder, never searched for.
   const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
   dlerror();

@@ -1,5 +1,7 @@
 // The command line as typed values: which command, and what it was asked to
-// do, read once by command_line.cpp; the commands take it from there.
+// do, read once by command_line.cpp with CLI11; and the commands, one
+// function and one file each, which take it from there. Each returns the
+// program's exit status and leaves its JSON fields in Report().
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -9,11 +11,11 @@
 #include "host/session.h"
 #include "host/tuning.h"
 
-// A DiSEqC message to send, with the tone burst before it (or the burst alone).
+// A DiSEqC message to send (hex bytes, a switch port's or a positioner's), with
+// the tone burst before it (or the burst alone).
 struct DiseqcRequest {
   std::vector<std::uint8_t> message;
   int burst = 0;
-  std::string what;  // "message", "switch port 2", "positioner to stored position 3"
 };
 
 struct Options {
@@ -24,7 +26,17 @@ struct Options {
   std::optional<double> seconds;    // capture and demo --seconds, signal --watch SECONDS
   std::string out;                  // capture -o FILE ("-" standard output), demo --out FOLDER
   std::string udp;                  // capture --udp HOST:PORT
-  bool rtp = false;                 // capture --rtp
   bool watch = false;               // signal --watch
   DiseqcRequest diseqc;             // diseqc
 };
+
+// False when the program ends here, with *status: 0 after the help, the
+// version or the LNB list were printed, 2 after a bad command line (reported).
+bool ReadCommandLine(std::vector<std::string> words, Options* options, int* status);
+
+int RunInfo(const Options& options);     // command_info.cpp
+int RunOpen(const Options& options);     // command_open.cpp
+int RunSignal(const Options& options);   // command_signal.cpp: signal, and tune
+int RunDiseqc(const Options& options);   // command_diseqc.cpp
+int RunCapture(const Options& options);  // command_capture.cpp
+int RunDemo(const Options& options);     // command_demo.cpp

@@ -19,24 +19,17 @@ std::int32_t MV_STDCALL ReceivePacket(const std::uint8_t* packet, std::int32_t l
 }
 
 // The same with 32-byte moves for the copy, for a processor that has them.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 __attribute__((target("avx2"))) std::int32_t MV_STDCALL
 ReceivePacketWide(const std::uint8_t* packet, std::int32_t length) {
   return Receive(packet, length);
 }
-#endif
 
 }  // namespace
 
 CaptureRing packet_ring;
 
 StreamCallback PacketCallback() {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-  if (__builtin_cpu_supports("avx2")) {
-    return ReceivePacketWide;
-  }
-#endif
-  return ReceivePacket;
+  return __builtin_cpu_supports("avx2") ? ReceivePacketWide : ReceivePacket;
 }
 
 std::uint64_t MisshapedPackets() { return misshaped.load(std::memory_order_relaxed); }

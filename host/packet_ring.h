@@ -20,18 +20,14 @@ constexpr std::size_t kTsPacketSize = 188;
 inline void CopyPacket(std::uint8_t* to, const std::uint8_t* from) {
   using Chunk = std::uint8_t __attribute__((vector_size(32)));
   Chunk chunks[6];
-  std::memcpy(&chunks[0], from, 32);
-  std::memcpy(&chunks[1], from + 32, 32);
-  std::memcpy(&chunks[2], from + 64, 32);
-  std::memcpy(&chunks[3], from + 96, 32);
-  std::memcpy(&chunks[4], from + 128, 32);
-  std::memcpy(&chunks[5], from + 156, 32);
-  std::memcpy(to, &chunks[0], 32);
-  std::memcpy(to + 32, &chunks[1], 32);
-  std::memcpy(to + 64, &chunks[2], 32);
-  std::memcpy(to + 96, &chunks[3], 32);
-  std::memcpy(to + 128, &chunks[4], 32);
-  std::memcpy(to + 156, &chunks[5], 32);
+#pragma GCC unroll 6
+  for (std::size_t i = 0; i < 6; ++i) {
+    std::memcpy(&chunks[i], from + (i < 5 ? 32 * i : kTsPacketSize - 32), 32);
+  }
+#pragma GCC unroll 6
+  for (std::size_t i = 0; i < 6; ++i) {
+    std::memcpy(to + (i < 5 ? 32 * i : kTsPacketSize - 32), &chunks[i], 32);
+  }
 }
 
 template <std::size_t kCapacity>  // packets, a power of two

@@ -1,6 +1,7 @@
-// What every part of morvalind-host shares: its name, its exit statuses and
-// its version.
+// What every part of morvalind-host shares: its name, its exit statuses, its
+// version, and its clock.
 #pragma once
+#include <chrono>
 
 constexpr char kProgram[] = "morvalind-host";
 
@@ -22,3 +23,9 @@ constexpr char kExitStatusHelp[] =
 // "1.1.0 (git 6e2035e)": the module's product version, from its version
 // resource, and the git description of the sources it was built from.
 const char* VersionText();
+
+using Clock = std::chrono::steady_clock;
+
+inline double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}

@@ -1,12 +1,23 @@
 // How a command speaks: see report.h.
 #include "host/report.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 #include "host/program.h"
-#include "host/terminal.h"
 
 namespace {
+
+constexpr std::size_t kDefaultWidth = 80;
 
 bool json_mode = false;
 std::FILE* report_stream = stdout;
@@ -16,20 +27,15 @@ bool status_shown = false;
 std::string FormatList(const char* format, std::va_list arguments) {
   std::va_list measure;
   va_copy(measure, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  std::string text(
+      static_cast<std::size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, measure))), '\0');
   va_end(measure);
-  if (length <= 0) {
-    return {};
-  }
-  std::string text(static_cast<std::size_t>(length), '\0');
   std::vsnprintf(&text[0], text.size() + 1, format, arguments);
   return text;
 }
 
 void Write(const std::string& text) {
-  if (!closed && (std::fputs(text.c_str(), report_stream) < 0 || std::fflush(report_stream) != 0)) {
-    closed = true;
-  }
+  closed = closed || std::fputs(text.c_str(), report_stream) < 0 || std::fflush(report_stream) != 0;
 }
 
 }  // namespace
@@ -56,12 +62,9 @@ std::string Format(const char* format, ...) {
 }
 
 void Say(const char* format, ...) {
-  if (json_mode) {
-    return;
-  }
   std::va_list arguments;
   va_start(arguments, format);
-  Write(FormatList(format, arguments));
+  Write(json_mode ? "" : FormatList(format, arguments));
   va_end(arguments);
 }
 
@@ -78,10 +81,8 @@ void ShowStatus(const std::string& line) {
 }
 
 void EndStatus() {
-  if (status_shown) {
-    Write("\n");
-    status_shown = false;
-  }
+  Write(status_shown ? "\n" : "");
+  status_shown = false;
 }
 
 int Fail(int status, const std::string& problem) {
@@ -113,4 +114,44 @@ void PrintJsonLine(const Json& line) { Write(JsonText(line) + "\n"); }
 
 std::string JsonText(const Json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+std::size_t TerminalWidth(std::FILE* stream) {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  if (GetConsoleScreenBufferInfo(handle, &info) != 0 && info.srWindow.Right > info.srWindow.Left) {
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+#else
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+#endif
+  const char* columns = std::getenv("COLUMNS");
+  const long given = columns != nullptr ? std::strtol(columns, nullptr, 10) : 0;
+  return given > 0 ? static_cast<std::size_t>(given) : kDefaultWidth;
+}
+
+std::string FitPieces(std::vector<LinePiece> pieces, std::size_t width) {
+  for (;;) {
+    std::string line;
+    for (const LinePiece& piece : pieces) {
+      line += (line.empty() ? "" : "  ") + piece.second;
+    }
+    if (line.size() <= width || pieces.size() == 1) {
+      return line.substr(0, width);
+    }
+    pieces.erase(std::max_element(pieces.begin(), pieces.end(),
+                                  [](const auto& a, const auto& b) { return a.first < b.first; }));
+  }
+}
+
+std::string Bar(int percent, std::size_t width) {
+  const std::size_t filled =
+      (static_cast<std::size_t>(std::clamp(percent, 0, 100)) * width + 50) / 100;
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
 }

@@ -1,10 +1,13 @@
 // How a command speaks: text lines for a person, or with --json one JSON
 // object at its end (and a JSON line per streamed sample). Both go to standard
 // output, or to standard error when standard output carries the stream
-// (capture -o -); problems and notes always go to standard error.
+// (capture -o -); problems and notes always go to standard error. Status lines
+// are refreshed in place on a terminal and fitted to its width.
 #pragma once
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -53,3 +56,16 @@ void PrintJsonLine(const Json& line);
 // JSON text that is valid UTF-8 whatever the strings held: bytes that are not
 // UTF-8 become U+FFFD. Numbers keep their full precision.
 std::string JsonText(const Json& value);
+
+bool IsTerminal(std::FILE* stream);
+
+// Columns of the terminal; COLUMNS or 80 when the stream is none.
+std::size_t TerminalWidth(std::FILE* stream);
+
+// Pieces joined by two spaces, in their order, leaving out the least important
+// ones (the highest rank first) until the line fits `width`.
+using LinePiece = std::pair<int, std::string>;  // rank (0 most important), text
+std::string FitPieces(std::vector<LinePiece> pieces, std::size_t width);
+
+// A bar of `width` characters, filled in proportion to `percent`.
+std::string Bar(int percent, std::size_t width);

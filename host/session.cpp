@@ -8,9 +8,8 @@
 #else
 #include <dlfcn.h>
 #include <link.h>
-#include <unistd.h>
 
-#include <climits>
+#include <filesystem>
 #endif
 
 namespace {
@@ -28,9 +27,8 @@ std::string ProgramFolder() {
   const std::string program(path, length < sizeof path ? length : 0);
   const std::size_t slash = program.find_last_of("\\/");
 #else
-  char path[PATH_MAX] = {};
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  const std::string program(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+  std::error_code unknown;
+  const std::string program = std::filesystem::read_symlink("/proc/self/exe", unknown).string();
   const std::size_t slash = program.rfind('/');
 #endif
   return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
@@ -42,31 +40,28 @@ CardLibrary FindCardLibrary() {
   CardLibrary library;
 #ifdef _WIN32
   const HMODULE handle = GetModuleHandleA(kCardLibrary);
-  if (handle == nullptr) {
-    return library;
-  }
   char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(handle, path, sizeof path);
+  const DWORD length = handle != nullptr ? GetModuleFileNameA(handle, path, sizeof path) : 0;
   library.path.assign(path, length < sizeof path ? length : 0);
-  library.lineup_entry = AsFunction<LineupEntryFunction>(GetProcAddress(handle, "SimLineupEntry"));
-  library.satellite_name =
-      AsFunction<SatelliteNameFunction>(GetProcAddress(handle, "SimSatelliteName"));
+  const auto find = [handle](const char* name) { return GetProcAddress(handle, name); };
 #else
-  // The module's loader takes the library from beside this program.
+  // The module's loader takes the library from beside this program first.
   void* handle = dlopen((ProgramFolder() + kCardLibrary).c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  if (handle == nullptr) {
-    handle = dlopen(kCardLibrary, RTLD_LAZY | RTLD_NOLOAD);
-  }
-  if (handle == nullptr) {
-    return library;
-  }
+  handle = handle != nullptr ? handle : dlopen(kCardLibrary, RTLD_LAZY | RTLD_NOLOAD);
   link_map* map = nullptr;
-  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr) {
+  if (handle != nullptr && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map->l_name != nullptr) {
     library.path = map->l_name;
   }
-  library.lineup_entry = AsFunction<LineupEntryFunction>(dlsym(handle, "SimLineupEntry"));
-  library.satellite_name = AsFunction<SatelliteNameFunction>(dlsym(handle, "SimSatelliteName"));
-  dlclose(handle);  // the module keeps it loaded
+  const auto find = [handle](const char* name) { return dlsym(handle, name); };
+#endif
+  if (handle != nullptr) {
+    library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
+    library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
+  }
+#ifndef _WIN32
+  if (handle != nullptr) {
+    dlclose(handle);  // the module keeps it loaded
+  }
 #endif
   return library;
 }
@@ -96,8 +91,13 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
   if (!LoadModule(module_path_, &module_)) {
     return;
   }
+  Report()["module"] = module_path_;
+  Say("Module            %s\n", module_path_.c_str());
   module_.entries().set_callback(PacketCallback());
   open_result_ = module_.entries().open();
+  Report()["open"] = {{"result", open_result_}, {"opened", open_result_ == kResultOk}};
+  Say("DeviceOpen        %d (%s)\n", static_cast<int>(open_result_),
+      open_result_ == kResultOk ? "opened" : "failed");
   if (open_result_ != kResultOk) {
     status_ = kExitCard;
     const std::string problem =
@@ -112,6 +112,8 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
   open_ = true;
   status_ = kExitOk;
   library_ = FindCardLibrary();
+  Report()["card_library"] = library_.path;
+  Say("Card library      %s\n", library_.path.c_str());
 }
 
 std::int32_t Session::Close() {
@@ -122,26 +124,24 @@ std::int32_t Session::Close() {
   return close_result_;
 }
 
-Json CloseJson(std::int32_t result) {
-  return {{"result", result}, {"closed", result == kResultOk}};
-}
-
-void SayClose(std::int32_t result) {
+int ReportClose(std::int32_t result) {
+  Report()["close"] = {{"result", result}, {"closed", result == kResultOk}};
   Say("DeviceClose       %d (%s)\n", static_cast<int>(result),
       result == kResultOk ? "closed" : "failed");
+  return result == kResultOk ? kExitOk
+                             : Fail(kExitFailure, "DeviceClose returned " + std::to_string(result));
 }
 
-void ReportSession(const Session& session) {
-  Report()["module"] = session.module_path();
-  Report()["card_library"] = session.library().path;
-  Say("Card library      %s\n", session.library().path.c_str());
-}
-
-Json DescriptorJson(const DeviceInterfaceInfo& info) {
-  return {{"device_name", FieldText(info.device_name)},
-          {"file_version", PackedVersion(info.file_version)},
-          {"product_version", PackedVersion(info.product_version)},
-          {"author", FieldText(info.author)},
-          {"word_520", info.word_520},
-          {"word_524", info.word_524}};
+void ReportDescriptor(const DeviceInterfaceInfo& info) {
+  const std::string name = FieldText(info.device_name);
+  const std::string file = PackedVersion(info.file_version);
+  const std::string product = PackedVersion(info.product_version);
+  const std::string author = FieldText(info.author);
+  Report()["descriptor"] = {{"device_name", name},        {"file_version", file},
+                            {"product_version", product}, {"author", author},
+                            {"word_520", info.word_520},  {"word_524", info.word_524}};
+  Say("Device            %s, file version %s, product version %s\n", name.c_str(), file.c_str(),
+      product.c_str());
+  Say("Author            %s; words at 520, 524: %u, %u\n", author.c_str(),
+      static_cast<unsigned>(info.word_520), static_cast<unsigned>(info.word_524));
 }

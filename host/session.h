@@ -37,6 +37,8 @@ bool LoadModule(const std::string& path, Module* module);
 // often no one to see it). main() hands this to AnswerMessageBoxes.
 void ReportModuleMessage(const ShownMessageBox& box);
 
+// Reports the module ("module"), DeviceOpen's result ("open") and the card
+// library it loaded ("card_library") on the way.
 class Session {
  public:
   explicit Session(const SessionOptions& options);
@@ -46,11 +48,9 @@ class Session {
 
   // kExitOk once the card is open; otherwise the failure's status, reported.
   int status() const { return status_; }
-  std::int32_t open_result() const { return open_result_; }
   // DeviceClose, once; later calls return the first result.
   std::int32_t Close();
 
-  const std::string& module_path() const { return module_path_; }
   const Module& module() const { return module_; }
   const DeviceInterface& entries() const { return module_.entries(); }
   const CardLibrary& library() const { return library_; }
@@ -65,14 +65,11 @@ class Session {
   int status_ = kExitModule;
 };
 
-// The module and the card library in the report: "module" and "card_library"
-// in JSON, the card library's line in text.
-void ReportSession(const Session& session);
+// The descriptor in the report: "descriptor" with "device_name",
+// "file_version", "product_version", "author", "word_520", "word_524"; its
+// text lines.
+void ReportDescriptor(const DeviceInterfaceInfo& info);
 
-// The descriptor's fields: "device_name", "file_version", "product_version",
-// "author", "word_520", "word_524".
-Json DescriptorJson(const DeviceInterfaceInfo& info);
-
-// "close": {"result": 0, "closed": true}, and the text line "DeviceClose ...".
-Json CloseJson(std::int32_t result);
-void SayClose(std::int32_t result);
+// DeviceClose's result in the report: "close": {"result": 0, "closed": true},
+// and the text line "DeviceClose ...". Returns the exit status it makes.
+int ReportClose(std::int32_t result);

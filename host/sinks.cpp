@@ -15,19 +15,17 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "host/numbers.h"
 #include "host/packet_ring.h"
 #include "host/sinks.h"
 #include "host/system_error.h"
+#include "host/transponder.h"
 
 namespace {
 
 constexpr std::size_t kPacketsPerDatagram = 7;
-constexpr std::size_t kRtpHeaderSize = 12;
 
 // The system's reason for the last failed call, and whether it says that the
 // reader of a pipe went away.
@@ -39,7 +37,7 @@ std::string Reason(bool* pipe_closed = nullptr) {
     *pipe_closed =
         code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
   }
-  return code != 0 ? WindowsErrorText(code) : ErrnoText(errno);
+  return code != 0 ? WindowsErrorText(code) : std::strerror(errno);
 }
 bool Replace(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -53,7 +51,7 @@ std::string Reason(bool* pipe_closed = nullptr) {
   if (pipe_closed != nullptr) {
     *pipe_closed = errno == EPIPE;
   }
-  return ErrnoText(errno);
+  return std::strerror(errno);
 }
 bool Replace(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
@@ -65,9 +63,9 @@ class FileSink : public Sink {
  public:
   ~FileSink() override { FileSink::Finish(); }
 
-  bool Open(const std::string& path, std::string* error) {
+  bool Open(const std::string& path, std::string* problem) {
     path_ = path;
-    name_ = path == "-" ? "standard output" : path;
+    name = path == "-" ? "standard output" : path;
     if (path == "-") {
 #ifdef _WIN32
       _setmode(1, O_BINARY);
@@ -87,7 +85,7 @@ class FileSink : public Sink {
       file_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0666);
     }
     if (file_ < 0) {
-      *error = "cannot write " + (partial_.empty() ? path : partial_) + ": " + Reason();
+      *problem = "cannot write " + (partial_.empty() ? path : partial_) + ": " + Reason();
       partial_.clear();
     }
     return file_ >= 0;
@@ -96,7 +94,7 @@ class FileSink : public Sink {
   bool Write(const std::uint8_t* packets, std::size_t count) override {
     const std::size_t size = count * kTsPacketSize;
     std::size_t done = 0;
-    while (error_.empty() && done < size) {
+    while (error.empty() && done < size) {
       errno = 0;
 #ifdef _WIN32
       SetLastError(0);
@@ -107,18 +105,18 @@ class FileSink : public Sink {
       } else if (errno != EINTR) {
         bool pipe_closed = false;
         const std::string reason = Reason(&pipe_closed);
-        Failed("writing " + name_ + " failed: " + reason, pipe_closed);
+        Failed("writing " + name + " failed: " + reason, pipe_closed);
       }
     }
     bytes_ += done;
     // The part of a packet that reached a file is cut off again: it holds whole packets.
-    if (!error_.empty() && bytes_ % kTsPacketSize != 0 &&
+    if (!error.empty() && bytes_ % kTsPacketSize != 0 &&
         CutTo(file_, bytes_ - bytes_ % kTsPacketSize)) {
       bytes_ -= bytes_ % kTsPacketSize;
     }
-    written_ = bytes_ / kTsPacketSize;
+    written = bytes_ / kTsPacketSize;
     // Data flows: the partial file takes the place of the one it replaces.
-    if (error_.empty() && !partial_.empty() && bytes_ > 0) {
+    if (error.empty() && !partial_.empty() && bytes_ > 0) {
       close(file_);
       file_ = -1;
       if (!Replace(partial_, path_)) {
@@ -130,19 +128,19 @@ class FileSink : public Sink {
         return Failed("cannot write " + path_ + ": " + Reason());
       }
     }
-    return error_.empty();
+    return error.empty();
   }
 
   bool Finish() override {
     if (owned_ && file_ >= 0 && close(file_) != 0) {
-      Failed("writing " + name_ + " failed: " + Reason());
+      Failed("writing " + name + " failed: " + Reason());
     }
     file_ = -1;
     if (!partial_.empty() && bytes_ == 0) {
       std::remove(partial_.c_str());
       partial_.clear();
     }
-    return error_.empty();
+    return error.empty();
   }
 
  private:
@@ -155,10 +153,11 @@ class FileSink : public Sink {
 
 #ifdef _WIN32
 using Socket = SOCKET;
-using Length = int;
 const Socket kNoSocket = INVALID_SOCKET;
 // An earlier datagram's ICMP answer (no receiver yet) is not a fault of this one.
-bool Refused() { return WSAGetLastError() == WSAECONNRESET; }
+bool Refused() {
+  return WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNREFUSED;
+}
 bool StartSockets() {
   static WSADATA data;
   static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -166,7 +165,6 @@ bool StartSockets() {
 }
 #else
 using Socket = int;
-using Length = socklen_t;
 constexpr Socket kNoSocket = -1;
 bool Refused() { return errno == ECONNREFUSED || errno == EINTR; }
 bool StartSockets() { return true; }
@@ -177,105 +175,83 @@ class UdpSink : public Sink {
  public:
   ~UdpSink() override { UdpSink::Finish(); }
 
-  bool Open(const std::string& destination, bool rtp, std::string* error) {
-    rtp_ = rtp;
-    name_ = (rtp ? "rtp://" : "udp://") + destination;
+  bool Open(const std::string& destination, std::string* problem) {
+    name = "udp://" + destination;
     const std::size_t colon = destination.rfind(':');
-    std::string host = destination.substr(0, colon == std::string::npos ? 0 : colon);
-    long port = 0;
-    if (host.empty() || !ParseWhole(destination.substr(colon + 1), 1, 65535, &port)) {
-      *error = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
+    const std::string host = destination.substr(0, colon == std::string::npos ? 0 : colon);
+    if (host.empty() || colon + 1 == destination.size()) {
+      *problem = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
       return false;
-    }
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-      host = host.substr(1, host.size() - 2);
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
     const int looked_up =
-        StartSockets() ? getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found)
+        StartSockets() ? getaddrinfo(host.c_str(), destination.c_str() + colon + 1, &hints, &found)
                        : EAI_FAIL;
     if (looked_up != 0) {
-      *error = "cannot send to " + destination + ": " + gai_strerror(looked_up);
+      *problem = "cannot send to " + destination + ": " + gai_strerror(looked_up);
       return false;
     }
-    std::memcpy(&address_, found->ai_addr, found->ai_addrlen);
-    address_size_ = static_cast<Length>(found->ai_addrlen);
     socket_ = socket(found->ai_family, SOCK_DGRAM, 0);
+    if (socket_ != kNoSocket &&
+        connect(socket_, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0) {
+      closesocket(socket_);
+      socket_ = kNoSocket;
+    }
     freeaddrinfo(found);
     if (socket_ == kNoSocket) {
-      *error = "cannot send to " + destination + ": " + Reason();
+      *problem = "cannot send to " + destination + ": " + Reason();
     }
-    ssrc_ = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return socket_ != kNoSocket;
   }
 
   bool Write(const std::uint8_t* packets, std::size_t count) override {
-    for (std::size_t i = 0; i < count && error_.empty(); ++i) {
-      std::memcpy(datagram_ + kRtpHeaderSize + held_ * kTsPacketSize, packets + i * kTsPacketSize,
-                  kTsPacketSize);
+    for (std::size_t i = 0; i < count && error.empty(); ++i) {
+      std::memcpy(datagram_ + held_ * kTsPacketSize, packets + i * kTsPacketSize, kTsPacketSize);
       if (++held_ == kPacketsPerDatagram) {
         Send();
       }
     }
-    return error_.empty();
+    return error.empty();
   }
 
   bool Finish() override {
     if (socket_ != kNoSocket) {
-      if (held_ > 0 && error_.empty()) {
+      if (held_ > 0 && error.empty()) {
         Send();
       }
       closesocket(socket_);
       socket_ = kNoSocket;
     }
-    return error_.empty();
+    return error.empty();
   }
 
  private:
-  // RTP: version 2, payload type 33 (MPEG-2 transport stream), the sequence
-  // number, a 90 kHz timestamp and the stream's source.
   void Send() {
-    const auto ticks = std::chrono::duration_cast<std::chrono::microseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count() *
-                       9 / 100;
-    const std::uint32_t header[3] = {0x80210000U | sequence_++, static_cast<std::uint32_t>(ticks),
-                                     ssrc_};
-    for (std::size_t i = 0; i < kRtpHeaderSize; ++i) {
-      datagram_[i] = static_cast<std::uint8_t>(header[i / 4] >> (24 - 8 * (i % 4)));
-    }
-    const std::size_t start = rtp_ ? 0 : kRtpHeaderSize;
-    const auto size = static_cast<int>(kRtpHeaderSize + held_ * kTsPacketSize - start);
-    if (sendto(socket_, reinterpret_cast<const char*>(datagram_ + start),
-               static_cast<unsigned>(size), 0, reinterpret_cast<const sockaddr*>(&address_),
-               address_size_) == size ||
+    const auto size = static_cast<int>(held_ * kTsPacketSize);
+    if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
+            size ||
         Refused()) {
-      written_ += held_;
+      written += held_;
     } else {
-      Failed("sending to " + name_ + " failed: " + Reason());
+      Failed("sending to " + name + " failed: " + Reason());
     }
     held_ = 0;
   }
 
   Socket socket_ = kNoSocket;
-  sockaddr_storage address_{};
-  Length address_size_ = 0;
-  bool rtp_ = false;
-  std::uint16_t sequence_ = 0;
-  std::uint32_t ssrc_ = 0;
-  std::uint8_t datagram_[kRtpHeaderSize + kPacketsPerDatagram * kTsPacketSize] = {};
+  std::uint8_t datagram_[kPacketsPerDatagram * kTsPacketSize] = {};
   std::size_t held_ = 0;
 };
 
 }  // namespace
 
-bool Sink::Failed(const std::string& error, bool reader_gone) {
-  if (error_.empty()) {
-    error_ = error;
-    reader_gone_ = reader_gone;
+bool Sink::Failed(const std::string& problem, bool pipe_closed) {
+  if (error.empty()) {
+    error = problem;
+    reader_gone = pipe_closed;
   }
   return false;
 }
@@ -285,7 +261,7 @@ std::unique_ptr<Sink> OpenFileSink(const std::string& path, std::string* error) 
   return sink->Open(path, error) ? std::move(sink) : nullptr;
 }
 
-std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, bool rtp, std::string* error) {
+std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, std::string* error) {
   auto sink = std::make_unique<UdpSink>();
-  return sink->Open(destination, rtp, error) ? std::move(sink) : nullptr;
+  return sink->Open(destination, error) ? std::move(sink) : nullptr;
 }

@@ -1,6 +1,6 @@
 // Where a capture's packets go: a file, standard output (-o -), or a UDP
 // destination as datagrams of seven packets, the size the field's receivers
-// expect (with an RTP header before them if asked). A file that exists is
+// expect. A file that exists is
 // replaced only once data flows: the packets go to NAME.partial beside it,
 // which is renamed over it at the first successful write. Every sink writes
 // whole packets only and stops at its first error with the system's reason.
@@ -11,33 +11,25 @@
 #include <string>
 #include <vector>
 
-class Sink {
- public:
+struct Sink {
   virtual ~Sink() = default;
-
-  // Writes whole packets; false from the first error on (error() says why).
+  // Writes whole packets; false from the first error on (`error` says why).
   virtual bool Write(const std::uint8_t* packets, std::size_t count) = 0;
   // Ends the output: sends what is held back, closes. A file that received no
   // packet is left as it was (NAME.partial removed).
   virtual bool Finish() = 0;
+  // Keeps the first error; returns false.
+  bool Failed(const std::string& problem, bool pipe_closed = false);
 
-  const std::string& name() const { return name_; }  // "out.ts", "standard output", "udp://..."
-  const std::string& error() const { return error_; }
-  bool reader_gone() const { return reader_gone_; }   // the error was a closed pipe
-  std::uint64_t written() const { return written_; }  // packets that reached the destination
-
- protected:
-  bool Failed(const std::string& error, bool reader_gone = false);
-
-  std::string name_;
-  std::string error_;
-  bool reader_gone_ = false;
-  std::uint64_t written_ = 0;
+  std::string name;           // "out.ts", "standard output", "udp://..."
+  std::string error;          // the first error
+  bool reader_gone = false;   // the error was a closed pipe
+  std::uint64_t written = 0;  // packets that reached the destination
 };
 
 using Sinks = std::vector<std::unique_ptr<Sink>>;
 
 // "-" for standard output. nullptr with *error when it cannot be written.
 std::unique_ptr<Sink> OpenFileSink(const std::string& path, std::string* error);
-// "HOST:PORT", "[IPv6]:PORT".
-std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, bool rtp, std::string* error);
+// "HOST:PORT".
+std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, std::string* error);

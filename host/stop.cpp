@@ -38,21 +38,13 @@ void CatchStopRequests() {
 }
 
 const char* StopRequest() {
-  switch (request.load()) {
-    case 0:
-      return nullptr;
+  const int seen = request.load();
 #ifdef _WIN32
-    case CTRL_C_EVENT + 1:
-      return "Ctrl-C";
-    case CTRL_BREAK_EVENT + 1:
-      return "Ctrl-Break";
-    default:
-      return "the console closing";
+  return seen == 0                      ? nullptr
+         : seen == CTRL_C_EVENT + 1     ? "Ctrl-C"
+         : seen == CTRL_BREAK_EVENT + 1 ? "Ctrl-Break"
+                                        : "the console closing";
 #else
-    case SIGINT:
-      return "SIGINT";
-    default:
-      return "SIGTERM";
+  return seen == 0 ? nullptr : seen == SIGINT ? "SIGINT" : "SIGTERM";
 #endif
-  }
 }

@@ -7,16 +7,6 @@ constexpr unsigned kNullPid = 0x1FFF;
 
 }  // namespace
 
-std::array<std::uint8_t, 8192> StreamStats::Initial() {
-  std::array<std::uint8_t, 8192> next;
-  next.fill(kLookCloser);
-  const StreamServices tables;  // the PIDs it reads before it learns of more
-  for (const std::uint16_t pid : tables.pids()) {
-    next[pid] = kTable | kLookCloser;
-  }
-  return next;
-}
-
 // The counter steps by one for each packet with a payload and stays for one
 // without. Most packets carry a payload and the counter due: one comparison
 // settles them (any flag fails it), and the rest go to Check: packets without

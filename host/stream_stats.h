@@ -46,7 +46,11 @@ class StreamStats {
   std::uint64_t transport_errors_ = 0;
   // Per PID, in arrays of their own so that one index reaches both.
   std::array<std::uint64_t, 8192> pid_packets_{};
-  std::array<std::uint8_t, 8192> pid_next_ = Initial();
-
-  static std::array<std::uint8_t, 8192> Initial();
+  // At first every PID is looked closer at; the PAT's and the SDT's go to the tables.
+  std::array<std::uint8_t, 8192> pid_next_ = [] {
+    std::array<std::uint8_t, 8192> next;
+    next.fill(kLookCloser);
+    next[0x00] = next[0x11] = kTable | kLookCloser;
+    return next;
+  }();
 };

@@ -7,8 +7,6 @@
 #include <windows.h>
 #endif
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 #ifdef _WIN32
 std::string WindowsErrorText(unsigned long code) {
   char* text = nullptr;

@@ -1,11 +1,17 @@
 // Transponders, LNB types and the tuning record: see transponder.h.
 #include "host/transponder.h"
 
+#include <algorithm>
 #include <cctype>
-
-#include "host/numbers.h"
+#include <cstdlib>
+#include <cstring>
 
 namespace {
+
+bool Digits(const std::string& text, std::size_t longest) {
+  return !text.empty() && text.size() <= longest &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
 
 struct NamedCode {
   const char* name;
@@ -17,6 +23,17 @@ constexpr NamedCode kFecTable[] = {
 };
 constexpr NamedCode kInversionTable[] = {{"off", 0}, {"on", 1}, {"auto", 2}};
 
+template <std::size_t kSize>
+bool Lookup(const NamedCode (&table)[kSize], const std::string& name, std::uint32_t* code) {
+  for (const NamedCode& entry : table) {
+    if (name == entry.name) {
+      *code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
 // What the card's tuner takes after the LNB.
 constexpr std::uint32_t kIntermediateLowKhz = 950000;
 constexpr std::uint32_t kIntermediateHighKhz = 2150000;
@@ -24,81 +41,84 @@ constexpr std::uint32_t kIntermediateHighKhz = 2150000;
 constexpr std::uint32_t kUniversalLowKhz = 9750000;
 constexpr std::uint32_t kUniversalHighKhz = 10600000;
 
-bool SameName(const std::string& given, const char* name) {
-  std::size_t at = 0;
-  for (; name[at] != '\0' && at < given.size(); ++at) {
-    if (std::tolower(static_cast<unsigned char>(given[at])) !=
-        std::tolower(static_cast<unsigned char>(name[at]))) {
-      return false;
-    }
-  }
-  return name[at] == '\0' && at == given.size();
-}
-
 std::string Mhz(std::uint32_t khz) { return ThousandthsText(khz) + " MHz"; }
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
-// A tone against the oscillator it selects on a universal LNB, or a tone
-// given against the LNB type's own choice for the band.
-void NoteDisagreement(const Transponder& t, bool band_tone, std::vector<std::string>* notes) {
-  const std::string tone = std::string("the 22 kHz tone is ") + OnOff(t.tone);
-  if (t.lnb == nullptr) {
-    if ((t.lof_khz == kUniversalHighKhz && !t.tone) || (t.lof_khz == kUniversalLowKhz && t.tone)) {
-      notes->push_back(tone + ", so a universal LNB would use its " +
-                       Mhz(t.tone ? kUniversalHighKhz : kUniversalLowKhz) + " oscillator, not " +
-                       Mhz(t.lof_khz) + " (give --lnb universal, or --tone " + OnOff(!t.tone) +
-                       ")");
-    }
-  } else if (t.tone != band_tone) {
-    for (const LnbBand& band : t.lnb->bands) {
-      if (band.lof_khz != 0 && band.tone == t.tone) {
-        notes->push_back(tone + ", so the " + t.lnb->name + " LNB uses its " + Mhz(band.lof_khz) +
-                         " oscillator, not the " + Mhz(t.lof_khz) + " one for " +
-                         Mhz(t.frequency_khz) + " (leave --tone out)");
-      }
-    }
+// A tone that makes a universal LNB use its other oscillator than the one in use.
+void NoteDisagreement(const Transponder& t, std::vector<std::string>* notes) {
+  if ((t.lof_khz == kUniversalHighKhz && !t.tone) || (t.lof_khz == kUniversalLowKhz && t.tone)) {
+    notes->push_back(
+        std::string("the 22 kHz tone is ") + OnOff(t.tone) +
+        ", which makes a universal LNB use its " +
+        Mhz(t.tone ? kUniversalHighKhz : kUniversalLowKhz) + " oscillator, not " + Mhz(t.lof_khz) +
+        (t.lnb != nullptr
+             ? " (leave --tone out)"
+             : " (give --lnb universal, or --tone " + std::string(OnOff(!t.tone)) + ")"));
   }
 }
 
 }  // namespace
 
+bool ParseThousandths(const std::string& text, std::uint32_t* thousandths) {
+  const std::size_t point = text.find('.');
+  std::string decimals = point == std::string::npos ? "000" : text.substr(point + 1);
+  const std::string whole = text.substr(0, point);
+  if (!Digits(whole, 7) || !Digits(decimals, 3)) {
+    return false;
+  }
+  decimals.resize(3, '0');
+  const unsigned long long value = std::strtoull((whole + decimals).c_str(), nullptr, 10);
+  if (value > UINT32_MAX) {
+    return false;
+  }
+  *thousandths = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+std::string ThousandthsText(std::uint64_t thousandths) {
+  std::string decimals = std::to_string(thousandths % 1000 + 1000).substr(1);
+  decimals.erase(decimals.find_last_not_of('0') + 1);
+  return std::to_string(thousandths / 1000) + (decimals.empty() ? "" : "." + decimals);
+}
+
+bool ParseWhole(const std::string& text, long low, long high, long* value) {
+  const long parsed = Digits(text, 9) ? std::strtol(text.c_str(), nullptr, 10) : low - 1;
+  if (parsed < low || parsed > high) {
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
 const std::vector<LnbType>& LnbTypes() {
-  // name, channel-file name, description, bands: low, high, oscillator (kHz), tone, polarisation
+  // name, channel-file name, bands (MHz on the dish, oscillator, tone; the first that
+  // holds the frequency is used), description
   static const std::vector<LnbType> types = {
       {"universal",
        "UNIVERSAL",
-       "universal Ku LNB, 9750 MHz, or 10600 MHz with the tone",
-       {{10700000, 11699999, 9750000, false, 0}, {11700000, 12750000, 10600000, true, 0}}},
-      {"enhanced",
-       "ENHANCED",
-       "Ku low band only, 9750 MHz",
-       {{10700000, 11700000, 9750000, false, 0}}},
-      {"standard", "STANDARD", "Ku, 10000 MHz", {{10945000, 11450000, 10000000, false, 0}}},
-      {"10700", "L10700", "Ku, 10700 MHz", {{11750000, 12750000, 10700000, false, 0}}},
-      {"10750", "L10750", "Ku, 10750 MHz", {{11700000, 12200000, 10750000, false, 0}}},
-      {"11300", "L11300", "Ku, 11300 MHz", {{12250000, 12750000, 11300000, false, 0}}},
-      {"dbs", "DBS", "North American DBS, 11250 MHz", {{12200000, 12700000, 11250000, false, 0}}},
-      {"110bs",
-       "110BS",
-       "Japanese 110BS/CS, 10678 MHz",
-       {{11710000, 12751000, 10678000, false, 0}}},
-      {"c-band", "C-BAND", "C-band, 5150 MHz", {{3700000, 4200000, 5150000, false, 0}}},
-      {"c-multi",
-       "C-MULT",
-       "C-band multipoint: 5150 MHz right-hand, 5750 MHz left-hand",
-       {{3700000, 4200000, 5150000, false, 'R'}, {3700000, 4200000, 5750000, false, 'L'}}},
-      {"dishpro",
-       "DISHPRO",
-       "DishPro: 11250 MHz vertical, 14350 MHz horizontal",
-       {{12200000, 12700000, 11250000, false, 'V'}, {12200000, 12700000, 14350000, false, 'H'}}},
+       {{11700, 12750, 10600, true}, {10700, 11700, 9750, false}},
+       "Ku, 9750 MHz, 10600 MHz with the tone"},
+      {"enhanced", "ENHANCED", {{10700, 11700, 9750, false}}, "Ku low band, 9750 MHz"},
+      {"standard", "STANDARD", {{10945, 11450, 10000, false}}, "Ku, 10000 MHz"},
+      {"10700", "L10700", {{11750, 12750, 10700, false}}, "Ku, 10700 MHz"},
+      {"10750", "L10750", {{11700, 12200, 10750, false}}, "Ku, 10750 MHz"},
+      {"11300", "L11300", {{12250, 12750, 11300, false}}, "Ku, 11300 MHz"},
+      {"dbs", "DBS", {{12200, 12700, 11250, false}}, "North American DBS, 11250 MHz"},
+      {"110bs", "110BS", {{11710, 12751, 10678, false}}, "Japanese 110BS/CS, 10678 MHz"},
+      {"c-band", "C-BAND", {{3700, 4200, 5150, false}}, "C-band, 5150 MHz"},
   };
   return types;
 }
 
 const LnbType* FindLnb(const std::string& name) {
+  const auto same = [&name](const char* known) {
+    return std::equal(
+        name.begin(), name.end(), known, known + std::strlen(known),
+        [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+  };
   for (const LnbType& type : LnbTypes()) {
-    if (SameName(name, type.name) || SameName(name, type.dvbv5_name)) {
+    if (same(type.name) || same(type.dvbv5_name)) {
       return &type;
     }
   }
@@ -106,15 +126,9 @@ const LnbType* FindLnb(const std::string& name) {
 }
 
 std::string LnbRange(const LnbType& lnb) {
-  std::uint32_t low = lnb.bands[0].low_khz;
-  std::uint32_t high = lnb.bands[0].high_khz;
-  for (const LnbBand& band : lnb.bands) {
-    if (band.lof_khz != 0) {
-      low = band.low_khz < low ? band.low_khz : low;
-      high = band.high_khz > high ? band.high_khz : high;
-    }
-  }
-  return ThousandthsText(low) + ".." + Mhz(high);
+  const LnbBand& last = lnb.bands[lnb.bands[1].lof_mhz != 0 ? 1 : 0];
+  return std::to_string(std::min(lnb.bands[0].low_mhz, last.low_mhz)) + ".." +
+         std::to_string(std::max(lnb.bands[0].high_mhz, last.high_mhz)) + " MHz";
 }
 
 bool ResolveTransponder(Transponder* t, std::string* error, std::vector<std::string>* notes) {
@@ -123,24 +137,21 @@ bool ResolveTransponder(Transponder* t, std::string* error, std::vector<std::str
   if (t->lnb != nullptr) {
     const LnbBand* found = nullptr;
     for (const LnbBand& band : t->lnb->bands) {
-      if (found == nullptr && band.lof_khz != 0 && t->frequency_khz >= band.low_khz &&
-          t->frequency_khz <= band.high_khz &&
-          (band.polarization == 0 || band.polarization == static_cast<char>(t->polarization))) {
+      if (found == nullptr && band.lof_mhz != 0 && t->frequency_khz >= band.low_mhz * 1000 &&
+          t->frequency_khz <= band.high_mhz * 1000) {
         found = &band;
       }
     }
     if (found == nullptr) {
       *error = frequency + " is outside " + LnbRange(*t->lnb) + ", the band of the " +
-               t->lnb->name + " LNB" +
-               (t->lnb->bands[0].polarization != 0 ? " for this polarisation" : "") +
-               " (give --lnb or --lof for another LNB; --lnb list names them)";
+               t->lnb->name + " LNB (give --lnb or --lof for another LNB; --lnb list names them)";
       return false;
     }
-    t->lof_khz = found->lof_khz;
+    t->lof_khz = found->lof_mhz * 1000;
     band_tone = found->tone;
   }
   t->tone = t->tone_given.value_or(band_tone);
-  NoteDisagreement(*t, band_tone, notes);
+  NoteDisagreement(*t, notes);
   const std::uint32_t intermediate =
       t->frequency_khz > t->lof_khz ? t->frequency_khz - t->lof_khz : t->lof_khz - t->frequency_khz;
   if (intermediate < kIntermediateLowKhz || intermediate > kIntermediateHighKhz) {
@@ -172,13 +183,7 @@ TuningRecord MakeTuningRecord(const Transponder& t) {
 }
 
 bool ParseFec(const std::string& text, std::uint32_t* code) {
-  for (const NamedCode& entry : kFecTable) {
-    if (text == entry.name) {
-      *code = entry.code;
-      return true;
-    }
-  }
-  return false;
+  return Lookup(kFecTable, text, code);
 }
 
 std::string FecName(std::uint32_t code) {
@@ -191,28 +196,16 @@ std::string FecName(std::uint32_t code) {
 }
 
 bool ParsePolarization(const std::string& text, Polarization* polarization) {
-  if (text.size() != 1) {
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  if (text.size() != 1 || std::string("HVLR").find(letter) == std::string::npos) {
     return false;
   }
-  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-  for (const Polarization known : {Polarization::kHorizontal, Polarization::kVertical,
-                                   Polarization::kLeft, Polarization::kRight}) {
-    if (letter == static_cast<char>(known)) {
-      *polarization = known;
-      return true;
-    }
-  }
-  return false;
+  *polarization = static_cast<Polarization>(letter);
+  return true;
 }
 
 bool ParseInversion(const std::string& text, std::uint32_t* inversion) {
-  for (const NamedCode& entry : kInversionTable) {
-    if (text == entry.name) {
-      *inversion = entry.code;
-      return true;
-    }
-  }
-  return false;
+  return Lookup(kInversionTable, text, inversion);
 }
 
 const char* InversionName(std::uint32_t inversion) {

@@ -10,23 +10,34 @@
 
 #include "plugin/records.h"
 
+// Numbers as people write them on a command line or in a channel file: digits
+// with up to three decimals, nothing else (no sign, exponent, hex or spaces),
+// held exactly as whole thousandths, so that 11778.125 MHz stays 11778125 kHz:
+// "11778.125" -> 11778125; false for anything else, or beyond 32 bits.
+bool ParseThousandths(const std::string& text, std::uint32_t* thousandths);
+
+// 11778125 -> "11778.125", 11778000 -> "11778".
+std::string ThousandthsText(std::uint64_t thousandths);
+
+// Digits only, within [low, high].
+bool ParseWhole(const std::string& text, long low, long high, long* value);
+
 enum class Polarization : char { kHorizontal = 'H', kVertical = 'V', kLeft = 'L', kRight = 'R' };
 
-// Dish frequencies low..high reach the card through oscillator `lof`, with the
-// 22 kHz tone on or off; `polarization` 0 for a band of either polarisation.
+// Dish frequencies low..high reach the card through oscillator `lof` (0: no
+// such band), with the 22 kHz tone on or off.
 struct LnbBand {
-  std::uint32_t low_khz;
-  std::uint32_t high_khz;
-  std::uint32_t lof_khz;  // 0: no such band
+  std::uint32_t low_mhz;
+  std::uint32_t high_mhz;
+  std::uint32_t lof_mhz;
   bool tone;
-  char polarization;
 };
 
 struct LnbType {
-  const char* name;         // as --lnb takes it
-  const char* dvbv5_name;   // as the Linux tools' channel files write it
-  const char* description;  // for --lnb list
+  const char* name;        // as --lnb takes it
+  const char* dvbv5_name;  // as the Linux tools' channel files write it
   LnbBand bands[2];
+  const char* description;  // for --lnb list
 };
 
 // The named LNB types, the universal LNB (the default) first.

@@ -1,13 +1,12 @@
 // Selecting the dish and tuning, and the report of it: see tuning.h.
 #include "host/tuning.h"
 
-#include <chrono>
-
-#include "host/numbers.h"
 #include "host/program.h"
-#include "host/terminal.h"
 
 namespace {
+
+constexpr std::size_t kShortestBar = 5;
+constexpr std::size_t kLongestBar = 30;
 
 // "burst A, switch port 2 (E0 10 38 F6)": what the dish selection sent.
 std::string DishText(const DishSelection& dish, const TuneReport& report) {
@@ -39,31 +38,14 @@ void SelectAndTune(const DeviceInterface& entries, const TuneRequest& request, T
     }
   }
   const TuningRecord record = MakeTuningRecord(transponder);
-  const auto start = std::chrono::steady_clock::now();
+  const Clock::time_point start = Clock::now();
   report->tune_result = entries.tune(&record);
-  report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  report->seconds = SecondsSince(start);
   report->signal = ReadSignal(entries);
 }
 
 bool Locked(const TuneReport& report) {
   return report.switch_result == kResultOk && report.tune_result == kResultOk;
-}
-
-void SayTune(const TuneRequest& request, const TuneReport& report) {
-  const Transponder& transponder = request.transponder;
-  if (SelectsDish(request.dish)) {
-    Say("Dish              %s: %s\n", DishText(request.dish, report).c_str(),
-        report.switch_result == kResultOk ? "sent" : "refused");
-  }
-  Say("Transponder       %s (LNB %s MHz, tone %s)\n", TransponderText(transponder).c_str(),
-      ThousandthsText(transponder.lof_khz).c_str(), transponder.tone ? "on" : "off");
-  if (report.switch_result == kResultOk) {
-    Say("Tune              %s in %.2f s (DeviceTune %d)\n",
-        report.tune_result == kResultOk ? "locked" : "no lock", report.seconds,
-        static_cast<int>(report.tune_result));
-    Say("Signal            %s\n",
-        SignalLine(report.signal, TerminalWidth(ReportStream()) - 19).c_str());
-  }
 }
 
 Json TransponderJson(const Transponder& t) {
@@ -77,10 +59,25 @@ Json TransponderJson(const Transponder& t) {
           {"tone", t.tone}};
 }
 
-void AddTuneJson(const TuneRequest& request, const TuneReport& report, Json* object) {
-  (*object)["transponder"] = TransponderJson(request.transponder);
-  if (SelectsDish(request.dish)) {
-    const DishSelection& dish = request.dish;
+void ReportTune(const TuneRequest& request, const TuneReport& report, Json* object, bool text) {
+  const Transponder& transponder = request.transponder;
+  const DishSelection& dish = request.dish;
+  (*object)["transponder"] = TransponderJson(transponder);
+  if (SelectsDish(dish) && text) {
+    Say("Dish              %s: %s\n", DishText(dish, report).c_str(),
+        report.switch_result == kResultOk ? "sent" : "refused");
+  }
+  if (text) {
+    Say("Transponder       %s (LNB %s MHz, tone %s)\n", TransponderText(transponder).c_str(),
+        ThousandthsText(transponder.lof_khz).c_str(), transponder.tone ? "on" : "off");
+  }
+  if (report.switch_result == kResultOk && text) {
+    Say("Tune              %s in %.2f s (DeviceTune %d)\nSignal            %s\n",
+        report.tune_result == kResultOk ? "locked" : "no lock", report.seconds,
+        static_cast<int>(report.tune_result),
+        SignalLine(report.signal, TerminalWidth(ReportStream()) - 19).c_str());
+  }
+  if (SelectsDish(dish)) {
     (*object)["dish"] = {{"port", dish.port != 0 ? Json(dish.port) : Json()},
                          {"burst", dish.burst != 0 ? Json(BurstName(dish.burst)) : Json()},
                          {"message", HexBytes(report.switch_message)},
@@ -100,4 +97,40 @@ int TuneFailure(const TuneRequest& request, const TuneReport& report) {
   }
   return Fail(kExitNoLock, "no lock on " + TransponderText(request.transponder) +
                                " (DeviceTune returned " + std::to_string(report.tune_result) + ")");
+}
+
+SignalReading ReadSignal(const DeviceInterface& entries) {
+  SignalReading reading;
+  reading.result = entries.get_signal(&reading.record, &reading.tuning);
+  return reading;
+}
+
+int Percent(std::uint8_t figure) { return figure > 100 ? 100 : figure; }
+
+const char* LockWords(const SignalReading& reading) {
+  if (reading.result != kResultOk) {
+    return "no answer";
+  }
+  return reading.record.locked != 0 ? "Lock" : "No lock";
+}
+
+std::string SignalLine(const SignalReading& reading, std::size_t width) {
+  const int strength = Percent(reading.record.strength);
+  const int quality = Percent(reading.record.quality);
+  const std::string plain =
+      Format("%-9s  Strength %3d%%  Quality %3d%%", LockWords(reading), strength, quality);
+  const std::size_t room = width > plain.size() + 6 ? (width - plain.size() - 6) / 2 : 0;
+  if (room < kShortestBar) {
+    return plain.substr(0, width);
+  }
+  const std::size_t bar = room < kLongestBar ? room : kLongestBar;
+  return Format("%-9s  Strength %3d%% %s  Quality %3d%% %s", LockWords(reading), strength,
+                Bar(strength, bar).c_str(), quality, Bar(quality, bar).c_str());
+}
+
+Json SignalJson(const SignalReading& reading) {
+  return {{"result", reading.result},
+          {"locked", reading.result == kResultOk && reading.record.locked != 0},
+          {"strength", reading.record.strength},
+          {"quality", reading.record.quality}};
 }

@@ -1,13 +1,34 @@
-// Selecting the dish and tuning a transponder, and the report of it, shared by
-// the tune, signal, capture and demo commands.
+// Selecting the dish, tuning a transponder and reading the signal, and the
+// report of them, shared by the tune, signal, capture and demo commands.
 #pragma once
 #include <cstdint>
 #include <vector>
 
 #include "host/diseqc.h"
 #include "host/report.h"
-#include "host/signal_reading.h"
 #include "host/transponder.h"
+
+// The signal as the module reports it.
+struct SignalReading {
+  std::int32_t result = kResultFailed;
+  SignalRecord record{};
+  TuningRecord tuning{};
+};
+
+SignalReading ReadSignal(const DeviceInterface& entries);
+
+// A figure as the module gives it, shown as a percentage capped at 100.
+int Percent(std::uint8_t figure);
+
+// "Lock", "No lock", or "no answer" when the card gave no figures.
+const char* LockWords(const SignalReading& reading);
+
+// "Lock     Strength  81% [####...]  Quality  85% [####...]" in at most
+// `width` columns; the bars take what room is left, or are left out.
+std::string SignalLine(const SignalReading& reading, std::size_t width);
+
+// {"result": 0, "locked": true, "strength": 81, "quality": 85}
+Json SignalJson(const SignalReading& reading);
 
 // What to tune and how to reach the dish: from the tune options (later also
 // from a channel file's entry).
@@ -31,10 +52,10 @@ void SelectAndTune(const DeviceInterface& entries, const TuneRequest& request, T
 
 bool Locked(const TuneReport& report);
 
-// The text lines of a tune, and its JSON fields ("transponder", "dish",
-// "tune", "signal") added to `object`.
-void SayTune(const TuneRequest& request, const TuneReport& report);
-void AddTuneJson(const TuneRequest& request, const TuneReport& report, Json* object);
+// A tune in the report: its JSON fields ("transponder", "dish", "tune",
+// "signal") added to `object`, and with `text` its text lines said.
+void ReportTune(const TuneRequest& request, const TuneReport& report, Json* object,
+                bool text = true);
 Json TransponderJson(const Transponder& transponder);
 
 // Reports a tune that did not reach lock; returns its exit status.

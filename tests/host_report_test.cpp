@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "host/report.h"
-#include "host/signal_reading.h"
-#include "host/terminal.h"
+#include "host/tuning.h"
 
 namespace {
 
