@@ -93,7 +93,7 @@ closed-reader)
   expect_status 0
   expect_said err.txt "stopped by the reader going away"
   expect_said err.txt "DeviceClose       0 (closed)"
-  "${host[@]}" signal --watch "${tune[@]}" 2>err.txt | head -2 >out.txt
+  "${host[@]}" signal --watch "${tune[@]}" 2>err.txt | head -5 >out.txt
   status=${PIPESTATUS[0]}
   expect_status 0
   expect_said out.txt "Transponder"
@@ -176,6 +176,7 @@ json)
   ;;
 udp)
   # Datagrams of seven whole packets.
+  rm -f port.txt
   python3 - >received.txt <<'PY' &
 import socket
 receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
