@@ -41,17 +41,13 @@ bool Drain(const Sinks& sinks, CaptureResult* result) {
 void ShowProgress(const DeviceInterface& entries, const CaptureResult& result,
                   double packets_per_second, double seconds) {
   const SignalReading signal = ReadSignal(entries);
-  const std::vector<LinePiece> pieces = {
-      {0, LockWords(signal)},
-      {2, Format("Signal %d%%", Percent(signal.record.strength))},
-      {3, Format("Quality %d%%", Percent(signal.record.quality))},
-      {4, Format("%.0f p/s", packets_per_second)},
-      {0, Format("%.1f Mbit/s", packets_per_second * kTsPacketSize * 8 / 1e6)},
-      {1,
-       Format("CC errors %llu", static_cast<unsigned long long>(result.stats.continuity_errors()))},
-      {5, Format("%.0f s", seconds)},
-  };
-  ShowStatus(FitPieces(pieces, TerminalWidth(ReportStream()) - 1));
+  ShowStatus(FitPieces(
+      {LockWords(signal), Format("%.1f Mbit/s", packets_per_second * kTsPacketSize * 8 / 1e6),
+       Format("CC errors %llu", static_cast<unsigned long long>(result.stats.continuity_errors())),
+       Format("Signal %d%%", Percent(signal.record.strength)),
+       Format("Quality %d%%", Percent(signal.record.quality)),
+       Format("%.0f p/s", packets_per_second), Format("%.0f s", seconds)},
+      TerminalWidth(ReportStream()) - 1));
 }
 
 }  // namespace

@@ -108,11 +108,9 @@ int RunDemo(const Options& options) {
   if (session.status() != kExitOk) {
     return session.status();
   }
-  const DeviceInterfaceInfo& info = session.module().info();
-  const CardLibrary& library = session.library();
-  ReportDescriptor(info);
+  ReportDescriptor(session.module().info());
   Say("\n");
-  std::vector<LineupRow> rows = ReadLineup(library, options);
+  std::vector<LineupRow> rows = ReadLineup(session.library(), options);
   if (rows.empty()) {
     return Fail(kExitUsage,
                 "the demo needs the stand-in card (its lineup) or a transponder given "
@@ -145,15 +143,14 @@ int RunDemo(const Options& options) {
   const std::int32_t closed = session.Close();
   const bool written = sinks[0]->Finish();
   if (Locked(again)) {
-    Report()["capture"] = ReportCapture(result, sinks);
-    Report()["capture"]["file"] = capture_path;
-    Report()["capture"]["transponder"] = TransponderJson(chosen->request.transponder);
+    Json& capture = Report()["capture"] = ReportCapture(result, sinks);
+    capture["file"] = capture_path;
+    capture["transponder"] = TransponderJson(chosen->request.transponder);
   }
-  const double seconds = SecondsSince(began);
-  Report()["seconds"] = seconds;
+  Report()["seconds"] = SecondsSince(began);
   Say("\n");
   const int status = ReportClose(closed);
-  Say("Demo took %.1f s\n", seconds);
+  Say("Demo took %.1f s\n", SecondsSince(began));
   if (StopRequest() != nullptr) {
     return kExitOk;
   }

@@ -8,9 +8,8 @@
 
 namespace {
 
-constexpr const char* kVersionKeys[] = {"FileDescription",  "FileVersion",    "InternalName",
-                                        "OriginalFilename", "ProductName",    "ProductVersion",
-                                        "CompanyName",      "LegalCopyright", "Comments"};
+constexpr const char* kVersionKeys[] = {"FileDescription",  "FileVersion", "InternalName",
+                                        "OriginalFilename", "ProductName", "ProductVersion"};
 
 std::string Dotted(DWORD high, DWORD low) {
   return Format("%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));

@@ -11,8 +11,6 @@ constexpr std::uint8_t kAnySwitch = 0x10;
 constexpr std::uint8_t kCommitted = 0x38;
 constexpr std::uint8_t kPositioner = 0x31;
 constexpr std::uint8_t kGotoStored = 0x6B;
-constexpr std::size_t kShortest = 3;
-constexpr std::size_t kLongest = 6;
 
 }  // namespace
 
@@ -44,7 +42,7 @@ bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_
     *error = "the message is not whole bytes of hex, e.g. E0 10 38 F3";
     return false;
   }
-  if (digits.size() < 2 * kShortest || digits.size() > 2 * kLongest) {
+  if (digits.size() < 2 * 3 || digits.size() > 2 * 6) {
     *error =
         "a DiSEqC message has 3 to 6 bytes (framing, address, command and up to three "
         "data bytes), not " +

@@ -1,7 +1,7 @@
 // morvalind-host: loads a device module the way the host application does and
 // lets a person drive the card from the command line. The command line is read
 // once into typed options (command_line.cpp); each command is one function
-// (commands.h) that reports as text or JSON (report.h).
+// (options.h) that reports as text or JSON (report.h).
 #include <algorithm>
 #include <string>
 #include <vector>

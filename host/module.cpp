@@ -53,11 +53,8 @@ std::string WrongTargetHint(const std::string& path) {
 // The system's text for a loader error, its "%1" filled in with the file.
 std::string SystemMessage(DWORD code, const std::string& path) {
   std::string message = WindowsErrorText(code);
-  for (std::size_t at = message.find("%1"); at != std::string::npos;
-       at = message.find("%1", at + path.size())) {
-    message.replace(at, 2, path);
-  }
-  return message;
+  const std::size_t at = message.find("%1");
+  return at == std::string::npos ? message : message.replace(at, 2, path);
 }
 
 #endif

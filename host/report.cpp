@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr std::size_t kDefaultWidth = 80;
-
 bool json_mode = false;
 std::FILE* report_stream = stdout;
 bool closed = false;
@@ -133,25 +131,13 @@ std::size_t TerminalWidth(std::FILE* stream) {
 #endif
   const char* columns = std::getenv("COLUMNS");
   const long given = columns != nullptr ? std::strtol(columns, nullptr, 10) : 0;
-  return given > 0 ? static_cast<std::size_t>(given) : kDefaultWidth;
+  return given > 0 ? static_cast<std::size_t>(given) : 80;
 }
 
-std::string FitPieces(std::vector<LinePiece> pieces, std::size_t width) {
-  for (;;) {
-    std::string line;
-    for (const LinePiece& piece : pieces) {
-      line += (line.empty() ? "" : "  ") + piece.second;
-    }
-    if (line.size() <= width || pieces.size() == 1) {
-      return line.substr(0, width);
-    }
-    pieces.erase(std::max_element(pieces.begin(), pieces.end(),
-                                  [](const auto& a, const auto& b) { return a.first < b.first; }));
+std::string FitPieces(const std::vector<std::string>& pieces, std::size_t width) {
+  std::string line = pieces.empty() ? "" : pieces[0];
+  for (std::size_t i = 1; i < pieces.size() && line.size() + 2 + pieces[i].size() <= width; ++i) {
+    line += "  " + pieces[i];
   }
-}
-
-std::string Bar(int percent, std::size_t width) {
-  const std::size_t filled =
-      (static_cast<std::size_t>(std::clamp(percent, 0, 100)) * width + 50) / 100;
-  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+  return line.substr(0, width);
 }

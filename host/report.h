@@ -6,7 +6,6 @@
 #pragma once
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -62,10 +61,6 @@ bool IsTerminal(std::FILE* stream);
 // Columns of the terminal; COLUMNS or 80 when the stream is none.
 std::size_t TerminalWidth(std::FILE* stream);
 
-// Pieces joined by two spaces, in their order, leaving out the least important
-// ones (the highest rank first) until the line fits `width`.
-using LinePiece = std::pair<int, std::string>;  // rank (0 most important), text
-std::string FitPieces(std::vector<LinePiece> pieces, std::size_t width);
-
-// A bar of `width` characters, filled in proportion to `percent`.
-std::string Bar(int percent, std::size_t width);
+// Pieces, the most important first, joined by two spaces as far as they fit
+// `width`.
+std::string FitPieces(const std::vector<std::string>& pieces, std::size_t width);

@@ -78,9 +78,7 @@ class FileSink : public Sink {
     file_ = open(path.c_str(), O_WRONLY | kBinary);
     struct stat status {};
     if (file_ < 0 || fstat(file_, &status) != 0 || S_ISREG(status.st_mode)) {
-      if (file_ >= 0) {
-        close(file_);
-      }
+      close(file_);  // nothing to close when the open failed
       partial_ = path + ".partial";
       file_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0666);
     }
@@ -183,8 +181,7 @@ class UdpSink : public Sink {
       *problem = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
       return false;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    addrinfo hints{};  // any address family
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
     const int looked_up =

@@ -40,10 +40,7 @@ void CatchStopRequests() {
 const char* StopRequest() {
   const int seen = request.load();
 #ifdef _WIN32
-  return seen == 0                      ? nullptr
-         : seen == CTRL_C_EVENT + 1     ? "Ctrl-C"
-         : seen == CTRL_BREAK_EVENT + 1 ? "Ctrl-Break"
-                                        : "the console closing";
+  return seen == 0 ? nullptr : seen == CTRL_C_EVENT + 1 ? "Ctrl-C" : "a console event";
 #else
   return seen == 0 ? nullptr : seen == SIGINT ? "SIGINT" : "SIGTERM";
 #endif

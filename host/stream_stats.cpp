@@ -40,7 +40,9 @@ void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices
   const std::uint8_t flags = next & (pid == kNullPid ? kLookCloser : kTable);
   if ((flags & kTable) != 0 && tables != nullptr &&
       tables->Take(static_cast<std::uint16_t>(pid), packet)) {
-    MarkTables(*tables);
+    for (const std::uint16_t table : tables->pids()) {
+      pid_next_[table] |= kTable | kLookCloser;
+    }
   }
   const auto counter = static_cast<std::uint8_t>(packet[3] & 0x0F);
   const bool payload = (packet[3] & 0x10) != 0;
@@ -57,12 +59,6 @@ void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices
   }
   next = static_cast<std::uint8_t>(((counter + 1) & 0x0F) | kPayload | flags |
                                    ((flags & kTable) != 0 ? kLookCloser : 0));
-}
-
-void StreamStats::MarkTables(const StreamServices& tables) {
-  for (const std::uint16_t pid : tables.pids()) {
-    pid_next_[pid] |= kTable | kLookCloser;
-  }
 }
 
 std::map<std::uint16_t, std::uint64_t> StreamStats::pids() const {

@@ -38,7 +38,6 @@ class StreamStats {
   static constexpr std::uint8_t kRepeated = 0x80;  // the last packet repeated the one before
 
   void Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables);
-  void MarkTables(const StreamServices& tables);
 
   std::uint64_t packets_ = 0;
   std::uint64_t missing_sync_ = 0;

@@ -10,18 +10,21 @@ constexpr std::size_t kLongestBar = 30;
 
 // "burst A, switch port 2 (E0 10 38 F6)": what the dish selection sent.
 std::string DishText(const DishSelection& dish, const TuneReport& report) {
-  std::string text;
-  if (dish.burst != 0) {
-    text = std::string("burst ") + BurstName(dish.burst);
-  }
-  if (dish.port != 0) {
-    text += (text.empty() ? "" : ", ") + std::string("switch port ") + std::to_string(dish.port) +
-            " (" + HexBytes(report.switch_message) + ")";
-  }
-  return text;
+  const std::string burst = dish.burst != 0 ? std::string("burst ") + BurstName(dish.burst) : "";
+  return dish.port == 0
+             ? burst
+             : burst + (burst.empty() ? "" : ", ") + "switch port " + std::to_string(dish.port) +
+                   " (" + HexBytes(report.switch_message) + ")";
 }
 
 bool SelectsDish(const DishSelection& dish) { return dish.port != 0 || dish.burst != 0; }
+
+// A bar of `width` characters, filled in proportion to `percent`.
+std::string Bar(int percent, std::size_t width) {
+  const std::size_t filled =
+      (static_cast<std::size_t>(std::clamp(percent, 0, 100)) * width + 50) / 100;
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+}
 
 }  // namespace
 
@@ -108,10 +111,9 @@ SignalReading ReadSignal(const DeviceInterface& entries) {
 int Percent(std::uint8_t figure) { return figure > 100 ? 100 : figure; }
 
 const char* LockWords(const SignalReading& reading) {
-  if (reading.result != kResultOk) {
-    return "no answer";
-  }
-  return reading.record.locked != 0 ? "Lock" : "No lock";
+  return reading.result != kResultOk  ? "no answer"
+         : reading.record.locked != 0 ? "Lock"
+                                      : "No lock";
 }
 
 std::string SignalLine(const SignalReading& reading, std::size_t width) {
