@@ -15,7 +15,7 @@ std::string Dotted(DWORD high, DWORD low) {
   return Format("%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
 }
 
-void ReportVersion(const std::string& path, const DeviceInterfaceInfo& info) {
+void ReportVersion(const std::string& path) {
   DWORD ignored = 0;
   std::vector<char> data(GetFileVersionInfoSizeA(path.c_str(), &ignored));
   void* value = nullptr;
@@ -89,12 +89,11 @@ int RunInfo(const Options& options) {
   if (!LoadModule(path, &module)) {
     return kExitModule;
   }
-  const DeviceInterfaceInfo& info = module.info();
   Report()["module"] = path;
   Say("Module            %s\n", path.c_str());
-  ReportDescriptor(info);
+  ReportDescriptor(module.info());
 #ifdef _WIN32
-  ReportVersion(path, info);
+  ReportVersion(path);
   ReportExports(module);
 #else
   Say("Version resource  only in the Windows build (this module is a Linux shared object)\n");
