@@ -42,7 +42,7 @@ bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_
     *error = "the message is not whole bytes of hex, e.g. E0 10 38 F3";
     return false;
   }
-  if (digits.size() < 2 * 3 || digits.size() > 2 * 6) {
+  if (digits.size() < 6 || digits.size() > 12) {  // 3 to 6 bytes
     *error =
         "a DiSEqC message has 3 to 6 bytes (framing, address, command and up to three "
         "data bytes), not " +

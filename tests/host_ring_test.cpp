@@ -17,7 +17,7 @@ Packet Numbered(std::uint32_t number) {
   Packet packet{};
   packet[0] = 0x47;
   for (std::size_t i = 1; i < kTsPacketSize; ++i) {
-    packet[i] = static_cast<std::uint8_t>(number * 31 + i);
+    packet[i] = static_cast<std::uint8_t>(std::size_t{number} * 31 + i);
   }
   return packet;
 }
