@@ -22,7 +22,7 @@ struct CardLibrary {
   SatelliteNameFunction satellite_name = nullptr;
 };
 
-// Which module to load; the choice of card library will join it.
+// Which module to load; the card library's choice and a stream to replay join it.
 struct SessionOptions {
   std::string module;  // --module; empty for Morvalind.dev beside this program
 };
