@@ -1,6 +1,7 @@
 // The framework's thread start on win32, over the C runtime's thread start: a
 // small thread object with the thread's handle and id, released (handle closed,
-// object freed) when the thread function returns.
+// object freed) when the thread function returns, or by AfxReleaseThread after
+// the thread was ended by force.
 #include <process.h>
 
 #include <atomic>
@@ -58,6 +59,13 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
     ResumeThread(started->object.handle);
   }
   return object;
+}
+
+void AfxReleaseThread(AfxThread* thread) {
+  if (thread != nullptr) {
+    CloseHandle(thread->handle);
+    delete reinterpret_cast<StartedThread*>(thread);  // the object is the record's first field
+  }
 }
 
 void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }

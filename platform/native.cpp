@@ -131,6 +131,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(dlsym(module, name));
 }
 
+BOOL FreeLibrary(HMODULE module) { return module != nullptr && dlclose(module) == 0 ? 1 : 0; }
+
 HWND GetActiveWindow() { return nullptr; }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -339,6 +341,13 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
   record->released = true;
   Threads().started.notify_all();
   return object;
+}
+
+void AfxReleaseThread(AfxThread* thread) {
+  if (thread != nullptr) {
+    CloseHandle(thread->handle);
+    delete thread;
+  }
 }
 
 BOOL TerminateThread(HANDLE thread, DWORD exit_code) {
