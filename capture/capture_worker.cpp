@@ -41,7 +41,7 @@ std::int32_t CaptureWorker::StopCapture() {
   const bool from_callback = OnWorkerThread();
   Stop(kStopLimitMs);
   if (from_callback) {
-    batch_end_.store(0, std::memory_order_relaxed);
+    batch_limit_.store(0, std::memory_order_relaxed);
   }
   return 1;
 }
@@ -75,7 +75,7 @@ bool CaptureWorker::MayEndByForce() {
         // Left to end by itself: no further packet of its batch goes to the
         // host, and no further read is made.
         if (place_.compare_exchange_weak(place, kLeft)) {
-          batch_end_.store(0);
+          batch_limit_.store(0);
           return false;
         }
         break;
@@ -85,15 +85,15 @@ bool CaptureWorker::MayEndByForce() {
   }
 }
 
-inline void CaptureWorker::Offer(const std::uint8_t* packet) {
-  if (packet[0] != kSyncByte) {
+inline void CaptureWorker::Offer(const std::uint8_t* packet,
+                                 const std::atomic<StreamCallback>* callback) {
+  // The sync byte is tested in the read buffer, before the copy.
+  if (__builtin_expect(packet[0] != kSyncByte, 0)) {
     return;
   }
   std::memcpy(host_copy_, packet, kPacketSize);
   // Read afresh for every packet, so that a replacement takes effect at once.
-  if (const StreamCallback callback = callback_->load(std::memory_order_acquire)) {
-    callback(host_copy_, static_cast<std::int32_t>(kPacketSize));
-  }
+  callback->load(std::memory_order_acquire)(host_copy_, static_cast<std::int32_t>(kPacketSize));
 }
 
 void CaptureWorker::DeliverBatch(const std::uint8_t* data, std::size_t count) {
@@ -115,15 +115,23 @@ void CaptureWorker::DeliverBatch(const std::uint8_t* data, std::size_t count) {
   }
   const std::size_t rest = (count - start) % kPacketSize;
 
+  const std::size_t whole_end = count - rest;  // one past the read's last whole packet
+  const std::atomic<StreamCallback>* const callback = callback_;
+
   EnterCriticalSection(&delivery_lock_);
-  batch_end_.store(count - rest);
+  // Packet addresses below the limit are offered: the last whole packet's
+  // address and those before it.
+  const auto first = reinterpret_cast<std::uintptr_t>(data + start);
+  batch_limit_.store(whole_end >= start + kPacketSize ? first + (whole_end - start) - kPacketSize + 1
+                                                      : 0);
   if (place_.load() != kLeft) {
     if (tail_completed) {
-      Offer(tail_);
+      Offer(tail_, callback);
     }
-    for (std::size_t end = start + kPacketSize;
-         end <= batch_end_.load(std::memory_order_relaxed); end += kPacketSize) {
-      Offer(data + end - kPacketSize);
+    for (const std::uint8_t* packet = data + start;
+         reinterpret_cast<std::uintptr_t>(packet) < batch_limit_.load(std::memory_order_relaxed);
+         packet += kPacketSize) {
+      Offer(packet, callback);
     }
   }
   LeaveCriticalSection(&delivery_lock_);

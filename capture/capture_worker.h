@@ -21,7 +21,9 @@ class CaptureWorker : public WorkerThread {
   static constexpr std::int32_t kPriority = THREAD_PRIORITY_NORMAL;
 
   // Reads through `board` and hands packets to the callback that `callback`
-  // holds at the time of each packet; both outlive the capture thread's reads.
+  // holds at the time of each packet (never null: while the host has set no
+  // callback it holds one that drops the packet); both outlive the capture
+  // thread's reads.
   CaptureWorker(CDVBBoardControl* board, const std::atomic<StreamCallback>* callback);
   // Stops a running thread (200 ms limit) before the delivery lock goes.
   ~CaptureWorker() override;
@@ -57,26 +59,27 @@ class CaptureWorker : public WorkerThread {
   void LeaveRead();
   // Offers the packets of one read; `count` bytes at `data`.
   void DeliverBatch(const std::uint8_t* data, std::size_t count);
-  // Copies `packet` into the packet buffer and hands it to the host's current
-  // callback, if it starts with the sync byte and a callback is set.
-  void Offer(const std::uint8_t* packet);
+  // Copies `packet` into the packet buffer and hands it to the callback that
+  // `callback` holds now, if it starts with the sync byte.
+  void Offer(const std::uint8_t* packet, const std::atomic<StreamCallback>* callback);
 
   CDVBBoardControl* const board_;
   const std::atomic<StreamCallback>* const callback_;
   // Held for the whole batch of deliveries of one read.
   CRITICAL_SECTION delivery_lock_;
   std::atomic<std::int32_t> place_{kInModule};
-  // One past the last byte of the current batch still to be offered; cleared
-  // to end the batch early (a close from inside the callback, or a close that
-  // gave the thread up). Read before every packet.
-  std::atomic<std::size_t> batch_end_{0};
+  // Packets of the current batch are offered while their address is below
+  // this; cleared to end the batch early (a close from inside the callback, or
+  // a close that gave the thread up). Read before every packet.
+  std::atomic<std::uintptr_t> batch_limit_{0};
 
   // Capture thread only, from here on.
   // The read buffer, obtained when Run begins and released when it ends (or
   // with the worker, after a forced end).
   std::unique_ptr<std::uint8_t[]> read_buffer_;
-  // The packet buffer the host receives, the same address for every packet.
-  std::uint8_t host_copy_[kPacketSize] = {};
+  // The packet buffer the host receives, the same address for every packet;
+  // aligned so that no part of a copy into it straddles a cache line.
+  alignas(64) std::uint8_t host_copy_[kPacketSize] = {};
   // The last piece of a read shorter than a packet, with its size.
   std::uint8_t tail_[kPacketSize] = {};
   std::size_t tail_size_ = 0;

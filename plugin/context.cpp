@@ -127,7 +127,11 @@ std::int32_t MV_STDCALL DeviceClose() {
   return kResultOk;
 }
 
+std::int32_t MV_STDCALL DropPacket(const std::uint8_t* /*packet*/, std::int32_t /*length*/) {
+  return 0;
+}
+
 std::int32_t MV_STDCALL DeviceSetStreamCallback(StreamCallback callback) {
-  device_context.stream_callback.store(callback);
+  device_context.stream_callback.store(callback != nullptr ? callback : DropPacket);
   return kResultOk;
 }

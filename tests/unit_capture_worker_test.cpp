@@ -3,6 +3,7 @@
 // capture thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -274,22 +275,61 @@ TEST_F(CaptureTest, ACallbackReplacedWithinABatchTakesTheNextPacket) {
   EXPECT_EQ(received->receivers, (std::vector<char>{'A', 'B', 'B'}));
 }
 
-TEST_F(CaptureTest, APacketCutByTheEndOfAReadIsCompletedFromTheNextRead) {
+// Reads that cut the stream anywhere. Packets 1 to `packets`, those in
+// `unsynced` with 0x46 for their sync byte, bytes [lost_from, lost_from +
+// lost) missing from the stream, read in `reads` (-1: a read of nothing).
+struct CutStream {
+  const char* what;
+  std::uint32_t packets;
+  std::vector<std::uint32_t> unsynced;
+  std::size_t lost_from;
+  std::size_t lost;
+  std::vector<std::int32_t> reads;
+  std::vector<std::uint32_t> delivered;
+};
+
+TEST_F(CaptureTest, PacketsFollowTheStreamAcrossReadsAndOnlyBrokenOnesAreLost) {
+  const CutStream cases[] = {
+      {"every read ends inside a packet", 4, {}, 0, 0, {288, -1, 326, 138}, {1, 2, 3, 4}},
+      {"reads of one byte", 2, {}, 0, 0, {1, 1, 186, 1, 187}, {1, 2}},
+      {"a packet without its sync byte across a read's end", 4, {2}, 0, 0, {288, 464}, {1, 3, 4}},
+      {"a packet without its sync byte where a read continues", 4, {3}, 0, 0, {288, 464},
+       {1, 2, 4}},
+      {"a read cut short, the rest of its packet lost", 4, {}, 288, 88, {288, 376}, {1, 3, 4}},
+  };
   ASSERT_EQ(DeviceOpen(), 0);
-  const Bytes stream = Join({MakePacket(1), MakePacket(2), MakePacket(3), MakePacket(4)});
-  // Reads of 288, nothing, 326 and 138 bytes: no packet boundary at a read's end.
-  Queue(Bytes(stream.begin(), stream.begin() + 288));
-  SimQueueChunk(nullptr, -1);
-  Queue(Bytes(stream.begin() + 288, stream.begin() + 614));
-  Queue(Bytes(stream.begin() + 614, stream.end()));
-  SimSetRecording(1);
-  ASSERT_TRUE(received->WaitFor(4));
-  std::lock_guard<std::mutex> hold(received->mutex);
-  ASSERT_EQ(received->packets.size(), 4U);
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(received->packets[i], Bytes(stream.begin() + static_cast<long>(i * kPacket),
-                                          stream.begin() + static_cast<long>((i + 1) * kPacket)))
-        << i;
+  std::size_t offered = 0;
+  for (const CutStream& cut : cases) {
+    Bytes stream;
+    for (std::uint32_t n = 1; n <= cut.packets; ++n) {
+      const bool unsynced =
+          std::find(cut.unsynced.begin(), cut.unsynced.end(), n) != cut.unsynced.end();
+      const Bytes packet = MakePacket(n, unsynced ? 0x46 : 0x47);
+      stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    stream.erase(stream.begin() + static_cast<long>(cut.lost_from),
+                 stream.begin() + static_cast<long>(cut.lost_from + cut.lost));
+    std::size_t at = 0;
+    for (const std::int32_t read : cut.reads) {
+      if (read < 0) {
+        SimQueueChunk(nullptr, read);
+        continue;
+      }
+      Queue(Bytes(stream.begin() + static_cast<long>(at),
+                  stream.begin() + static_cast<long>(at) + read));
+      at += static_cast<std::size_t>(read);
+    }
+    ASSERT_EQ(at, stream.size()) << cut.what;
+    SimSetRecording(1);
+    offered += cut.delivered.size();
+    ASSERT_TRUE(received->WaitFor(offered)) << cut.what;
+    SimSetRecording(0);
+    std::lock_guard<std::mutex> hold(received->mutex);
+    ASSERT_EQ(received->packets.size(), offered) << cut.what;
+    for (std::size_t i = 0; i < cut.delivered.size(); ++i) {
+      EXPECT_EQ(received->packets[offered - cut.delivered.size() + i], MakePacket(cut.delivered[i]))
+          << cut.what << ", packet " << cut.delivered[i];
+    }
   }
 }
 
@@ -402,6 +442,46 @@ TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfL
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(2));
   EXPECT_EQ(received->Numbers().back(), 7U);
+}
+
+#ifdef _WIN32
+long HandleCount() {
+  DWORD handles = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  return static_cast<long>(handles);
+}
+#endif
+
+TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
+#ifdef _WIN32
+  const long handles = HandleCount();
+#endif
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(1));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  SimHangReads(1);
+  const std::int64_t reads = SimReadCount();
+  while (SimReadCount() == reads) {  // the next read has begun, and hangs
+    std::this_thread::yield();
+  }
+#ifndef _WIN32
+  PlatformHoldClock(0);
+#endif
+  EXPECT_EQ(DeviceClose(), 0);
+  HANDLE thread = received->thread;
+  received->thread = nullptr;
+  EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kTerminatedExitCode);
+  SimHangReads(0);
+#ifdef _WIN32
+  // The ended thread's object and handle were released.
+  EXPECT_EQ(HandleCount(), handles);
+#endif
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(2));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(2));
+  EXPECT_EQ(received->Numbers().back(), 2U);
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ TEST(OpenWithoutWholeLibrary, ShowsOneBoxNamingWhatIsMissingAndFails) {
 // Puts a copy of `library` beside the program under the card library's name,
 // as a new file, the way an installer replaces it.
 void PlaceCardLibrary(const char* library) {
-  std::filesystem::copy_file(library, "ttlcdacc.dll.new",
-                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove("ttlcdacc.dll.new");
+  std::filesystem::copy_file(library, "ttlcdacc.dll.new");
   std::filesystem::rename("ttlcdacc.dll.new", "ttlcdacc.dll");
 }
 
