@@ -209,8 +209,7 @@ int Idle() {
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-  std::printf("idle: %.4f cpu-s per s, %.0f reads per s\n",
-              (ProcessCpuSeconds() - cpu) / seconds,
+  std::printf("idle: %.4f cpu-s per s, %.0f reads per s\n", (ProcessCpuSeconds() - cpu) / seconds,
               static_cast<double>(SimReadCount() - reads) / seconds);
   DeviceClose();
   return 0;

@@ -122,8 +122,8 @@ void CaptureWorker::DeliverBatch(const std::uint8_t* data, std::size_t count) {
   // Packet addresses below the limit are offered: the last whole packet's
   // address and those before it.
   const auto first = reinterpret_cast<std::uintptr_t>(data + start);
-  batch_limit_.store(whole_end >= start + kPacketSize ? first + (whole_end - start) - kPacketSize + 1
-                                                      : 0);
+  batch_limit_.store(
+      whole_end >= start + kPacketSize ? first + (whole_end - start) - kPacketSize + 1 : 0);
   if (place_.load() != kLeft) {
     if (tail_completed) {
       Offer(tail_, callback);

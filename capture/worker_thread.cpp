@@ -134,7 +134,9 @@ void WorkerThread::WaitForEnd(std::uint32_t start, std::uint32_t timeout_ms) {
   EnterCriticalSection(&state_lock_);
   AfxThread* ended = nullptr;
   if (thread_ != nullptr) {
-    if (MayEndByForce()) {
+    // From ~WorkerThread this is the base's answer, as meant: a derived worker
+    // ends its thread in its own destructor, before the base's runs.
+    if (MayEndByForce()) {  // NOLINT(clang-analyzer-optin.cplusplus.VirtualCall)
       TerminateThread(thread_->handle, kTerminatedExitCode);
       ended = thread_;
       state_ = kIdle;

@@ -76,7 +76,8 @@ std::vector<Bytes> Promised(const Bytes& stream, const std::vector<std::int32_t>
     if (size <= 0) {
       continue;
     }
-    Bytes read(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at) + size);
+    Bytes read(stream.begin() + static_cast<long>(at),
+               stream.begin() + static_cast<long>(at) + size);
     at += static_cast<std::size_t>(size);
     if (!tail.empty()) {
       const std::size_t need = kPacket - tail.size();
@@ -151,8 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int gaps = input.ConsumeIntegralInRange(0, 3) == 3 ? input.ConsumeIntegralInRange(1, 3) : 0;
   for (int i = 0; i < gaps && stream.size() > 1; ++i) {
     const auto from = input.ConsumeIntegralInRange<std::size_t>(0, stream.size() - 1);
-    const auto length = input.ConsumeIntegralInRange<std::size_t>(1, std::min<std::size_t>(
-                                                                          400, stream.size() - from));
+    const auto length = input.ConsumeIntegralInRange<std::size_t>(
+        1, std::min<std::size_t>(400, stream.size() - from));
     stream.erase(stream.begin() + static_cast<long>(from),
                  stream.begin() + static_cast<long>(from + length));
   }

@@ -19,12 +19,18 @@ struct StartedThread {
 };
 
 std::atomic<int> failing_thread_starts{0};
+std::atomic<int> thread_objects{0};
+
+void Release(StartedThread* started) {
+  CloseHandle(started->object.handle);
+  delete started;
+  --thread_objects;
+}
 
 unsigned __stdcall ThreadStart(void* argument) {
   auto* started = static_cast<StartedThread*>(argument);
   const UINT exit_code = started->proc(started->argument);
-  CloseHandle(started->object.handle);
-  delete started;
+  Release(started);
   return exit_code;
 }
 
@@ -51,6 +57,7 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
     delete started;
     return nullptr;
   }
+  ++thread_objects;
   started->object.handle = reinterpret_cast<HANDLE>(handle);
   started->object.thread_id = thread_id;
   SetThreadPriority(started->object.handle, priority);
@@ -63,9 +70,10 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
 
 void AfxReleaseThread(AfxThread* thread) {
   if (thread != nullptr) {
-    CloseHandle(thread->handle);
-    delete reinterpret_cast<StartedThread*>(thread);  // the object is the record's first field
+    Release(reinterpret_cast<StartedThread*>(thread));  // the object is the record's first field
   }
 }
 
 void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }
+
+int PlatformThreadObjects() { return thread_objects; }

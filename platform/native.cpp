@@ -196,6 +196,7 @@ ThreadTable& Threads() {
   return *table;
 }
 std::atomic<int> failing_thread_starts{0};
+std::atomic<int> thread_objects{0};
 thread_local ThreadRecord* current_thread_record = nullptr;
 std::once_flag terminate_signal_installed;
 
@@ -278,9 +279,7 @@ void* ThreadStart(void* argument) {
       pause();
     }
   }
-  AfxThread* object = record->object;
-  CloseHandle(object->handle);
-  delete object;
+  AfxReleaseThread(record->object);
   ReleaseRecord(record);  // the thread's own reference
   return nullptr;
 }
@@ -338,6 +337,7 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
   Threads().started.wait(hold, [record] { return record->started; });
   object->handle = record;
   object->thread_id = record->id;
+  ++thread_objects;
   record->released = true;
   Threads().started.notify_all();
   return object;
@@ -347,6 +347,7 @@ void AfxReleaseThread(AfxThread* thread) {
   if (thread != nullptr) {
     CloseHandle(thread->handle);
     delete thread;
+    --thread_objects;
   }
 }
 
@@ -426,5 +427,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }
+
+int PlatformThreadObjects() { return thread_objects; }
 
 }  // extern "C"

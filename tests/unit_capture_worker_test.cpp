@@ -293,7 +293,12 @@ TEST_F(CaptureTest, PacketsFollowTheStreamAcrossReadsAndOnlyBrokenOnesAreLost) {
       {"every read ends inside a packet", 4, {}, 0, 0, {288, -1, 326, 138}, {1, 2, 3, 4}},
       {"reads of one byte", 2, {}, 0, 0, {1, 1, 186, 1, 187}, {1, 2}},
       {"a packet without its sync byte across a read's end", 4, {2}, 0, 0, {288, 464}, {1, 3, 4}},
-      {"a packet without its sync byte where a read continues", 4, {3}, 0, 0, {288, 464},
+      {"a packet without its sync byte where a read continues",
+       4,
+       {3},
+       0,
+       0,
+       {288, 464},
        {1, 2, 4}},
       {"a read cut short, the rest of its packet lost", 4, {}, 288, 88, {288, 376}, {1, 3, 4}},
   };
@@ -444,18 +449,8 @@ TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfL
   EXPECT_EQ(received->Numbers().back(), 7U);
 }
 
-#ifdef _WIN32
-long HandleCount() {
-  DWORD handles = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handles);
-  return static_cast<long>(handles);
-}
-#endif
-
 TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
-#ifdef _WIN32
-  const long handles = HandleCount();
-#endif
+  const int thread_objects = PlatformThreadObjects();
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(MakePacket(1));
   SimSetRecording(1);
@@ -473,10 +468,7 @@ TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
   received->thread = nullptr;
   EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kTerminatedExitCode);
   SimHangReads(0);
-#ifdef _WIN32
-  // The ended thread's object and handle were released.
-  EXPECT_EQ(HandleCount(), handles);
-#endif
+  EXPECT_EQ(PlatformThreadObjects(), thread_objects);  // its object and handle were released
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(MakePacket(2));
   SimSetRecording(1);
