@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs them: by default a short run of
-# each (scripts/test.sh), module_fuzz from its committed corpus; any arguments
-# go to libFuzzer for both, e.g.
+# each (scripts/test.sh) from its committed corpus (fuzz/corpus,
+# fuzz/capture_corpus); any arguments go to libFuzzer for both, e.g.
 #   fuzz/run.sh -max_total_time=3600 -jobs=2
 # MORVALIND_FUZZ_TARGETS picks the targets (default: "module_fuzz capture_fuzz").
 set -euo pipefail
@@ -21,7 +21,7 @@ for target in "${targets[@]}"; do
   seeds=()
   case $target in
     module_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=30); seeds=(fuzz/corpus) ;;
-    capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15) ;;
+    capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15); seeds=(fuzz/capture_corpus) ;;
   esac
   # Leak checking is on: every input ends with the card closed.
   "$build/bin/$target" -max_len=512 -timeout=30 -artifact_prefix="$build/$target-" \

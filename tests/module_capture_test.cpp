@@ -70,13 +70,10 @@ class OddRead : public CaptureStream {};
 
 TEST_P(OddRead, EveryWholePacketAfterItArrives) {
   const std::uint32_t size = GetParam();
-  std::vector<std::uint8_t> odd(size, 0xFF);  // null packets
-  for (std::size_t i = 0; i < size; i += 188) {
-    odd[i] = 0x47;
-    odd[i + 1] = 0x1F;
-    if (i + 3 < size) {
-      odd[i + 3] = 0x10;
-    }
+  std::vector<std::uint8_t> odd(size, 0xFF);  // null packets, the last one cut short
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint8_t header[4] = {0x47, 0x1F, 0xFF, 0x10};
+    odd[i] = i % 188 < 4 ? header[i % 188] : 0xFF;
   }
   SimSetPacing(0);
   SimQueueChunk(odd.data(), static_cast<std::int32_t>(size));
