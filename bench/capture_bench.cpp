@@ -34,41 +34,30 @@ namespace {
 
 constexpr std::int64_t kPacketsPerRead = CaptureWorker::kReadSize / CaptureWorker::kPacketSize;
 
-double ThreadCpuSeconds() {
+// CPU seconds of the calling thread, or of the whole process.
+double CpuSeconds(bool thread) {
 #ifdef _WIN32
   FILETIME created{};
   FILETIME ended{};
   FILETIME kernel{};
   FILETIME user{};
-  GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+  if (thread) {
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+  } else {
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  }
   const auto ticks = [](const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   };
   return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
 #else
   timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  clock_gettime(thread ? CLOCK_THREAD_CPUTIME_ID : CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 #endif
 }
 
-double ProcessCpuSeconds() {
-#ifdef _WIN32
-  FILETIME created{};
-  FILETIME ended{};
-  FILETIME kernel{};
-  FILETIME user{};
-  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-  const auto ticks = [](const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  };
-  return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
-#else
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
-}
+double ThreadCpuSeconds() { return CpuSeconds(true); }
 
 // The host's callback. Only the delivering thread touches the counters; the
 // marks take the thread's CPU time after one read of warm-up and at the goal.
@@ -204,12 +193,12 @@ int Once(std::int64_t packets) {
 int Idle() {
   OpenCard(0);
   const std::int64_t reads = SimReadCount();
-  const double cpu = ProcessCpuSeconds();
+  const double cpu = CpuSeconds(false);
   const auto wall = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-  std::printf("idle: %.4f cpu-s per s, %.0f reads per s\n", (ProcessCpuSeconds() - cpu) / seconds,
+  std::printf("idle: %.4f cpu-s per s, %.0f reads per s\n", (CpuSeconds(false) - cpu) / seconds,
               static_cast<double>(SimReadCount() - reads) / seconds);
   DeviceClose();
   return 0;

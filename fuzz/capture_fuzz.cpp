@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/module.h"
+#include "fuzz/loaded_module.h"
 #include "platform/testing.h"
 #include "plugin/records.h"
 #include "sim/control.h"
@@ -30,7 +30,6 @@ constexpr std::uint8_t kSync = 0x47;
 
 using Bytes = std::vector<std::uint8_t>;
 
-DeviceInterface entries{};
 std::mutex delivered_mutex;
 std::vector<Bytes> delivered;
 
@@ -38,19 +37,6 @@ std::int32_t MV_STDCALL Take(const std::uint8_t* packet, std::int32_t length) {
   const std::lock_guard<std::mutex> hold(delivered_mutex);
   delivered.emplace_back(packet, packet + length);
   return 0;
-}
-
-int SilentMessageBox(HWND, const char*, const char*, unsigned) { return IDOK; }
-
-bool LoadModule() {
-  static Module module;
-  if (module.Load(MORVALIND_BIN_DIR "/Morvalind.dev") != LoadStatus::kOk) {
-    std::fprintf(stderr, "%s\n", module.error().c_str());
-    std::abort();
-  }
-  entries = module.entries();
-  PlatformSetMessageBoxHook(SilentMessageBox);
-  return true;
 }
 
 // Packet `number`: its sync byte (or not), its number in two bytes, and a
@@ -131,8 +117,7 @@ void WaitForTheReads() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool loaded = LoadModule();
-  (void)loaded;
+  const DeviceInterface& entries = LoadedModuleEntries();
   FuzzedDataProvider input(data, size);
 
   // The stream: numbered packets, one in `unsynced_one_in` without its sync byte.
