@@ -197,6 +197,9 @@ bool BindVendorLibrary(std::string* missing) {
     if (!BindEntry(library, i)) {
       *missing = std::string("The card's access library ") + kVendorLibrary + " lacks " +
                  Readable(kEntries[i]) + ".";
+      // Let go of it, so that the next open loads the library afresh (a whole
+      // one may have been put in its place meanwhile).
+      FreeLibrary(library);
       return false;
     }
   }

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/module.h"
+#include "fuzz/loaded_module.h"
 #include "platform/testing.h"
 #include "plugin/records.h"
 #include "sim/control.h"
@@ -46,16 +46,8 @@ std::int32_t MV_STDCALL Closing(const std::uint8_t* /*packet*/, std::int32_t /*l
   return 0;
 }
 
-int SilentMessageBox(HWND, const char*, const char*, unsigned) { return IDOK; }
-
 bool LoadModule() {
-  static Module module;
-  if (module.Load(MORVALIND_BIN_DIR "/Morvalind.dev") != LoadStatus::kOk) {
-    std::fprintf(stderr, "%s\n", module.error().c_str());
-    std::abort();
-  }
-  entries = module.entries();
-  PlatformSetMessageBoxHook(SilentMessageBox);
+  entries = LoadedModuleEntries();
   return true;
 }
 

@@ -28,9 +28,12 @@ MV_PLATFORM_API void PlatformSetMessageBoxHook(PlatformMessageBoxHook hook);
 
 // The next `count` calls of AfxBeginThread create no thread and return nullptr.
 MV_PLATFORM_API void PlatformFailThreadStarts(int count);
+// Thread objects of AfxBeginThread not yet released, with their handles.
+MV_PLATFORM_API int PlatformThreadObjects();
 }
 #else
-// The same control for the win32 thread start, which is linked into the module
-// (and so reaches only tests that link the module's code directly).
+// The same controls for the win32 thread start, which is linked into the
+// module (and so reach only tests that link the module's code directly).
 void PlatformFailThreadStarts(int count);
+int PlatformThreadObjects();
 #endif

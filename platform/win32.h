@@ -20,6 +20,8 @@
 // and says so in a warning that this project silences where it uses it.
 #define MV_THISCALL __attribute__((thiscall))
 #define MV_ALLOW_THISCALL_ON_FUNCTIONS _Pragma("GCC diagnostic ignored \"-Wattributes\"")
+// The framework's thread start is linked into the module itself.
+#define MV_PLATFORM_API
 #else
 #include <pthread.h>
 
@@ -67,6 +69,8 @@ MV_PLATFORM_API DWORD GetCurrentThreadId();
 // program, then in the working folder, then along the loader's own path.
 MV_PLATFORM_API HMODULE LoadLibraryA(LPCSTR file_name);
 MV_PLATFORM_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+// Lets go of a library; the last release unloads it.
+MV_PLATFORM_API BOOL FreeLibrary(HMODULE module);
 
 MV_PLATFORM_API HWND GetActiveWindow();
 MV_PLATFORM_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -113,13 +117,17 @@ using AfxThreadProc = UINT (*)(void* argument);
 
 #ifndef _WIN32
 extern "C" {
-MV_PLATFORM_API
 #endif
 // Starts `proc(argument)` at `priority` (a THREAD_PRIORITY_ value); nullptr
 // when no thread could be created. Stack size 0 is the default; the creation
 // flags may ask for CREATE_SUSPENDED only on Windows.
-AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT stack_size,
-                          DWORD creation_flags, SECURITY_ATTRIBUTES* security);
+MV_PLATFORM_API AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority,
+                                          UINT stack_size, DWORD creation_flags,
+                                          SECURITY_ATTRIBUTES* security);
+// Releases the object and handle of a thread that was ended by force, whose
+// function therefore never returned to release them; the thread must have
+// stopped running (its handle signalled).
+MV_PLATFORM_API void AfxReleaseThread(AfxThread* thread);
 #ifndef _WIN32
 }
 #endif

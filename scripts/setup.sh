@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Morvalind needs on Debian 12, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
   libbitstream-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
   libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind)
 missing=()

@@ -47,6 +47,11 @@ int CopyLine(const std::string& line, char* buffer, int capacity);
 
 std::uint32_t CurrentThread();
 
+// A read of the card's stream as TSRecordRead makes it (sim/record_read.cpp),
+// and the reset of what SimHangReads and SimRepeatReads script.
+std::int32_t RecordRead(std::uint8_t* buffer, std::int32_t capacity, bool recording);
+void ResetRecordRead();
+
 // Copies line `index` of a journal into `buffer` (NUL-terminated, cut to
 // `capacity`); returns its full length, or -1 when there is no such line.
 template <typename Journal, typename Text>

@@ -28,6 +28,7 @@ void Card::Reset() {
   bus.Reset();
   frontend.Reset();
   TheStream().Reset();
+  ResetRecordRead();
 }
 
 void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }

@@ -89,6 +89,15 @@ SIM_API void SimQueueChunk(const uint8_t* data, int32_t size);
 SIM_API int SimQueuedChunks(void);
 /* Packets of the generated stream that reads have delivered. */
 SIM_API int64_t SimGeneratedPackets(void);
+/* While on, every read waits inside the library (holding none of the card's
+ * locks) until it is switched off: a hung read. */
+SIM_API void SimHangReads(int on);
+/* While on, the next read that delivers data is kept, and every later read
+ * while recording is on hands back the same bytes again (cut to the reader's
+ * buffer) instead of new ones: a stream generated once, so that a measurement
+ * of the reader does not measure the generator. Off: reads take the stream
+ * again. SimReset: both off. */
+SIM_API void SimRepeatReads(int on);
 
 /* The card's internal bus: the demodulator (device 0x1C) and the LNB power
  * controller (device 0x10), reached through the library's two private bus

@@ -108,12 +108,14 @@ SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_
 SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
                                                                 std::uint8_t* buffer,
                                                                 std::int32_t capacity) {
+  bool recording = false;
   {
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.mutex);
     ++card.reads;
+    recording = card.recording;
   }
-  return sim::TheStream().Read(buffer, capacity);
+  return sim::RecordRead(buffer, capacity, recording);
 }
 
 SIM_ENTRY void* SIM_MEMBER CDVBFrontend_Construct(void* self) {
