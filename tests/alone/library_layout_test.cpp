@@ -8,11 +8,8 @@
 #include <vector>
 
 #include "host/module.h"
-#include "sim/control.h"
-
-#ifndef _WIN32
 #include "platform/testing.h"
-#endif
+#include "sim/control.h"
 
 namespace {
 
@@ -28,9 +25,7 @@ Strings JournalOf(int (*line_of)(int, char*, int)) {
 }
 
 TEST(LIBRARY_LAYOUT, DecidesTheModeAtEveryOpen) {
-#ifndef _WIN32
   PlatformUseVirtualClock(1, 1000);
-#endif
   Module module;
   ASSERT_EQ(module.Load(MORVALIND_BIN_DIR "/Morvalind.dev"), LoadStatus::kOk) << module.error();
   const DeviceInterface& entries = module.entries();
@@ -52,9 +47,7 @@ TEST(LIBRARY_LAYOUT, DecidesTheModeAtEveryOpen) {
     EXPECT_EQ(vendor[7], "CDVBBoardControl::TSRecordOnOff(0)");
     ASSERT_EQ(entries.close(), 0);
   }
-#ifndef _WIN32
   PlatformUseVirtualClock(0, 0);
-#endif
 }
 
 }  // namespace

@@ -41,17 +41,13 @@ DeviceInterfaceInfo ModuleTest::Descriptor(unsigned char fill) {
 
 void ModuleTest::SetUp() {
   SimReset();
-#ifndef _WIN32
   PlatformUseVirtualClock(1, 1000);
-#endif
 }
 
 void ModuleTest::TearDown() {
   Entries().close();
   Entries().set_callback(nullptr);
-#ifndef _WIN32
   PlatformUseVirtualClock(0, 0);
-#endif
 }
 
 std::vector<std::string> ModuleTest::Journal() { return ReadJournal(SimJournalLine); }
