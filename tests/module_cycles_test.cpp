@@ -134,7 +134,7 @@ TEST_F(Cycles, OpenTuneCaptureCloseAgainAndAgainLeavesNothingBehind) {
   for (int i = 0; i < kPacketsPerCycle; ++i) {
     packets[188 * static_cast<std::size_t>(i)] = 0x47;
   }
-  const TuningRecord tuning = TuningForLineup(2);
+  const TuningRecord tuning = LineupRecord(2);
 
   // The first cycles load what stays loaded (the card's library, the runtime's
   // thread pool); the counts are taken after them.

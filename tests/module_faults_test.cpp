@@ -72,7 +72,7 @@ class Faults : public ModuleTest {
     Session session;
     MessageBoxWatcher watcher;
     PlatformHoldClock(0);  // the lock wait needs the clock to move
-    const TuningRecord tuning = TuningForLineup(2);
+    const TuningRecord tuning = LineupRecord(2);
     DiseqcMessage diseqc = DiseqcOf(kCommittedPort1, sizeof kCommittedPort1);
     DiseqcMessage long_diseqc = DiseqcOf(kLongCommittedPort1, sizeof kLongCommittedPort1);
     SignalRecord signal{};
@@ -258,7 +258,7 @@ class HostCallback : public ModuleTest {
     SimSetPacing(0);
     Entries().set_callback(callback);
     ASSERT_EQ(Entries().open(), 0);
-    const TuningRecord tuning = TuningForLineup(0);
+    const TuningRecord tuning = LineupRecord(0);
     ASSERT_EQ(Entries().tune(&tuning), 0);
   }
 

@@ -53,7 +53,7 @@ TEST_P(Soak, NoPacketIsLostDuplicatedOrReorderedWhileTheHostKeepsUsingTheCard) {
   SimSetLockPolls(1);
   Entries().set_callback(StreamCheck::Callback);
   ASSERT_EQ(Entries().open(), 0);
-  TuningRecord tuning = TuningForLineup(0);
+  TuningRecord tuning = LineupRecord(0);
   ASSERT_EQ(Entries().tune(&tuning), 0);
   ASSERT_TRUE(soak->WaitFor(1));
 

@@ -17,6 +17,7 @@
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "sim/control.h"
+#include "tests/support/journals.h"
 
 namespace {
 
@@ -137,17 +138,6 @@ DWORD ExitCodeOf(HANDLE thread) {
   GetExitCodeThread(thread, &code);
   CloseHandle(thread);
   return code;
-}
-
-std::vector<std::string> JournalOf(const std::string& member) {
-  std::vector<std::string> lines;
-  char line[256];
-  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
-    if (std::string(line).find(member) != std::string::npos) {
-      lines.emplace_back(line);
-    }
-  }
-  return lines;
 }
 
 class CaptureTest : public ::testing::Test {

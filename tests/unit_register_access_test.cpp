@@ -13,6 +13,7 @@
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "sim/control.h"
+#include "tests/support/journals.h"
 
 namespace {
 
@@ -71,12 +72,7 @@ TEST(BusRoutineAddresses, AreFoundInTheLoadedLibraryAndReachItsBus) {
   EXPECT_EQ(access.ReadRegister(0x1E), 0xE1);
   EXPECT_EQ(access.WriteRegister(0x36, 0x00), 0);
   access.WriteLnbControl(0x0C);
-  char line[64];
-  Strings journal;
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    journal.emplace_back(line);
-  }
-  EXPECT_EQ(journal, (Strings{"read 1C 1E -> E1", "write 1C 36 00", "write 10 0C"}));
+  EXPECT_EQ(BusJournal(), (Strings{"read 1C 1E -> E1", "write 1C 36 00", "write 10 0C"}));
 }
 
 // ---- Register operations over a scripted bus ----
@@ -343,15 +339,6 @@ TEST_F(RegisterOperations, LongDiseqcStopsAtEachFailurePoint) {
 }
 
 // ---- The detection step of open, against the stand-in card ----
-
-Strings BusJournal() {
-  Strings lines;
-  char line[64];
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
 
 class Detection : public ::testing::Test {
  protected:
