@@ -57,7 +57,7 @@ SIM_API int SimRecording(void);
 /* The journal: one line per vendor call, "Class::Method(arguments)", in order.
  * TSRecordRead is counted, not journaled (the capture thread calls it every
  * millisecond). Each of the card's journals (this one, the bus journal and
- * the dish journal) keeps its latest 1,024 lines, so that a long run uses no
+ * the dish journal) keeps its latest 256 lines, so that a long run uses no
  * more memory than a short one; line 0 is the oldest line held. */
 SIM_API int SimJournalSize(void);
 /* Copies line `index` into `buffer` (NUL-terminated, cut to `capacity`);

@@ -17,8 +17,8 @@ class Journal {
  public:
   // The longest journal a test reads is about 40 lines (an open in direct mode
   // is 37 bus transactions, a lock wait that runs out 31 polls); a full journal
-  // holds some 100 KB.
-  static constexpr std::size_t kLimit = 1024;
+  // holds some 25 KB.
+  static constexpr std::size_t kLimit = 256;
 
   // Appends a line, dropping the oldest one when the journal is full.
   void Add(Line line) {

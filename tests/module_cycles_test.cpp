@@ -86,8 +86,8 @@ int CycleCount() {
 
 constexpr int kPacketsPerCycle = 8;
 // What a cycle allocates it gives back; the stand-in card's journals, which
-// keep their latest lines, may fill up meanwhile (about 300 KB when full).
-constexpr std::int64_t kHeapGrowthLimit = 512 * 1024;
+// keep their latest lines, may fill up meanwhile (about 60 KB when full).
+constexpr std::int64_t kHeapGrowthLimit = std::int64_t{256} * 1024;
 
 std::mutex delivered_mutex;
 std::int64_t delivered = 0;
