@@ -19,6 +19,7 @@
 #include "platform/testing.h"
 #include "plugin/records.h"
 #include "sim/control.h"
+#include "tests/support/tuning_records.h"
 
 namespace {
 
@@ -110,20 +111,6 @@ void ScriptCard(FuzzedDataProvider& input) {
   }
 }
 
-TuningRecord LineupTuning(int index) {
-  SimTransponder entry{};
-  SimLineupEntry(index, &entry);
-  const bool high_band = entry.frequency_mhz >= 11700;
-  TuningRecord record{};
-  record.primary_value = entry.frequency_mhz * 1000;
-  record.polarity = entry.polarity == 'H' ? 0 : 1;
-  record.word2_value = entry.symbol_rate_ksps * 1000;
-  record.word3_value = high_band ? 10600000 : 9750000;
-  record.word4_value = high_band ? 1 : 0;
-  record.fec_code = entry.fec_code;
-  return record;
-}
-
 void CallEntry(FuzzedDataProvider& input, bool& open) {
   switch (input.ConsumeIntegralInRange(0, 8)) {
     case 0:
@@ -143,7 +130,7 @@ void CallEntry(FuzzedDataProvider& input, bool& open) {
       break;
     }
     case 3: {
-      const TuningRecord record = LineupTuning(input.ConsumeIntegralInRange(0, 5));
+      const TuningRecord record = LineupRecord(input.ConsumeIntegralInRange(0, 5));
       entries.tune(&record);
       break;
     }

@@ -148,8 +148,6 @@ void PlatformUseVirtualClock(int on, std::uint32_t start_ms) {
   virtual_clock_on = on != 0;
 }
 
-void PlatformAdvanceClock(std::uint32_t milliseconds) { virtual_now += milliseconds; }
-
 void PlatformHoldClock(int on) { virtual_clock_held = on != 0; }
 
 void PlatformSetSleepHook(void (*hook)(std::uint32_t)) { sleep_hook = hook; }

@@ -85,12 +85,8 @@ constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD SYNCHRONIZE = 0x00100000;
 constexpr DWORD THREAD_QUERY_INFORMATION = 0x0040;
-constexpr DWORD THREAD_TERMINATE = 0x0001;
-constexpr int THREAD_PRIORITY_LOWEST = -2;
 constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
 constexpr int THREAD_PRIORITY_NORMAL = 0;
-constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
-constexpr int THREAD_PRIORITY_HIGHEST = 2;
 
 // Ends the thread with `exit_code`, wherever it stands: it runs none of its own
 // code again and releases nothing it holds (locks it entered, memory it

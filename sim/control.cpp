@@ -1,5 +1,6 @@
 // The stand-in card's control panel.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "sim/card.h"
@@ -20,7 +21,7 @@ void Card::Reset() {
   frontend_flags = 0;
   recording = false;
   device_open = false;
-  journal.clear();
+  journal.Clear();
   reads = 0;
   // Objects still alive stay counted as live; the count of constructions
   // starts again, so that each test sees only its own.
@@ -31,7 +32,7 @@ void Card::Reset() {
   ResetRecordRead();
 }
 
-void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
+void Card::Log(const std::string& call) { journal.Add({call, CurrentThread()}); }
 
 int CopyLine(const std::string& line, char* buffer, int capacity) {
   if (buffer != nullptr && capacity > 0) {
@@ -40,6 +41,16 @@ int CopyLine(const std::string& line, char* buffer, int capacity) {
     buffer[copied] = '\0';
   }
   return static_cast<int>(line.size());
+}
+
+std::string Hex(const std::uint8_t* bytes, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += byte;
+  }
+  return text;
 }
 
 Card& TheCard() {
@@ -131,7 +142,7 @@ SIM_API uint32_t SimJournalThread(int index) {
 SIM_API void SimJournalClear(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  card.journal.clear();
+  card.journal.Clear();
 }
 
 SIM_API int64_t SimReadCount(void) {

@@ -56,7 +56,9 @@ SIM_API int SimRecording(void);
 
 /* The journal: one line per vendor call, "Class::Method(arguments)", in order.
  * TSRecordRead is counted, not journaled (the capture thread calls it every
- * millisecond). */
+ * millisecond). Each of the card's journals (this one, the bus journal and
+ * the dish journal) keeps its latest 256 lines, so that a long run uses no
+ * more memory than a short one; line 0 is the oldest line held. */
 SIM_API int SimJournalSize(void);
 /* Copies line `index` into `buffer` (NUL-terminated, cut to `capacity`);
  * returns its full length, or -1 when there is no such line. */
@@ -110,8 +112,8 @@ SIM_API void SimRepeatReads(int on);
  * in " failed" and reads nothing. */
 SIM_API int SimBusJournalSize(void);
 SIM_API int SimBusJournalLine(int index, char* buffer, int capacity);
-/* How many vendor journal lines had been written when transaction `index`
- * was made: places the bus traffic among the vendor calls. */
+/* How many of the vendor journal's lines held had been written when
+ * transaction `index` was made: places the bus traffic among the vendor calls. */
 SIM_API int SimBusJournalPosition(int index);
 SIM_API void SimBusJournalClear(void);
 
@@ -122,8 +124,8 @@ SIM_API void SimBusSetRegister(int reg, int value);
 /* The LNB power controller's last control byte; -1 before the first. */
 SIM_API int SimBusLnbControl(void);
 
-/* Failures, answered with -1: every transaction (on != 0), the transaction
- * that will be journal line `index` (counted from the last clear), or every
+/* Failures, answered with -1: every transaction (on != 0), transaction number
+ * `index` (counted from 0 at the last clear of the bus journal), or every
  * transaction that addresses register `reg` of `device` (its first byte). */
 SIM_API void SimBusFailAll(int on);
 SIM_API void SimBusFailLine(int index);

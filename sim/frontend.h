@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/journal.h"
 #include "sim/stream.h"
 
 namespace sim {
@@ -51,7 +52,7 @@ struct Frontend {
   int satellite = 0;     // satellite the dish sees; kNone when none
   int angle_tenths = 0;  // where the positioner points
   int travel_polls = 0;  // GetState polls until the positioner arrives
-  std::vector<std::string> journal;
+  Journal<std::string> journal;
 
   void Reset();
   void SetChannel(const std::uint32_t (&channel)[8]);

@@ -22,15 +22,11 @@ class CaptureStream : public ModuleTest, public ::testing::WithParamInterface<st
     ModuleTest::SetUp();
     check = new StreamCheck;
     StreamCheck::Current() = check;
-#ifndef _WIN32
     PlatformHoldClock(1);  // close waits for the thread's own end
-#endif
   }
   void TearDown() override {
     ModuleTest::TearDown();
-#ifndef _WIN32
     PlatformHoldClock(0);
-#endif
     delete check;
     check = nullptr;
   }

@@ -18,6 +18,7 @@
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "sim/control.h"
+#include "tests/support/journals.h"
 
 namespace {
 
@@ -148,27 +149,14 @@ DWORD ExitCodeOf(HANDLE thread) {
   return code;
 }
 
-std::vector<std::string> JournalOf(const std::string& member) {
-  std::vector<std::string> lines;
-  char line[256];
-  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
-    if (std::string(line).find(member) != std::string::npos) {
-      lines.emplace_back(line);
-    }
-  }
-  return lines;
-}
-
 class CaptureTest : public ::testing::Test {
  protected:
   void SetUp() override {
     received = new Received;
     SimReset();
     SimSetGeneratedStream(0);  // only what a test queues
-#ifndef _WIN32
     PlatformUseVirtualClock(1, 1000);
     PlatformHoldClock(1);  // no stop runs out of time unless a test lets the clock move
-#endif
     DeviceSetStreamCallback(CallbackA);
   }
 
@@ -177,11 +165,9 @@ class CaptureTest : public ::testing::Test {
     DeviceClose();
     DeviceSetStreamCallback(nullptr);
     hang_released = false;
-#ifndef _WIN32
     PlatformSetSleepHook(nullptr);
     PlatformHoldClock(0);
     PlatformUseVirtualClock(0, 0);
-#endif
     if (received->thread != nullptr) {
       CloseHandle(received->thread);
     }
@@ -190,7 +176,6 @@ class CaptureTest : public ::testing::Test {
   }
 };
 
-#ifndef _WIN32
 std::mutex idle_mutex;
 std::vector<std::int64_t> idle_sleeps;  // the read count at every Sleep(1)
 
@@ -201,13 +186,10 @@ void RecordIdleSleep(std::uint32_t milliseconds) {
     idle_sleeps.push_back(reads);
   }
 }
-#endif
 
 TEST_F(CaptureTest, ReadsOfNothingOrAFailureAreFollowedByASleepAndDeliverNothing) {
-#ifndef _WIN32
   idle_sleeps.clear();
   PlatformSetSleepHook(RecordIdleSleep);
-#endif
   ASSERT_EQ(DeviceOpen(), 0);
   SimQueueChunk(nullptr, -1);
   SimQueueChunk(nullptr, 0);
@@ -216,15 +198,17 @@ TEST_F(CaptureTest, ReadsOfNothingOrAFailureAreFollowedByASleepAndDeliverNothing
   ASSERT_TRUE(received->WaitFor(1));
   EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{1});
   const std::int64_t packet_read = received->reads[0];
-#ifndef _WIN32
-  // The two empty reads just before the packet's read were each followed by a sleep.
-  std::lock_guard<std::mutex> hold(idle_mutex);
-  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 1), idle_sleeps.end());
-  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 2), idle_sleeps.end());
-  EXPECT_EQ(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read), idle_sleeps.end());
-#else
-  EXPECT_GE(packet_read, 3);
-#endif
+  if (kPlatformVirtualClock) {
+    // The two empty reads just before the packet's read were each followed by a sleep.
+    std::lock_guard<std::mutex> hold(idle_mutex);
+    EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 1),
+              idle_sleeps.end());
+    EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 2),
+              idle_sleeps.end());
+    EXPECT_EQ(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read), idle_sleeps.end());
+  } else {
+    EXPECT_GE(packet_read, 3);
+  }
 }
 
 TEST_F(CaptureTest, OnlyPacketsStartingWithTheSyncByteAreDeliveredEachAsACopyOfItsOwn) {
@@ -423,9 +407,7 @@ TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfL
   Queue(Join({MakePacket(1), MakePacket(2)}));
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(1));
-#ifndef _WIN32
   PlatformHoldClock(0);  // only the close's own yields move the clock
-#endif
   EXPECT_EQ(DeviceClose(), 0);  // once more than 200 ms have passed
   HANDLE thread = nullptr;
   {
@@ -460,9 +442,7 @@ TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
   while (SimReadCount() == reads) {  // the next read has begun, and hangs
     std::this_thread::yield();
   }
-#ifndef _WIN32
   PlatformHoldClock(0);
-#endif
   EXPECT_EQ(DeviceClose(), 0);
   HANDLE thread = received->thread;
   received->thread = nullptr;
