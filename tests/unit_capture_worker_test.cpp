@@ -407,7 +407,7 @@ TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfL
   Queue(Join({MakePacket(1), MakePacket(2)}));
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(1));
-  PlatformHoldClock(0);  // only the close's own yields move the clock
+  PlatformHoldClock(0);         // only the close's own yields move the clock
   EXPECT_EQ(DeviceClose(), 0);  // once more than 200 ms have passed
   HANDLE thread = nullptr;
   {
