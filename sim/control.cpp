@@ -26,8 +26,8 @@ void Card::Reset() {
   // starts again, so that each test sees only its own.
   std::fill(std::begin(constructions), std::end(constructions), 0);
   bus.Reset();
-  frontend.Reset();
-  TheStream().Reset();
+  frontend.Reset(settings);
+  TheStream().Reset(settings.bits_per_second);
 }
 
 void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
@@ -44,6 +44,8 @@ int CopyLine(const std::string& line, char* buffer, int capacity) {
 Card& TheCard() {
   static Card* card = [] {
     auto* fresh = new Card;  // lives as long as the process: threads may call late
+    // Set up as the lineup file the environment names says (sim/README.md).
+    LoadSettings(LineupFileInUse(), ReplayFileInUse(), &fresh->settings, &fresh->lineup_error);
     fresh->Reset();
     return fresh;
   }();
@@ -67,6 +69,8 @@ extern "C" {
 SIM_API void SimReset(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
+  card.settings = sim::BuiltInSettings();
+  card.lineup_error.clear();
   card.Reset();
 }
 
