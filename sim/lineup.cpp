@@ -456,7 +456,7 @@ std::string LineupFileInUse() {
   if (Environment(kLineupVariable, &path)) {
     return path;
   }
-  const std::string beside = FolderOf(LibraryPath()) + kLineupFileName;
+  std::string beside = FolderOf(LibraryPath()) + kLineupFileName;
   if (std::FILE* file = std::fopen(beside.c_str(), "rb")) {
     std::fclose(file);
     return beside;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace sim {
@@ -130,7 +131,7 @@ std::uint64_t CardStream::ReplayPackets(std::uint8_t* buffer, std::uint64_t capa
     }
     return slots;
   }
-  const std::uint64_t now = bits_per_second_ == 0 ? UINT64_MAX
+  const std::uint64_t now = bits_per_second_ == 0 ? std::numeric_limits<std::uint64_t>::max()
                                                   : replay_since_ + MicrosecondsSinceRecording() *
                                                                         (kTicksPerSecond / 1000000);
   std::uint64_t count = 0;

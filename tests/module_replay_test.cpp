@@ -47,7 +47,7 @@ std::int32_t MV_STDCALL Collect(const std::uint8_t* packet, std::int32_t length)
 }
 
 std::string Write(const std::string& name, const std::string& bytes) {
-  const std::string path = kWork + "/" + name;
+  std::string path = kWork + "/" + name;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   EXPECT_NE(file, nullptr) << path;
   if (file != nullptr) {
