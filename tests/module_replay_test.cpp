@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/replay_check.h"
@@ -131,13 +130,7 @@ TEST_P(Replay, EveryPacketOfTheRecordingArrivesInOrderAcrossTheLoops) {
     ASSERT_TRUE(packets.arrived.wait_for(hold, std::chrono::seconds(30),
                                          [&] { return packets.packets.size() >= wanted; }));
   }
-#ifndef _WIN32
-  PlatformHoldClock(1);  // close waits for the capture thread's own end
-#endif
-  ASSERT_EQ(Entries().close(), 0);
-#ifndef _WIN32
-  PlatformHoldClock(0);
-#endif
+  CloseWhileCapturing();
   collector = nullptr;
 
   const ReplayComparison result = CompareReplay(recording_, packets.packets, 0);

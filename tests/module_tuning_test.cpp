@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing.h"
 #include "tests/support/module_fixture.h"
 
 namespace {
@@ -265,13 +264,7 @@ TEST_F(Tuning, TheCallbackReceivesTheTunedTransponderOwnServices) {
     ASSERT_TRUE(pids.arrived.wait_for(hold, std::chrono::seconds(30),
                                       [&] { return pids.packets >= 3000; }));
   }
-#ifndef _WIN32
-  PlatformHoldClock(1);  // close waits for the capture thread's own end
-#endif
-  ASSERT_EQ(Entries().close(), 0);
-#ifndef _WIN32
-  PlatformHoldClock(0);
-#endif
+  CloseWhileCapturing();
   collector = nullptr;
   const std::set<std::uint16_t> expected = {0x0000, 0x0011, 0x1200, 0x1201, 0x1202, 0x1203, 0x1211,
                                             0x1212, 0x1221, 0x1222, 0x1232, 0x1241, 0x1242};

@@ -54,6 +54,16 @@ void ModuleTest::TearDown() {
 #endif
 }
 
+void ModuleTest::CloseWhileCapturing() {
+#ifndef _WIN32
+  PlatformHoldClock(1);
+#endif
+  EXPECT_EQ(Entries().close(), 0);
+#ifndef _WIN32
+  PlatformHoldClock(0);
+#endif
+}
+
 std::vector<std::string> ModuleTest::Journal() { return ReadJournal(SimJournalLine); }
 
 std::vector<std::string> ModuleTest::BusJournal() { return ReadJournal(SimBusJournalLine); }

@@ -20,6 +20,10 @@ class ModuleTest : public ::testing::Test {
   // Leaves the card closed for the next test.
   void TearDown() override;
 
+  // Closes the card while its capture thread runs: on native the virtual
+  // clock holds still meanwhile, so that close waits for the thread's own end.
+  static void CloseWhileCapturing();
+
   static std::vector<std::string> Journal();
   // The journal lines that name `member`, e.g. "TSRecordOnOff".
   static std::vector<std::string> JournalOf(const std::string& member);
