@@ -443,7 +443,7 @@ bool LoadSettings(const std::string& path, const std::string& replay, CardSettin
                           " bit/s that stuffing fills up to");
       }
     }
-  } catch (const LineupFault& fault) {
+  } catch (const std::exception& fault) {  // LineupFault, or the JSON reader's own
     *error = step + ": " + fault.what();
     *settings = BuiltInSettings();
     return false;
