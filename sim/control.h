@@ -37,7 +37,8 @@ enum SimStep {
 /* The vendor objects the module constructs in its own memory. */
 enum SimObject { SIM_OBJECT_BOARD_CONTROL = 0, SIM_OBJECT_FRONTEND = 1 };
 
-/* Back to a new card: default results, empty journal, recording off. */
+/* Back to a new card as built: default results, empty journal, recording off,
+ * no lineup file (SimLoadLineup reads one). */
 SIM_API void SimReset(void);
 
 /* Every later call of `step` returns `result` (0 is success, except for

@@ -58,7 +58,12 @@ struct LineupFault : std::runtime_error {
 };
 
 [[noreturn]] void Fault(const std::string& where, const std::string& what) {
-  throw LineupFault(where + ": " + what);
+  throw LineupFault(where.empty() ? what : where + ": " + what);
+}
+
+// Where a key of the object at `where` is: "transponders[2].fec", or "rate".
+std::string Key(const std::string& where, const std::string& key) {
+  return where.empty() ? key : where + "." + key;
 }
 
 // Only these keys: a misspelt knob is an error, not something quietly ignored.
@@ -119,15 +124,15 @@ template <typename T>
 void Take(const Json& object, const std::string& where, const char* key, double low, double high,
           T* out) {
   if (object.contains(key)) {
-    *out = static_cast<T>(
-        Number(object[key], where + "." + key, low, high, std::is_integral<T>::value));
+    *out =
+        static_cast<T>(Number(object[key], Key(where, key), low, high, std::is_integral<T>::value));
   }
 }
 
 void TakeText(const Json& object, const std::string& where, const char* key, std::string* out) {
   if (object.contains(key)) {
     if (!object[key].is_string()) {
-      Fault(where + "." + key, "give a text in double quotes");
+      Fault(Key(where, key), "give a text in double quotes");
     }
     *out = object[key].get<std::string>();
   }
@@ -136,7 +141,7 @@ void TakeText(const Json& object, const std::string& where, const char* key, std
 void TakeFlag(const Json& object, const std::string& where, const char* key, bool* out) {
   if (object.contains(key)) {
     if (!object[key].is_boolean()) {
-      Fault(where + "." + key, "give true or false");
+      Fault(Key(where, key), "give true or false");
     }
     *out = object[key].get<bool>();
   }
@@ -186,7 +191,7 @@ void ReadTransponder(const Json& item, const std::string& where, int satellites,
   TakeText(item, where, "polarity", &text);
   if (item.contains("polarity")) {
     if (text != "H" && text != "V") {
-      Fault(where + ".polarity", "give \"H\" or \"V\"");
+      Fault(Key(where, "polarity"), "give \"H\" or \"V\"");
     }
     entry->polarity = text[0];
   }
@@ -198,7 +203,7 @@ void ReadTransponder(const Json& item, const std::string& where, int satellites,
     const auto* fec = std::find_if(std::begin(kFecs), std::end(kFecs),
                                    [&](const FecName& known) { return text == known.name; });
     if (fec == std::end(kFecs)) {
-      Fault(where + ".fec", "\"" + text + "\" is not one of 1/2, 2/3, 3/4, 5/6, 7/8");
+      Fault(Key(where, "fec"), "\"" + text + "\" is not one of 1/2, 2/3, 3/4, 5/6, 7/8");
     }
     entry->fec_code = fec->code;
   }
@@ -207,7 +212,7 @@ void ReadTransponder(const Json& item, const std::string& where, int satellites,
   Take(item, where, "transport_stream_id", 0, 65535, &entry->multiplex.transport_stream_id);
   Take(item, where, "network_id", 0, 65535, &entry->multiplex.original_network_id);
   if (item.contains("services")) {
-    entry->multiplex.services = ReadServices(item["services"], where + ".services");
+    entry->multiplex.services = ReadServices(item["services"], Key(where, "services"));
   }
   std::string provider = entry->multiplex.services.empty()
                              ? std::string()
@@ -231,7 +236,7 @@ std::string Describe(const LineupTransponder& entry) {
 // transponder names (empty: none); `replay` the one for all the others.
 void ApplyLineupFile(const Json& root, const std::string& folder, CardSettings* settings,
                      std::vector<std::string>* files, std::string* replay) {
-  const std::string where = "the lineup";
+  const std::string where;  // the file itself
   OnlyKeys(root, where, {"rate", "lock_polls", "tune_delay_ms", "replay", "transponders"});
   Take(root, where, "rate", 0, 4294967295.0, &settings->bits_per_second);
   Take(root, where, "lock_polls", 1, 1000, &settings->lock_polls);
@@ -266,9 +271,11 @@ void ApplyLineupFile(const Json& root, const std::string& folder, CardSettings* 
              (!item.contains("satellite") || entry.satellite == wanted.satellite);
     });
     if (found == transponders.end()) {
-      Require(item, at, {"symbol_rate", "fec"});
-      if (!item.contains("file") && !item.contains("services")) {
-        Fault(at, Describe(wanted) + " is not in the lineup: give it a \"file\" or \"services\"");
+      if (!item.contains("symbol_rate") || !item.contains("fec") ||
+          (!item.contains("file") && !item.contains("services"))) {
+        Fault(at, Describe(wanted) +
+                      " is not in the lineup; one of its own needs \"symbol_rate\", \"fec\" "
+                      "and a \"file\" or \"services\"");
       }
       transponders.push_back(wanted);
       files->emplace_back();
