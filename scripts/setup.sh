@@ -2,7 +2,7 @@
 # Installs what building and testing Morvalind needs on Debian 12, if missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
-  libbitstream-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
+  libbitstream-dev nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
   libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind)
 missing=()
 for package in "${packages[@]}"; do

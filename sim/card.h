@@ -10,6 +10,7 @@
 #include "sim/control.h"
 #include "sim/frontend.h"
 #include "sim/journal.h"
+#include "sim/lineup.h"
 
 namespace sim {
 
@@ -29,8 +30,10 @@ struct Card {
   bool device_open = false;
   Journal<JournalLine> journal;
   std::int64_t reads = 0;
-  Bus bus;            // the card's internal device bus
-  Frontend frontend;  // tuner, lineup and dish
+  Bus bus;                                    // the card's internal device bus
+  Frontend frontend;                          // tuner, lineup and dish
+  CardSettings settings = BuiltInSettings();  // what Reset sets the card up with
+  std::string lineup_error;  // why the lineup file could not be used: the card does not open
 
   void Reset();
   // Appends a journal line; the caller holds `mutex`.

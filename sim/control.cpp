@@ -27,8 +27,8 @@ void Card::Reset() {
   // starts again, so that each test sees only its own.
   std::fill(std::begin(constructions), std::end(constructions), 0);
   bus.Reset();
-  frontend.Reset();
-  TheStream().Reset();
+  frontend.Reset(settings);
+  TheStream().Reset(settings.bits_per_second);
   ResetRecordRead();
 }
 
@@ -56,6 +56,8 @@ std::string Hex(const std::uint8_t* bytes, int count) {
 Card& TheCard() {
   static Card* card = [] {
     auto* fresh = new Card;  // lives as long as the process: threads may call late
+    // Set up as the lineup file the environment names says (sim/README.md).
+    LoadSettings(LineupFileInUse(), ReplayFileInUse(), &fresh->settings, &fresh->lineup_error);
     fresh->Reset();
     return fresh;
   }();
@@ -79,6 +81,8 @@ extern "C" {
 SIM_API void SimReset(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
+  card.settings = sim::BuiltInSettings();
+  card.lineup_error.clear();
   card.Reset();
 }
 

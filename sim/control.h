@@ -37,7 +37,8 @@ enum SimStep {
 /* The vendor objects the module constructs in its own memory. */
 enum SimObject { SIM_OBJECT_BOARD_CONTROL = 0, SIM_OBJECT_FRONTEND = 1 };
 
-/* Back to a new card: default results, empty journal, recording off. */
+/* Back to a new card as built: default results, empty journal, recording off,
+ * no lineup file (SimLoadLineup reads one). */
 SIM_API void SimReset(void);
 
 /* Every later call of `step` returns `result` (0 is success, except for
@@ -89,7 +90,8 @@ SIM_API void SimSetGeneratedStream(int on);
 SIM_API void SimQueueChunk(const uint8_t* data, int32_t size);
 /* Chunks not yet read to their end. */
 SIM_API int SimQueuedChunks(void);
-/* Packets of the generated stream that reads have delivered. */
+/* Packets of the card's own stream (generated, or a recording with its
+ * stuffing) that reads have delivered. */
 SIM_API int64_t SimGeneratedPackets(void);
 /* While on, every read waits inside the library (holding none of the card's
  * locks) until it is switched off: a hung read. */
@@ -153,6 +155,20 @@ struct SimTransponder {
 SIM_API int SimLineupEntry(int index,
                            struct SimTransponder* out); /* 0 and fills *out, or -1 past the end */
 SIM_API int SimSatelliteName(int satellite, char* buffer, int capacity); /* length, or -1 */
+
+/* The lineup file (sim/README.md): the card's knobs, recordings as
+ * transponders. When the library starts it reads the one MORVALIND_SIM_LINEUP
+ * names, or else ttlcdacc-lineup.json beside it, and plays the recording
+ * MORVALIND_SIM_REPLAY names on every transponder. SimReset sets the card up as
+ * built instead: the lineup above, generated streams, default knobs.
+ * SimLoadLineup does what SimReset does and then sets the card up by the
+ * lineup file at `path`, or, for a null path, by what the environment names,
+ * as at start. 0, or -1 when the file or a recording it names cannot be used:
+ * the card is then as built, SimLineupError says why, and OpenDevice fails. */
+SIM_API int SimLoadLineup(const char* path);
+/* Why the lineup file could not be used (NUL-terminated, cut to `capacity`);
+ * its full length, 0 when nothing is wrong. */
+SIM_API int SimLineupError(char* buffer, int capacity);
 
 /* The GetState poll that first reports lock, counted from the first poll that
  * sees the tuned transponder; below 1 counts as 1. A tune to a frequency with

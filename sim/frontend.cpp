@@ -9,6 +9,7 @@
 
 #include "sim/bus.h"
 #include "sim/card.h"
+#include "sim/stream.h"
 
 namespace sim {
 namespace {
@@ -67,22 +68,22 @@ std::string Describe(int index) {
 
 }  // namespace
 
-void Frontend::Reset() {
+void Frontend::Reset(const CardSettings& settings) {
   tuned = false;
   std::fill(std::begin(words), std::end(words), 0U);
-  lock_polls = 2;
+  lock_polls = settings.lock_polls;
   seen_polls = 0;
   locked = kNone;
   stream_source = kNone;
   levels.clear();
   bit_error_rates.clear();
-  for (const LineupTransponder& entry : Lineup()) {
+  for (const LineupTransponder& entry : settings.transponders) {
     levels.push_back(entry.level);
     bit_error_rates.push_back(entry.bit_error_rate);
   }
   voltage = 0;
   satellite = 0;
-  angle_tenths = Satellites()[0].angle_tenths;
+  angle_tenths = settings.satellites[0].angle_tenths;
   travel_polls = 0;
   journal.Clear();
 }
@@ -138,7 +139,8 @@ void Frontend::Poll(std::int32_t* lock, std::uint8_t* signal, Bus& bus) {
     ShowLevel(bus);
   }
   if (locked != kNone && stream_source != locked) {
-    TheStream().SetMultiplex(Lineup()[static_cast<std::size_t>(locked)].multiplex);
+    const LineupTransponder& entry = Lineup()[static_cast<std::size_t>(locked)];
+    TheStream().SetSource(entry.multiplex, entry.recording, entry.stuffing);
     stream_source = locked;
   }
   if (lock != nullptr) {

@@ -39,3 +39,9 @@ void ModuleTest::TearDown() {
   Entries().set_callback(nullptr);
   PlatformUseVirtualClock(0, 0);
 }
+
+void ModuleTest::CloseWhileCapturing() {
+  PlatformHoldClock(1);  // close waits for the capture thread's own end
+  EXPECT_EQ(Entries().close(), 0);
+  PlatformHoldClock(0);
+}

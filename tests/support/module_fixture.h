@@ -18,4 +18,8 @@ class ModuleTest : public ::testing::Test {
   void SetUp() override;
   // Leaves the card closed for the next test.
   void TearDown() override;
+
+  // Closes the card while its capture thread runs: on native the virtual
+  // clock holds still meanwhile, so that close waits for the thread's own end.
+  static void CloseWhileCapturing();
 };
