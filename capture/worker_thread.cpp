@@ -1,5 +1,6 @@
 // The worker thread: a state word under one lock, a cooperative stop with a
-// time limit, and forced termination once the limit has passed.
+// time limit, and a forced end once the limit has passed where the worker
+// allows one.
 #include "capture/worker_thread.h"
 
 WorkerThread::WorkerThread() { InitializeCriticalSection(&state_lock_); }
@@ -13,18 +14,30 @@ WorkerThread::~WorkerThread() {
   DeleteCriticalSection(&state_lock_);
 }
 
-void WorkerThread::EndThreadForDestruction() {
+void WorkerThread::EndThread() {
   if (state_ == kRunning) {
     Stop(kDestroyStopLimitMs);
     return;
   }
   if (state_ == kStopping) {
-    // Stopping by its own request: its thread may still be inside Run.
+    // Stopping by its own request: its thread may still be inside Run. One
+    // that a stop has already left to end by itself is not waited for again.
     EnterCriticalSection(&state_lock_);
-    const bool own_thread = OnOwnThread();
+    const bool wait = !OnOwnThread() && !left_to_end_;
     LeaveCriticalSection(&state_lock_);
-    if (!own_thread) {
+    if (wait) {
       WaitForEnd(GetTickCount(), kDestroyStopLimitMs);
+    }
+  }
+}
+
+void WorkerThread::EndThreadForDestruction() {
+  EndThread();
+  // A thread left to end by itself still runs the worker's code: the object
+  // must outlive it. (DeleteWorker leaves such a worker to its thread instead.)
+  if (!OnWorkerThread()) {
+    while (state_ != kIdle) {
+      Sleep(1);
     }
   }
 }
@@ -33,21 +46,26 @@ void WorkerThread::DeleteWorker(WorkerThread* worker) {
   if (worker == nullptr) {
     return;
   }
+  if (!worker->OnWorkerThread()) {
+    worker->EndThread();
+  }
   EnterCriticalSection(&worker->state_lock_);
-  const bool own_thread = worker->OnOwnThread();
-  if (own_thread) {
+  const bool thread_there = worker->thread_ != nullptr;
+  if (thread_there) {
     worker->delete_on_exit_ = true;
     if (worker->state_ == kRunning) {
       worker->state_ = kStopping;
     }
   }
   LeaveCriticalSection(&worker->state_lock_);
-  if (!own_thread) {
+  if (!thread_there) {
     delete worker;
   }
 }
 
 std::int32_t WorkerThread::Run() { return 1; }
+
+bool WorkerThread::MayEndByForce() { return true; }
 
 std::int32_t WorkerThread::Start(std::int32_t priority) {
   EnterCriticalSection(&state_lock_);
@@ -59,7 +77,7 @@ std::int32_t WorkerThread::Start(std::int32_t priority) {
   // The thread cannot finish before `thread_` is recorded: its exit path waits
   // for this lock.
   state_ = kRunning;
-  terminated_ = false;
+  left_to_end_ = false;
   thread_ = AfxBeginThread(ThreadEntry, this, priority, 0, 0, nullptr);
   if (thread_ == nullptr) {
     state_ = kIdle;
@@ -112,29 +130,39 @@ void WorkerThread::WaitForEnd(std::uint32_t start, std::uint32_t timeout_ms) {
   }
 
   // Forced end. When the thread finished in the pass that crossed the limit,
-  // `thread_` is already clear and nothing is terminated.
+  // `thread_` is already clear and nothing is ended.
   EnterCriticalSection(&state_lock_);
-  HANDLE ended = nullptr;
+  AfxThread* ended = nullptr;
   if (thread_ != nullptr) {
-    // A handle of our own: the thread object's handle is released by the
-    // thread's exit path, which a termination still under way may reach.
-    ended = OpenThread(SYNCHRONIZE, 0, thread_->thread_id);
-    TerminateThread(thread_->handle, kTerminatedExitCode);
-    terminated_ = true;
-    state_ = kIdle;
-    thread_ = nullptr;
+    // From ~WorkerThread this is the base's answer, as meant: a derived worker
+    // ends its thread in its own destructor, before the base's runs.
+    if (MayEndByForce()) {  // NOLINT(clang-analyzer-optin.cplusplus.VirtualCall)
+      TerminateThread(thread_->handle, kTerminatedExitCode);
+      ended = thread_;
+      state_ = kIdle;
+      thread_ = nullptr;
+    } else {
+      left_to_end_ = true;  // it ends by itself; the state stays Stopping until then
+    }
   }
   LeaveCriticalSection(&state_lock_);
   if (ended != nullptr) {
-    // Termination only starts the end: nothing the thread could reach is
-    // released before it has stopped running.
-    WaitForSingleObject(ended, INFINITE);
-    CloseHandle(ended);
+    // Termination only starts the end. Once the thread has stopped, its object
+    // and handle are released here: its function never returns to do it.
+    WaitForSingleObject(ended->handle, INFINITE);
+    AfxReleaseThread(ended);
   }
 }
 
 bool WorkerThread::OnOwnThread() {
   return thread_ != nullptr && GetCurrentThreadId() == thread_->thread_id;
+}
+
+bool WorkerThread::OnWorkerThread() {
+  EnterCriticalSection(&state_lock_);
+  const bool own_thread = OnOwnThread();
+  LeaveCriticalSection(&state_lock_);
+  return own_thread;
 }
 
 UINT WorkerThread::ThreadEntry(void* worker) {

@@ -1,6 +1,7 @@
 // Register traffic with the demodulator and the LNB power controller.
 #include "card/register_access.h"
 
+#include "card/demod_regs.h"
 #include "card/vendor.h"
 #include "platform/win32.h"
 
@@ -28,16 +29,6 @@ constexpr LibraryLayout kKnownLayouts[] = {
     {0x79B0, 0xDA50, 0xD980},
 };
 
-constexpr std::uint8_t kSignalLevel = 0x1C;
-constexpr std::uint8_t kIdentification = 0x1E;
-constexpr std::int32_t kSupportedDemodulator = 0xE1;
-
-constexpr std::uint8_t kDiseqcControl = 0x36;
-constexpr std::uint8_t kDiseqcFirstMessageByte = 0x48;
-constexpr std::uint32_t kDiseqcLongestMessage = 6;
-constexpr std::uint8_t kDiseqcStartBit = 0x08;
-constexpr std::uint8_t kDiseqcStatus = 0x50;
-constexpr std::int32_t kDiseqcIdleBit = 0x01;
 constexpr DWORD kDiseqcPollMs = 10;
 constexpr DWORD kDiseqcWaitLimitMs = 200;  // waited longer than this: give up
 
@@ -128,7 +119,7 @@ std::int32_t RegisterAccess::LocateBusRoutines() {
 
 std::int32_t RegisterAccess::ReadRegister(std::uint8_t reg) {
   std::uint8_t received = 0;
-  const std::int32_t result = bus_read(kDemodulator, &reg, 1, &received, 1);
+  const std::int32_t result = bus_read(demod::kBusAddress, &reg, 1, &received, 1);
   if (result != 0) {
     // A failure must never pass for a register value.
     return result < 0 ? result : kBusFailed;
@@ -138,7 +129,7 @@ std::int32_t RegisterAccess::ReadRegister(std::uint8_t reg) {
 
 std::int32_t RegisterAccess::WriteRegister(std::uint8_t reg, std::uint8_t value) {
   const std::uint8_t bytes[2] = {reg, value};
-  return bus_write(kDemodulator, bytes, 2);
+  return bus_write(demod::kBusAddress, bytes, 2);
 }
 
 void RegisterAccess::UpdateRegister(std::uint8_t reg, std::uint8_t clear, std::uint8_t set) {
@@ -150,15 +141,15 @@ void RegisterAccess::UpdateRegister(std::uint8_t reg, std::uint8_t clear, std::u
 }
 
 void RegisterAccess::WriteLnbControl(std::uint8_t control) {
-  bus_write(kLnbController, &control, 1);
+  bus_write(demod::kLnbBusAddress, &control, 1);
 }
 
 void RegisterAccess::ReadSignalLevel(std::uint8_t& level) {
-  level = static_cast<std::uint8_t>(ReadRegister(kSignalLevel) & 0xFF);
+  level = static_cast<std::uint8_t>(ReadRegister(demod::kSignalLevel) & 0xFF);
 }
 
 bool RegisterAccess::CheckDemodulatorId() {
-  return ReadRegister(kIdentification) == kSupportedDemodulator;
+  return ReadRegister(demod::kIdentification) == demod::kIdSupported;
 }
 
 void RegisterAccess::WaitDiseqcIdle() {
@@ -166,8 +157,8 @@ void RegisterAccess::WaitDiseqcIdle() {
   for (;;) {
     // Only a status actually read can end the wait: a failed read says nothing
     // about the transmission.
-    const std::int32_t status = ReadRegister(kDiseqcStatus);
-    if (status >= 0 && (status & kDiseqcIdleBit) != 0) {
+    const std::int32_t status = ReadRegister(demod::kDiseqcStatus);
+    if (status >= 0 && (status & demod::kDiseqcIdle) != 0) {
       return;
     }
     waited += kDiseqcPollMs;
@@ -195,10 +186,10 @@ void RegisterAccess::InitDemodulator() {
 }
 
 std::int32_t RegisterAccess::SendLongDiseqc(const std::uint8_t* message, std::uint32_t length) {
-  if (message == nullptr || length < 1 || length > kDiseqcLongestMessage) {
+  if (message == nullptr || length < 1 || length > demod::kDiseqcLongestMessage) {
     return -1;
   }
-  const std::int32_t saved = ReadRegister(kDiseqcControl);
+  const std::int32_t saved = ReadRegister(demod::kDiseqcControl);
   if (saved < 0) {
     return -1;
   }
@@ -206,18 +197,18 @@ std::int32_t RegisterAccess::SendLongDiseqc(const std::uint8_t* message, std::ui
   // loaded whole is never started.
   bool loaded = true;
   for (std::uint32_t i = 0; i < length; ++i) {
-    if (WriteRegister(static_cast<std::uint8_t>(kDiseqcFirstMessageByte + i), message[i]) != 0) {
+    if (WriteRegister(static_cast<std::uint8_t>(demod::kDiseqcMessage + i), message[i]) != 0) {
       loaded = false;
     }
   }
   if (!loaded) {
     return -1;
   }
-  // Message length less one in bits 4 to 6, and the start bit.
-  const auto start = static_cast<std::uint8_t>(((length - 1) << 4) | kDiseqcStartBit);
-  if (WriteRegister(kDiseqcControl, start) != 0) {
+  const auto start =
+      static_cast<std::uint8_t>(((length - 1) << demod::kDiseqcLengthShift) | demod::kDiseqcStart);
+  if (WriteRegister(demod::kDiseqcControl, start) != 0) {
     return -1;
   }
   WaitDiseqcIdle();
-  return WriteRegister(kDiseqcControl, static_cast<std::uint8_t>(saved)) == 0 ? 0 : -1;
+  return WriteRegister(demod::kDiseqcControl, static_cast<std::uint8_t>(saved)) == 0 ? 0 : -1;
 }

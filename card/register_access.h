@@ -29,9 +29,6 @@ bool BusRoutinesFor(std::uintptr_t send_diseqc, BusRoutineAddresses* routines);
 
 class RegisterAccess {
  public:
-  static constexpr std::int32_t kDemodulator = 0x1C;
-  static constexpr std::int32_t kLnbController = 0x10;
-
   // Finds the bus routines in the loaded library: 0 when found, -1 otherwise
   // (the entry points are then left as they were). Every call that obtains the
   // library takes one more reference to it, which is never given back, so the

@@ -53,6 +53,7 @@ const VendorEntry kEntries[] = {
 };
 constexpr std::size_t kEntryCount = sizeof kEntries / sizeof kEntries[0];
 
+// Rows of kEntries, in the table's order.
 enum EntryIndex : std::size_t {
   kBoardConstruct,
   kBoardDestruct,
@@ -69,7 +70,9 @@ enum EntryIndex : std::size_t {
   kOpenDevice,
   kCloseDevice,
   kInitDvbApiDll,
+  kEntryIndexEnd,
 };
+static_assert(kEntryIndexEnd == kEntryCount, "one EntryIndex for each row of kEntries");
 
 struct BoundEntry {
   FARPROC address = nullptr;
@@ -197,6 +200,9 @@ bool BindVendorLibrary(std::string* missing) {
     if (!BindEntry(library, i)) {
       *missing = std::string("The card's access library ") + kVendorLibrary + " lacks " +
                  Readable(kEntries[i]) + ".";
+      // Let go of it, so that the next open loads the library afresh (a whole
+      // one may have been put in its place meanwhile).
+      FreeLibrary(library);
       return false;
     }
   }

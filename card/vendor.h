@@ -17,8 +17,9 @@ constexpr DVB_ERROR kDvbOk = 0;
 constexpr const char* kVendorLibrary = "ttlcdacc.dll";
 
 // Binds every vendor entry the module calls. Returns true when all were found;
-// otherwise `missing` names the library or the entry that is not there. Once
-// bound, the library stays loaded for the life of the process.
+// otherwise `missing` names the library or the entry that is not there, and the
+// library is let go, so that the next call loads it afresh. Once bound, the
+// library stays loaded for the life of the process.
 bool BindVendorLibrary(std::string* missing);
 
 class CDVBCommon {

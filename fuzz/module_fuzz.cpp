@@ -15,10 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "host/module.h"
+#include "fuzz/loaded_module.h"
 #include "platform/testing.h"
 #include "plugin/records.h"
 #include "sim/control.h"
+#include "tests/support/tuning_records.h"
 
 namespace {
 
@@ -46,16 +47,8 @@ std::int32_t MV_STDCALL Closing(const std::uint8_t* /*packet*/, std::int32_t /*l
   return 0;
 }
 
-int SilentMessageBox(HWND, const char*, const char*, unsigned) { return IDOK; }
-
 bool LoadModule() {
-  static Module module;
-  if (module.Load(MORVALIND_BIN_DIR "/Morvalind.dev") != LoadStatus::kOk) {
-    std::fprintf(stderr, "%s\n", module.error().c_str());
-    std::abort();
-  }
-  entries = module.entries();
-  PlatformSetMessageBoxHook(SilentMessageBox);
+  entries = LoadedModuleEntries();
   return true;
 }
 
@@ -118,20 +111,6 @@ void ScriptCard(FuzzedDataProvider& input) {
   }
 }
 
-TuningRecord LineupTuning(int index) {
-  SimTransponder entry{};
-  SimLineupEntry(index, &entry);
-  const bool high_band = entry.frequency_mhz >= 11700;
-  TuningRecord record{};
-  record.primary_value = entry.frequency_mhz * 1000;
-  record.polarity = entry.polarity == 'H' ? 0 : 1;
-  record.word2_value = entry.symbol_rate_ksps * 1000;
-  record.word3_value = high_band ? 10600000 : 9750000;
-  record.word4_value = high_band ? 1 : 0;
-  record.fec_code = entry.fec_code;
-  return record;
-}
-
 void CallEntry(FuzzedDataProvider& input, bool& open) {
   switch (input.ConsumeIntegralInRange(0, 8)) {
     case 0:
@@ -151,7 +130,7 @@ void CallEntry(FuzzedDataProvider& input, bool& open) {
       break;
     }
     case 3: {
-      const TuningRecord record = LineupTuning(input.ConsumeIntegralInRange(0, 5));
+      const TuningRecord record = LineupRecord(input.ConsumeIntegralInRange(0, 5));
       entries.tune(&record);
       break;
     }

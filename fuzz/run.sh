@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
-# Builds the fuzz target with clang and runs it: by default a short run from
-# the committed corpus (scripts/test.sh); any arguments go to libFuzzer, e.g.
+# Builds the fuzz targets with clang and runs them: by default a short run of
+# each (scripts/test.sh) from its committed corpus (fuzz/corpus,
+# fuzz/capture_corpus); any arguments go to libFuzzer for both, e.g.
 #   fuzz/run.sh -max_total_time=3600 -jobs=2
+# MORVALIND_FUZZ_TARGETS picks the targets (default: "module_fuzz capture_fuzz").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVALIND_FUZZ_BUILD:-build/fuzz}
+targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz})
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVALIND_FUZZ=ON -DMORVALIND_TESTS=OFF -DMORVALIND_BENCH=OFF \
   -DMORVALIND_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
-cmake --build "$build" --target module_fuzz -j "${MORVALIND_JOBS:-2}"
+cmake --build "$build" --target "${targets[@]}" -j "${MORVALIND_JOBS:-2}"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-[ $# -gt 0 ] || set -- -max_total_time=30
-# Leak checking is on: every input ends with the card closed.
-"$build/bin/module_fuzz" -max_len=512 -timeout=30 -artifact_prefix="$build/" "$@" \
-  "$corpus" fuzz/corpus
+for target in "${targets[@]}"; do
+  echo "-- $target"
+  mkdir -p "$corpus/$target"
+  arguments=("$@")
+  seeds=()
+  case $target in
+    module_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=30); seeds=(fuzz/corpus) ;;
+    capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15); seeds=(fuzz/capture_corpus) ;;
+  esac
+  # Leak checking is on: every input ends with the card closed.
+  "$build/bin/$target" -max_len=512 -timeout=30 -artifact_prefix="$build/$target-" \
+    "${arguments[@]}" "$corpus/$target" "${seeds[@]}"
+done

@@ -9,8 +9,9 @@ constexpr unsigned kNullPid = 0x1FFF;
 
 // The counter steps by one for each packet with a payload and stays for one
 // without. Most packets carry a payload and the counter due: one comparison
-// settles them (any flag fails it), and the rest go to Check: packets without
-// payload, first packets, repeats, gaps, and the PIDs to look closer at.
+// settles them (any flag fails it, and the null PID keeps failing it), and the
+// rest go to Check: packets without payload, first packets, repeats, gaps, and
+// the PIDs to look closer at.
 void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServices* tables) {
   packets_ += count;
   const std::uint8_t* const end = packets + count * kTsPacketSize;
@@ -26,7 +27,7 @@ void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServ
     ++pid_packets_[pid];
     if (__builtin_expect((header & 0x1F) == pid_next_[pid], 1)) {
       pid_next_[pid] = static_cast<std::uint8_t>(((header + 1) & 0x0F) | kPayload);
-    } else {
+    } else if (pid != kNullPid) {  // stuffing has no counter to follow
       Check(packet, pid, tables);
     }
   }
@@ -36,8 +37,8 @@ void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServ
 // allowed; a discontinuity announced in the adaptation field starts afresh.
 void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables) {
   std::uint8_t& next = pid_next_[pid];
-  // The null PID keeps no counter; any other is looked closer at only while it has none.
-  const std::uint8_t flags = next & (pid == kNullPid ? kLookCloser : kTable);
+  // A PID is looked closer at only while it has no counter, or when it holds tables.
+  const std::uint8_t flags = next & kTable;
   if ((flags & kTable) != 0 && tables != nullptr &&
       tables->Take(static_cast<std::uint16_t>(pid), packet)) {
     for (const std::uint16_t table : tables->pids()) {
@@ -48,8 +49,7 @@ void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices
   const bool payload = (packet[3] & 0x10) != 0;
   const bool announced = (packet[3] & 0x20) != 0 && packet[4] > 0 && (packet[5] & 0x80) != 0;
   const auto last = static_cast<std::uint8_t>((next - 1) & 0x0F);
-  if ((next & kPayload) != 0 && pid != kNullPid && !announced &&
-      counter != (payload ? next & 0x0F : last)) {
+  if ((next & kPayload) != 0 && !announced && counter != (payload ? next & 0x0F : last)) {
     if (payload && counter == last) {
       continuity_errors_ += (next & kRepeated) != 0 ? 1 : 0;
       next |= kRepeated;

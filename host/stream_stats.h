@@ -30,8 +30,8 @@ class StreamStats {
   // Per PID, what its next packet is to carry in the low five bits of its
   // fourth byte: the payload bit (0x10) and the counter due; and its flags.
   // Without the payload bit no counter is known yet. A PID marked kLookCloser
-  // has every packet checked in full: the null PID, and the table PIDs, whose
-  // packets go on to the tables.
+  // has every packet checked in full: the table PIDs, whose packets go on to
+  // the tables.
   static constexpr std::uint8_t kPayload = 0x10;
   static constexpr std::uint8_t kLookCloser = 0x20;
   static constexpr std::uint8_t kTable = 0x40;

@@ -1,6 +1,7 @@
 // The framework's thread start on win32, over the C runtime's thread start: a
 // small thread object with the thread's handle and id, released (handle closed,
-// object freed) when the thread function returns.
+// object freed) when the thread function returns, or by AfxReleaseThread after
+// the thread was ended by force.
 #include <process.h>
 
 #include <atomic>
@@ -18,12 +19,18 @@ struct StartedThread {
 };
 
 std::atomic<int> failing_thread_starts{0};
+std::atomic<int> thread_objects{0};
+
+void Release(StartedThread* started) {
+  CloseHandle(started->object.handle);
+  delete started;
+  --thread_objects;
+}
 
 unsigned __stdcall ThreadStart(void* argument) {
   auto* started = static_cast<StartedThread*>(argument);
   const UINT exit_code = started->proc(started->argument);
-  CloseHandle(started->object.handle);
-  delete started;
+  Release(started);
   return exit_code;
 }
 
@@ -50,6 +57,7 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
     delete started;
     return nullptr;
   }
+  ++thread_objects;
   started->object.handle = reinterpret_cast<HANDLE>(handle);
   started->object.thread_id = thread_id;
   SetThreadPriority(started->object.handle, priority);
@@ -60,4 +68,12 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
   return object;
 }
 
+void AfxReleaseThread(AfxThread* thread) {
+  if (thread != nullptr) {
+    Release(reinterpret_cast<StartedThread*>(thread));  // the object is the record's first field
+  }
+}
+
 void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }
+
+int PlatformThreadObjects() { return thread_objects; }

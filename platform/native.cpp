@@ -131,6 +131,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(dlsym(module, name));
 }
 
+BOOL FreeLibrary(HMODULE module) { return module != nullptr && dlclose(module) == 0 ? 1 : 0; }
+
 HWND GetActiveWindow() { return nullptr; }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -145,8 +147,6 @@ void PlatformUseVirtualClock(int on, std::uint32_t start_ms) {
   virtual_now = start_ms;
   virtual_clock_on = on != 0;
 }
-
-void PlatformAdvanceClock(std::uint32_t milliseconds) { virtual_now += milliseconds; }
 
 void PlatformHoldClock(int on) { virtual_clock_held = on != 0; }
 
@@ -194,6 +194,7 @@ ThreadTable& Threads() {
   return *table;
 }
 std::atomic<int> failing_thread_starts{0};
+std::atomic<int> thread_objects{0};
 thread_local ThreadRecord* current_thread_record = nullptr;
 std::once_flag terminate_signal_installed;
 
@@ -276,9 +277,7 @@ void* ThreadStart(void* argument) {
       pause();
     }
   }
-  AfxThread* object = record->object;
-  CloseHandle(object->handle);
-  delete object;
+  AfxReleaseThread(record->object);
   ReleaseRecord(record);  // the thread's own reference
   return nullptr;
 }
@@ -336,9 +335,18 @@ AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT
   Threads().started.wait(hold, [record] { return record->started; });
   object->handle = record;
   object->thread_id = record->id;
+  ++thread_objects;
   record->released = true;
   Threads().started.notify_all();
   return object;
+}
+
+void AfxReleaseThread(AfxThread* thread) {
+  if (thread != nullptr) {
+    CloseHandle(thread->handle);
+    delete thread;
+    --thread_objects;
+  }
 }
 
 BOOL TerminateThread(HANDLE thread, DWORD exit_code) {
@@ -417,5 +425,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 void PlatformFailThreadStarts(int count) { failing_thread_starts = count; }
+
+int PlatformThreadObjects() { return thread_objects; }
 
 }  // extern "C"

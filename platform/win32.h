@@ -20,6 +20,8 @@
 // and says so in a warning that this project silences where it uses it.
 #define MV_THISCALL __attribute__((thiscall))
 #define MV_ALLOW_THISCALL_ON_FUNCTIONS _Pragma("GCC diagnostic ignored \"-Wattributes\"")
+// The framework's thread start is linked into the module itself.
+#define MV_PLATFORM_API
 #else
 #include <pthread.h>
 
@@ -67,6 +69,8 @@ MV_PLATFORM_API DWORD GetCurrentThreadId();
 // program, then in the working folder, then along the loader's own path.
 MV_PLATFORM_API HMODULE LoadLibraryA(LPCSTR file_name);
 MV_PLATFORM_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+// Lets go of a library; the last release unloads it.
+MV_PLATFORM_API BOOL FreeLibrary(HMODULE module);
 
 MV_PLATFORM_API HWND GetActiveWindow();
 MV_PLATFORM_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -81,12 +85,8 @@ constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD SYNCHRONIZE = 0x00100000;
 constexpr DWORD THREAD_QUERY_INFORMATION = 0x0040;
-constexpr DWORD THREAD_TERMINATE = 0x0001;
-constexpr int THREAD_PRIORITY_LOWEST = -2;
 constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
 constexpr int THREAD_PRIORITY_NORMAL = 0;
-constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
-constexpr int THREAD_PRIORITY_HIGHEST = 2;
 
 // Ends the thread with `exit_code`, wherever it stands: it runs none of its own
 // code again and releases nothing it holds (locks it entered, memory it
@@ -113,13 +113,17 @@ using AfxThreadProc = UINT (*)(void* argument);
 
 #ifndef _WIN32
 extern "C" {
-MV_PLATFORM_API
 #endif
 // Starts `proc(argument)` at `priority` (a THREAD_PRIORITY_ value); nullptr
 // when no thread could be created. Stack size 0 is the default; the creation
 // flags may ask for CREATE_SUSPENDED only on Windows.
-AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority, UINT stack_size,
-                          DWORD creation_flags, SECURITY_ATTRIBUTES* security);
+MV_PLATFORM_API AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, int priority,
+                                          UINT stack_size, DWORD creation_flags,
+                                          SECURITY_ATTRIBUTES* security);
+// Releases the object and handle of a thread that was ended by force, whose
+// function therefore never returned to release them; the thread must have
+// stopped running (its handle signalled).
+MV_PLATFORM_API void AfxReleaseThread(AfxThread* thread);
 #ifndef _WIN32
 }
 #endif

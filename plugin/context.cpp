@@ -40,7 +40,8 @@ std::int32_t FailStartUp(DeviceContext& device, const char* text, bool vendor_de
 // worker that runs already is kept; one whose thread has ended is started again.
 std::int32_t StartCaptureWorker(DeviceContext& device) {
   if (device.capture_worker == nullptr) {
-    device.capture_worker = new (std::nothrow) CaptureWorker;
+    device.capture_worker =
+        new (std::nothrow) CaptureWorker(device.board_control, &device.stream_callback);
     if (device.capture_worker == nullptr) {
       return kResultFailed;
     }
@@ -115,8 +116,9 @@ std::int32_t MV_STDCALL DeviceClose() {
   }
   CDVBCommon::CloseDevice();
   if (device.capture_worker != nullptr) {
-    // From inside the host's callback the capture thread is still in its loop:
-    // it then deletes the worker itself once it has left it.
+    // From inside the host's callback, or when a slow callback kept the thread
+    // past the stop limit, the capture thread is still in its loop: it then
+    // deletes the worker itself once it has left it, touching no card object.
     WorkerThread::DeleteWorker(device.capture_worker);
     device.capture_worker = nullptr;
   }
@@ -125,7 +127,11 @@ std::int32_t MV_STDCALL DeviceClose() {
   return kResultOk;
 }
 
+std::int32_t MV_STDCALL DropPacket(const std::uint8_t* /*packet*/, std::int32_t /*length*/) {
+  return 0;
+}
+
 std::int32_t MV_STDCALL DeviceSetStreamCallback(StreamCallback callback) {
-  device_context.stream_callback.store(callback);
+  device_context.stream_callback.store(callback != nullptr ? callback : DropPacket);
   return kResultOk;
 }

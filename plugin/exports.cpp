@@ -33,13 +33,20 @@ extern "C" std::int32_t MV_STDCALL DeviceGetInterface(DeviceInterface* table) {
   if (table == nullptr) {
     return kResultFailed;
   }
-  *table = DeviceInterface{
-      DeviceOpen,       DeviceClose,    DeviceSetStreamCallback,
-      DeviceStubFail,   DeviceStubFail, DeviceTune,
-      DeviceGetSignal,  DeviceStubOk,   DeviceFillDefaults,
-      DeviceSendDiseqc, DeviceStubOk,   DeviceStubCode6,
-      DeviceStubCode6,
-  };
+  // One slot a line, in slot order.
+  table->open = DeviceOpen;                       // 0
+  table->close = DeviceClose;                     // 1
+  table->set_callback = DeviceSetStreamCallback;  // 2
+  table->stub_fail_3 = DeviceStubFail;            // 3
+  table->stub_fail_4 = DeviceStubFail;            // 4
+  table->tune = DeviceTune;                       // 5
+  table->get_signal = DeviceGetSignal;            // 6
+  table->stub_ok_7 = DeviceStubOk;                // 7
+  table->fill_defaults = DeviceFillDefaults;      // 8
+  table->send_diseqc = DeviceSendDiseqc;          // 9
+  table->stub_ok_10 = DeviceStubOk;               // 10
+  table->stub_code6_11 = DeviceStubCode6;         // 11
+  table->stub_code6_12 = DeviceStubCode6;         // 12
   return kResultOk;
 }
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing Morvalind needs on Debian 12, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libbitstream-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
-  libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind libcli11-dev nlohmann-json3-dev
-  python3 python3-pefile)
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
+  libbitstream-dev nlohmann-json3-dev libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
+  libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind python3 python3-pefile)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -37,14 +37,9 @@ bool ReadOnly(std::uint8_t reg) {
          reg == kDiseqcStatusRegister;
 }
 
-std::string Hex(const std::uint8_t* bytes, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    char byte[4];
-    std::snprintf(byte, sizeof byte, " %02X", bytes[i]);
-    text += byte;
-  }
-  return text;
+// " 01 94": bytes of a transaction, each after a space.
+std::string Bytes(const std::uint8_t* bytes, int count) {
+  return count > 0 ? " " + Hex(bytes, count) : std::string();
 }
 
 }  // namespace
@@ -60,7 +55,7 @@ void Bus::Reset() {
   busy_reads_left = 0;
   diseqc_sent.clear();
   lnb_written.clear();
-  journal.clear();
+  journal.Clear();
   fail_all = false;
   failing_lines.clear();
   failing_registers.clear();
@@ -99,16 +94,16 @@ std::int32_t Bus::Transfer(int device, const std::uint8_t* bytes, int count, std
                            int read_count, bool is_read, std::size_t vendor_position) {
   char head[16];
   std::snprintf(head, sizeof head, "%s %02X", is_read ? "read" : "write", device & 0xFF);
-  std::string text = head + Hex(bytes, bytes != nullptr ? count : 0);
+  std::string text = head + Bytes(bytes, bytes != nullptr ? count : 0);
 
-  const std::size_t line = journal.size();
+  const std::size_t line = journal.added();
   const int first = bytes != nullptr && count > 0 ? bytes[0] : -1;
   const bool known = device == kDemodulatorDevice || device == kLnbControllerDevice;
   const bool shaped =
       bytes != nullptr && count > 0 && read_count >= 0 && (read_count == 0 || buffer != nullptr);
   if (fail_all || failing_lines.count(line) != 0 || failing_registers.count({device, first}) != 0 ||
       !known || !shaped) {
-    journal.push_back({text + " failed", vendor_position});
+    journal.Add({text + " failed", vendor_position});
     return -1;
   }
 
@@ -132,9 +127,9 @@ std::int32_t Bus::Transfer(int device, const std::uint8_t* bytes, int count, std
     }
   }
   if (is_read) {
-    text += " ->" + Hex(buffer, read_count);
+    text += " ->" + Bytes(buffer, read_count);
   }
-  journal.push_back({text, vendor_position});
+  journal.Add({text, vendor_position});
   return 0;
 }
 
@@ -152,7 +147,7 @@ extern "C" std::int32_t SimBusRead(std::int32_t device, const std::uint8_t* byte
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   const std::int32_t result =
-      card.bus.Transfer(device, bytes, count, buffer, read_count, true, card.journal.size());
+      card.bus.Transfer(device, bytes, count, buffer, read_count, true, card.journal.added());
   card.frontend.TakeBusEvents(card.bus);
   return result;
 }
@@ -162,7 +157,7 @@ extern "C" std::int32_t SimBusWrite(std::int32_t device, const std::uint8_t* byt
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   const std::int32_t result =
-      card.bus.Transfer(device, bytes, count, nullptr, 0, false, card.journal.size());
+      card.bus.Transfer(device, bytes, count, nullptr, 0, false, card.journal.added());
   card.frontend.TakeBusEvents(card.bus);
   return result;
 }
@@ -189,13 +184,16 @@ SIM_API int SimBusJournalPosition(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= card.bus.journal.size()) {
     return -1;
   }
-  return static_cast<int>(card.bus.journal[static_cast<std::size_t>(index)].vendor_position);
+  // Counted among the vendor lines still held.
+  const std::size_t position = card.bus.journal[static_cast<std::size_t>(index)].vendor_position;
+  const std::size_t dropped = card.journal.dropped();
+  return static_cast<int>(position > dropped ? position - dropped : 0);
 }
 
 SIM_API void SimBusJournalClear(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  card.bus.journal.clear();
+  card.bus.journal.Clear();
 }
 
 SIM_API int SimBusRegister(int reg) {

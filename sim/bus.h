@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/journal.h"
+
 namespace sim {
 
 constexpr int kDemodulatorDevice = 0x1C;
@@ -17,7 +19,7 @@ constexpr int kLnbControllerDevice = 0x10;
 
 struct BusTransaction {
   std::string text;             // "write 1C 01 94", "read 1C 1E -> E1", "... failed"
-  std::size_t vendor_position;  // vendor journal lines before it
+  std::size_t vendor_position;  // vendor journal lines added before it
 };
 
 struct Bus {
@@ -34,9 +36,9 @@ struct Bus {
   std::vector<std::uint8_t> diseqc_sent;
   std::vector<std::uint8_t> lnb_written;
 
-  std::vector<BusTransaction> journal;
+  Journal<BusTransaction> journal;
   bool fail_all = false;
-  std::set<std::size_t> failing_lines;              // journal lines to fail
+  std::set<std::size_t> failing_lines;              // transactions to fail, counted from 0
   std::set<std::pair<int, int>> failing_registers;  // (device, register)
 
   void Reset();

@@ -5,11 +5,12 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "sim/bus.h"
 #include "sim/control.h"
 #include "sim/frontend.h"
+#include "sim/journal.h"
+#include "sim/lineup.h"
 
 namespace sim {
 
@@ -27,10 +28,12 @@ struct Card {
   int constructions[2] = {};
   bool recording = false;
   bool device_open = false;
-  std::vector<JournalLine> journal;
+  Journal<JournalLine> journal;
   std::int64_t reads = 0;
-  Bus bus;            // the card's internal device bus
-  Frontend frontend;  // tuner, lineup and dish
+  Bus bus;                                    // the card's internal device bus
+  Frontend frontend;                          // tuner, lineup and dish
+  CardSettings settings = BuiltInSettings();  // what Reset sets the card up with
+  std::string lineup_error;  // why the lineup file could not be used: the card does not open
 
   void Reset();
   // Appends a journal line; the caller holds `mutex`.
@@ -41,20 +44,11 @@ struct Card {
 
 Card& TheCard();
 
-// Copies `line` into `buffer` (NUL-terminated, cut to `capacity`); returns the
-// line's full length.
-int CopyLine(const std::string& line, char* buffer, int capacity);
-
 std::uint32_t CurrentThread();
 
-// Copies line `index` of a journal into `buffer` (NUL-terminated, cut to
-// `capacity`); returns its full length, or -1 when there is no such line.
-template <typename Journal, typename Text>
-int CopyJournalLine(const Journal& journal, int index, Text text, char* buffer, int capacity) {
-  if (index < 0 || static_cast<std::size_t>(index) >= journal.size()) {
-    return -1;
-  }
-  return CopyLine(text(journal[static_cast<std::size_t>(index)]), buffer, capacity);
-}
+// A read of the card's stream as TSRecordRead makes it (sim/record_read.cpp),
+// and the reset of what SimHangReads and SimRepeatReads script.
+std::int32_t RecordRead(std::uint8_t* buffer, std::int32_t capacity, bool recording);
+void ResetRecordRead();
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 // The stand-in card's control panel.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "sim/card.h"
@@ -20,17 +21,18 @@ void Card::Reset() {
   frontend_flags = 0;
   recording = false;
   device_open = false;
-  journal.clear();
+  journal.Clear();
   reads = 0;
   // Objects still alive stay counted as live; the count of constructions
   // starts again, so that each test sees only its own.
   std::fill(std::begin(constructions), std::end(constructions), 0);
   bus.Reset();
-  frontend.Reset();
-  TheStream().Reset();
+  frontend.Reset(settings);
+  TheStream().Reset(settings.bits_per_second);
+  ResetRecordRead();
 }
 
-void Card::Log(const std::string& call) { journal.push_back({call, CurrentThread()}); }
+void Card::Log(const std::string& call) { journal.Add({call, CurrentThread()}); }
 
 int CopyLine(const std::string& line, char* buffer, int capacity) {
   if (buffer != nullptr && capacity > 0) {
@@ -41,9 +43,21 @@ int CopyLine(const std::string& line, char* buffer, int capacity) {
   return static_cast<int>(line.size());
 }
 
+std::string Hex(const std::uint8_t* bytes, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += byte;
+  }
+  return text;
+}
+
 Card& TheCard() {
   static Card* card = [] {
     auto* fresh = new Card;  // lives as long as the process: threads may call late
+    // Set up as the lineup file the environment names says (sim/README.md).
+    LoadSettings(LineupFileInUse(), ReplayFileInUse(), &fresh->settings, &fresh->lineup_error);
     fresh->Reset();
     return fresh;
   }();
@@ -67,6 +81,8 @@ extern "C" {
 SIM_API void SimReset(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
+  card.settings = sim::BuiltInSettings();
+  card.lineup_error.clear();
   card.Reset();
 }
 
@@ -130,7 +146,7 @@ SIM_API uint32_t SimJournalThread(int index) {
 SIM_API void SimJournalClear(void) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
-  card.journal.clear();
+  card.journal.Clear();
 }
 
 SIM_API int64_t SimReadCount(void) {

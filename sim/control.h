@@ -37,7 +37,8 @@ enum SimStep {
 /* The vendor objects the module constructs in its own memory. */
 enum SimObject { SIM_OBJECT_BOARD_CONTROL = 0, SIM_OBJECT_FRONTEND = 1 };
 
-/* Back to a new card: default results, empty journal, recording off. */
+/* Back to a new card as built: default results, empty journal, recording off,
+ * no lineup file (SimLoadLineup reads one). */
 SIM_API void SimReset(void);
 
 /* Every later call of `step` returns `result` (0 is success, except for
@@ -56,7 +57,9 @@ SIM_API int SimRecording(void);
 
 /* The journal: one line per vendor call, "Class::Method(arguments)", in order.
  * TSRecordRead is counted, not journaled (the capture thread calls it every
- * millisecond). */
+ * millisecond). Each of the card's journals (this one, the bus journal and
+ * the dish journal) keeps its latest 256 lines, so that a long run uses no
+ * more memory than a short one; line 0 is the oldest line held. */
 SIM_API int SimJournalSize(void);
 /* Copies line `index` into `buffer` (NUL-terminated, cut to `capacity`);
  * returns its full length, or -1 when there is no such line. */
@@ -87,8 +90,18 @@ SIM_API void SimSetGeneratedStream(int on);
 SIM_API void SimQueueChunk(const uint8_t* data, int32_t size);
 /* Chunks not yet read to their end. */
 SIM_API int SimQueuedChunks(void);
-/* Packets of the generated stream that reads have delivered. */
+/* Packets of the card's own stream (generated, or a recording with its
+ * stuffing) that reads have delivered. */
 SIM_API int64_t SimGeneratedPackets(void);
+/* While on, every read waits inside the library (holding none of the card's
+ * locks) until it is switched off: a hung read. */
+SIM_API void SimHangReads(int on);
+/* While on, the next read that delivers data is kept, and every later read
+ * while recording is on hands back the same bytes again (cut to the reader's
+ * buffer) instead of new ones: a stream generated once, so that a measurement
+ * of the reader does not measure the generator. Off: reads take the stream
+ * again. SimReset: both off. */
+SIM_API void SimRepeatReads(int on);
 
 /* The card's internal bus: the demodulator (device 0x1C) and the LNB power
  * controller (device 0x10), reached through the library's two private bus
@@ -101,8 +114,8 @@ SIM_API int64_t SimGeneratedPackets(void);
  * in " failed" and reads nothing. */
 SIM_API int SimBusJournalSize(void);
 SIM_API int SimBusJournalLine(int index, char* buffer, int capacity);
-/* How many vendor journal lines had been written when transaction `index`
- * was made: places the bus traffic among the vendor calls. */
+/* How many of the vendor journal's lines held had been written when
+ * transaction `index` was made: places the bus traffic among the vendor calls. */
 SIM_API int SimBusJournalPosition(int index);
 SIM_API void SimBusJournalClear(void);
 
@@ -113,8 +126,8 @@ SIM_API void SimBusSetRegister(int reg, int value);
 /* The LNB power controller's last control byte; -1 before the first. */
 SIM_API int SimBusLnbControl(void);
 
-/* Failures, answered with -1: every transaction (on != 0), the transaction
- * that will be journal line `index` (counted from the last clear), or every
+/* Failures, answered with -1: every transaction (on != 0), transaction number
+ * `index` (counted from 0 at the last clear of the bus journal), or every
  * transaction that addresses register `reg` of `device` (its first byte). */
 SIM_API void SimBusFailAll(int on);
 SIM_API void SimBusFailLine(int index);
@@ -142,6 +155,20 @@ struct SimTransponder {
 SIM_API int SimLineupEntry(int index,
                            struct SimTransponder* out); /* 0 and fills *out, or -1 past the end */
 SIM_API int SimSatelliteName(int satellite, char* buffer, int capacity); /* length, or -1 */
+
+/* The lineup file (sim/README.md): the card's knobs, recordings as
+ * transponders. When the library starts it reads the one MORVALIND_SIM_LINEUP
+ * names, or else ttlcdacc-lineup.json beside it, and plays the recording
+ * MORVALIND_SIM_REPLAY names on every transponder. SimReset sets the card up as
+ * built instead: the lineup above, generated streams, default knobs.
+ * SimLoadLineup does what SimReset does and then sets the card up by the
+ * lineup file at `path`, or, for a null path, by what the environment names,
+ * as at start. 0, or -1 when the file or a recording it names cannot be used:
+ * the card is then as built, SimLineupError says why, and OpenDevice fails. */
+SIM_API int SimLoadLineup(const char* path);
+/* Why the lineup file could not be used (NUL-terminated, cut to `capacity`);
+ * its full length, 0 when nothing is wrong. */
+SIM_API int SimLineupError(char* buffer, int capacity);
 
 /* The GetState poll that first reports lock, counted from the first poll that
  * sees the tuned transponder; below 1 counts as 1. A tune to a frequency with

@@ -9,6 +9,7 @@
 
 #include "sim/bus.h"
 #include "sim/card.h"
+#include "sim/stream.h"
 
 namespace sim {
 namespace {
@@ -56,16 +57,6 @@ std::string Angle(int tenths) {
   return text;
 }
 
-std::string Hex(const std::uint8_t* bytes, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    char byte[4];
-    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
-    text += byte;
-  }
-  return text;
-}
-
 std::string Describe(int index) {
   if (index == Frontend::kNone) {
     return "nothing";
@@ -77,24 +68,24 @@ std::string Describe(int index) {
 
 }  // namespace
 
-void Frontend::Reset() {
+void Frontend::Reset(const CardSettings& settings) {
   tuned = false;
   std::fill(std::begin(words), std::end(words), 0U);
-  lock_polls = 2;
+  lock_polls = settings.lock_polls;
   seen_polls = 0;
   locked = kNone;
   stream_source = kNone;
   levels.clear();
   bit_error_rates.clear();
-  for (const LineupTransponder& entry : Lineup()) {
+  for (const LineupTransponder& entry : settings.transponders) {
     levels.push_back(entry.level);
     bit_error_rates.push_back(entry.bit_error_rate);
   }
   voltage = 0;
   satellite = 0;
-  angle_tenths = Satellites()[0].angle_tenths;
+  angle_tenths = settings.satellites[0].angle_tenths;
   travel_polls = 0;
-  journal.clear();
+  journal.Clear();
 }
 
 void Frontend::SetChannel(const std::uint32_t (&channel)[8]) {
@@ -103,10 +94,10 @@ void Frontend::SetChannel(const std::uint32_t (&channel)[8]) {
   seen_polls = 0;
   locked = kNone;
   voltage = words[5] > kHighestVerticalVolts ? 18 : 13;
-  journal.push_back("tune " + std::to_string(words[0]) + " kHz, LO " + std::to_string(words[3]) +
-                    " kHz, tone " + (words[4] != 0 ? "on" : "off") + ", " +
-                    std::to_string(voltage) + " V, " + std::to_string(words[2]) + " sym/s, FEC " +
-                    std::to_string(words[6]) + " -> " + Describe(Visible()));
+  journal.Add("tune " + std::to_string(words[0]) + " kHz, LO " + std::to_string(words[3]) +
+              " kHz, tone " + (words[4] != 0 ? "on" : "off") + ", " + std::to_string(voltage) +
+              " V, " + std::to_string(words[2]) + " sym/s, FEC " + std::to_string(words[6]) +
+              " -> " + Describe(Visible()));
 }
 
 int Frontend::Visible() const {
@@ -143,12 +134,13 @@ void Frontend::Poll(std::int32_t* lock, std::uint8_t* signal, Bus& bus) {
   seen_polls = visible == kNone ? 0 : seen_polls + 1;
   const int now = visible != kNone && seen_polls >= std::max(1, lock_polls) ? visible : kNone;
   if (now != locked) {
-    journal.push_back(now != kNone ? "lock " + Describe(now) : "lock lost");
+    journal.Add(now != kNone ? "lock " + Describe(now) : "lock lost");
     locked = now;
     ShowLevel(bus);
   }
   if (locked != kNone && stream_source != locked) {
-    TheStream().SetMultiplex(Lineup()[static_cast<std::size_t>(locked)].multiplex);
+    const LineupTransponder& entry = Lineup()[static_cast<std::size_t>(locked)];
+    TheStream().SetSource(entry.multiplex, entry.recording, entry.stuffing);
     stream_source = locked;
   }
   if (lock != nullptr) {
@@ -184,7 +176,7 @@ void Frontend::Diseqc(const std::uint8_t* message, int count, int burst) {
     } else if (command == kDriveToStoredPosition && count >= 4) {
       int target = 0;
       if (!StoredPosition(message[3], &target)) {
-        journal.push_back(text + ": no stored position " + std::to_string(message[3]));
+        journal.Add(text + ": no stored position " + std::to_string(message[3]));
       } else {
         Drive(target, text + ": positioner to stored position " + std::to_string(message[3]));
       }
@@ -195,7 +187,7 @@ void Frontend::Diseqc(const std::uint8_t* message, int count, int burst) {
       Drive((message[3] & 0xF0) == kAngleWestNibble ? -tenths : tenths,
             text + ": positioner to " + Angle(tenths));
     } else {
-      journal.push_back(text);
+      journal.Add(text);
     }
   }
   if (burst == 0 || burst == 1) {
@@ -207,7 +199,7 @@ void Frontend::LnbControl(std::uint8_t control) {
   voltage = (control & kLnbPowerBit) == 0 ? 0 : (control & kLnbHighVoltageBit) != 0 ? 18 : 13;
   char text[40];
   std::snprintf(text, sizeof text, "LNB control %02X: %d V", control, voltage);
-  journal.emplace_back(text);
+  journal.Add(text);
 }
 
 void Frontend::TakeBusEvents(Bus& bus) {
@@ -224,17 +216,17 @@ void Frontend::TakeBusEvents(Bus& bus) {
 
 void Frontend::Select(int satellite_index, const std::string& why) {
   satellite = satellite_index;
-  journal.push_back(why + " -> " +
-                    (satellite_index == kNone
-                         ? std::string("no satellite")
-                         : Satellites()[static_cast<std::size_t>(satellite_index)].name));
+  journal.Add(why + " -> " +
+              (satellite_index == kNone
+                   ? std::string("no satellite")
+                   : Satellites()[static_cast<std::size_t>(satellite_index)].name));
 }
 
 void Frontend::Drive(int target_tenths, const std::string& why) {
   const int distance = std::abs(target_tenths - angle_tenths);
   travel_polls = (distance + kTenthsPerTravelPoll - 1) / kTenthsPerTravelPoll;
   angle_tenths = target_tenths;
-  journal.push_back(why + ", " + std::to_string(travel_polls) + " polls");
+  journal.Add(why + ", " + std::to_string(travel_polls) + " polls");
   if (travel_polls == 0) {
     Arrive();
   }

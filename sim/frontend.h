@@ -8,30 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/stream.h"
+#include "sim/journal.h"
+#include "sim/lineup.h"
 
 namespace sim {
 
 struct Bus;
-
-struct LineupTransponder {
-  int satellite;
-  std::uint32_t frequency_mhz;
-  char polarity;  // 'H' or 'V'
-  std::uint32_t symbol_rate_ksps;
-  std::uint32_t fec_code;  // as in the host's tuning record, e.g. 0x34
-  std::uint8_t level;      // vendor level byte while locked (a percentage)
-  double bit_error_rate;   // while locked
-  MultiplexDescription multiplex;
-};
-
-struct LineupSatellite {
-  const char* name;
-  int angle_tenths;  // orbital position seen by the positioner, tenths of a degree, east positive
-};
-
-const std::vector<LineupTransponder>& Lineup();
-const std::vector<LineupSatellite>& Satellites();
 
 struct Frontend {
   static constexpr int kNone = -1;
@@ -51,9 +33,9 @@ struct Frontend {
   int satellite = 0;     // satellite the dish sees; kNone when none
   int angle_tenths = 0;  // where the positioner points
   int travel_polls = 0;  // GetState polls until the positioner arrives
-  std::vector<std::string> journal;
+  Journal<std::string> journal;
 
-  void Reset();
+  void Reset(const CardSettings& settings);
   void SetChannel(const std::uint32_t (&channel)[8]);
   // One poll of the lock state: the lock value and, when `signal` is given,
   // the 24-byte vendor signal record. Updates the demodulator's level register.

@@ -1,95 +1,37 @@
-// The stand-in card's transport stream: a generator for one multiplex, and the
-// stream as the card's reads see it (recording switch, pacing, scripted chunks).
+// The stand-in card's transport stream as the card's reads see it: the
+// recording switch, pacing, scripted chunks, and the source of the packets,
+// the generated multiplex (sim/generator.h) or a recording (sim/replay.h).
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <map>
+#include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
+
+#include "sim/generator.h"
+#include "sim/replay.h"
 
 namespace sim {
 
-constexpr std::size_t kPacketSize = 188;
-// 27.5 MSym/s, QPSK, code rate 3/4, after Reed-Solomon: a common DVB-S transponder.
-constexpr std::uint32_t kDefaultBitsPerSecond = 38014705;
-
-struct ServiceDescription {
-  std::uint16_t service_id;
-  std::uint16_t pmt_pid;
-  std::uint16_t video_pid;  // 0: a radio service
-  std::uint16_t audio_pid;
-  std::string name;
-  std::string provider;
-};
-
-// What one transponder carries.
-struct MultiplexDescription {
-  std::uint16_t transport_stream_id;
-  std::uint16_t original_network_id;
-  std::vector<ServiceDescription> services;
-};
-
-MultiplexDescription DefaultMultiplex();
-
-// An endless transport stream for one multiplex: PAT, a PMT per service and
-// the SDT with the service names every 2,500 packets (about 100 ms at the
-// default rate); between them the services' video and audio PES packets, a PCR
-// on each service's PCR PID about every 40 ms, and a continuity counter per PID.
-// Every elementary-stream packet ends with the stream's packet number (32 bits,
-// big-endian), so that a reader can check that nothing was lost or reordered.
-class TransportStreamGenerator {
- public:
-  static constexpr std::uint64_t kTablePeriodPackets = 2500;
-  static constexpr std::uint64_t kPcrPeriodPackets = 1000;
-  static constexpr std::uint64_t kVideoPesPackets = 64;
-  static constexpr std::uint64_t kAudioEvery = 8;  // one packet of a service's 8 is audio
-
-  TransportStreamGenerator(MultiplexDescription multiplex, std::uint32_t bits_per_second);
-
-  // Writes the next 188-byte packet.
-  void Next(std::uint8_t* packet);
-  std::uint64_t PacketCount() const { return packet_number_; }
-
- private:
-  struct ServiceState {
-    std::uint64_t packets = 0;
-    std::uint64_t video_packets = 0;
-    bool pcr_sent = false;
-    std::uint64_t last_pcr_packet = 0;
-  };
-  using Packet = std::array<std::uint8_t, kPacketSize>;
-
-  void QueueTables();
-  void QueueSection(std::uint16_t pid, const std::uint8_t* section);
-  void ElementaryPacket(std::uint8_t* packet);
-  std::uint8_t NextContinuity(std::uint16_t pid);
-  std::uint64_t Clock27MHz() const;  // the stream time of the current packet
-
-  MultiplexDescription multiplex_;
-  std::uint32_t bits_per_second_;
-  std::uint64_t packet_number_ = 0;
-  std::uint64_t elementary_slot_ = 0;
-  std::vector<ServiceState> services_;
-  std::map<std::uint16_t, std::uint8_t> continuity_;
-  std::deque<Packet> tables_;
-};
-
 // The stream behind TSRecordRead. Reads deliver data only while recording is
 // on: first any scripted chunks, in order, then (unless switched off) the
-// generated stream, as many whole packets as the bit rate has produced since
-// recording was switched on, or a full buffer when unpaced.
+// card's own stream: as many whole packets as the bit rate has produced since
+// recording was switched on, or a full buffer when unpaced. A recording plays
+// at the pace of its PCR instead, padded with null packets up to the bit rate
+// when it asks for stuffing (sim/README.md, Replay).
 class CardStream {
  public:
   CardStream();
-  void Reset();
+  void Reset(std::uint32_t bits_per_second = kDefaultBitsPerSecond);
   void SetRecording(bool on);
   void SetPacing(std::uint32_t bits_per_second);  // 0: unpaced
   void SetGenerated(bool on);
-  void SetMultiplex(MultiplexDescription multiplex);
+  // The source: the generated stream of `multiplex`, or, when `recording` is
+  // given, that recording from its start.
+  void SetSource(MultiplexDescription multiplex, std::shared_ptr<const Recording> recording,
+                 bool stuffing);
   // A read that returns `size` bytes of `data`, or, for a size of 0 or less,
   // returns that size and stores nothing. A chunk larger than the reader's
   // buffer is read in parts.
@@ -105,15 +47,26 @@ class CardStream {
     std::int32_t result;
   };
 
+  void Restart();   // the source from its start; the caller holds mutex_
+  void Reanchor();  // pacing counted from now; the caller holds mutex_
+  std::uint64_t MicrosecondsSinceRecording() const;
+  // Packets the rate has produced and reads have not taken, at most `capacity`.
+  std::uint64_t PacketsDue(std::uint64_t capacity) const;
+  std::uint64_t ReplayPackets(std::uint8_t* buffer, std::uint64_t capacity);
+
   std::mutex mutex_;
   bool recording_ = false;
   bool generated_ = true;
   std::uint32_t bits_per_second_ = kDefaultBitsPerSecond;
   MultiplexDescription multiplex_;
   TransportStreamGenerator generator_;
+  std::shared_ptr<const Recording> recording_file_;  // null: the generator plays
+  bool stuffing_ = false;
+  std::unique_ptr<Replay> replay_;
   std::deque<Chunk> chunks_;
   std::chrono::steady_clock::time_point recording_since_;
-  std::uint64_t delivered_since_ = 0;  // generated packets read since recording_since_
+  std::uint64_t delivered_since_ = 0;  // packets read since recording_since_
+  std::uint64_t replay_since_ = 0;     // the replay's stream time at recording_since_
   std::int64_t generated_packets_ = 0;
 };
 

@@ -1,9 +1,11 @@
 // The stand-in card's vendor library entries. On win32 they are exported under
 // the vendor's decorated C++ names (see ttlcdacc.def) and called as members:
 // `this` in ECX, the callee pops. On native they carry plain C names.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "sim/card.h"
 #include "sim/stream.h"
@@ -108,12 +110,14 @@ SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_
 SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
                                                                 std::uint8_t* buffer,
                                                                 std::int32_t capacity) {
+  bool recording = false;
   {
     Card& card = TheCard();
     std::lock_guard<std::mutex> hold(card.mutex);
     ++card.reads;
+    recording = card.recording;
   }
-  return sim::TheStream().Read(buffer, capacity);
+  return sim::RecordRead(buffer, capacity, recording);
 }
 
 SIM_ENTRY void* SIM_MEMBER CDVBFrontend_Construct(void* self) {
@@ -148,11 +152,20 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SetChannel(void* self, ChannelTyp
   }
   arguments += std::to_string(flags);
   Card& card = TheCard();
-  std::lock_guard<std::mutex> hold(card.mutex);
-  card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "SetChannel", arguments));
-  const std::int32_t result = card.results[SIM_STEP_SET_CHANNEL];
-  if (result == 0) {
-    card.frontend.SetChannel(channel.word);
+  std::int32_t result = 0;
+  int delay_ms = 0;
+  {
+    std::lock_guard<std::mutex> hold(card.mutex);
+    card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "SetChannel", arguments));
+    result = card.results[SIM_STEP_SET_CHANNEL];
+    if (result == 0) {
+      card.frontend.SetChannel(channel.word);
+    }
+    delay_ms = card.settings.tune_delay_ms;
+  }
+  // The lineup file's tune delay: the time a real tuner takes to settle.
+  if (delay_ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
   }
   return result;
 }
@@ -204,7 +217,13 @@ SIM_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const c
   card.Log("CDVBCommon::OpenDevice(" + std::to_string(card_number) + ", " +
            (name == nullptr ? std::string("null") : std::string(name)) + ", " +
            std::to_string(flags) + ")");
-  const bool opened = card.results[SIM_STEP_OPEN_DEVICE] != 0;
+  // A lineup file that cannot be used keeps the card from opening; the module
+  // then reports that the card did not open, and this says why.
+  if (!card.lineup_error.empty()) {
+    std::fprintf(stderr, "ttlcdacc (stand-in card): %s; the card does not open\n",
+                 card.lineup_error.c_str());
+  }
+  const bool opened = card.lineup_error.empty() && card.results[SIM_STEP_OPEN_DEVICE] != 0;
   card.device_open = card.device_open || opened;
 #ifdef _WIN32
   return 0xA5A5A500U | (opened ? 1U : 0U);

@@ -72,19 +72,14 @@ stream-to-ffprobe)
     exit 77
   fi
   "${host[@]}" capture -o - --seconds 3 "${tune[@]}" 2>err.txt |
-    ffprobe -v error -show_programs -show_streams -of compact - >probe.txt 2>probe-errors.txt
+    ffprobe -v error -show_programs -of compact - >probe.txt 2>probe-errors.txt
   expect_said err.txt "DeviceClose       0 (closed)"
-  # The stand-in's elementary streams carry numbered filler, so the decoders
-  # complain; anything the transport stream reader says is the capture's fault.
-  if grep -v -e '^\[mpeg1video @' -e '^\[mpeg2video @' -e '^\[mp3float @' -e '^\[mp2float @' \
-    -e 'Last message repeated' probe-errors.txt | grep .; then
-    fail "ffprobe reported the errors above"
+  if [ -s probe-errors.txt ]; then
+    fail "ffprobe reported: $(head -3 probe-errors.txt)"
   fi
   for service in "Pellam Sport" "Pellam Sport Extra" "Pellam Talk" "Pellam Classics"; do
     expect_said probe.txt "tag:service_name=$service|"
   done
-  expect_said probe.txt "program_num=3001|nb_streams=2|pmt_pid=4608|"
-  expect_said probe.txt "program_num=3003|nb_streams=1|pmt_pid=4640|"
   ;;
 closed-reader)
   # A reader that goes away ends the capture and the watch at once, the card closed.

@@ -58,9 +58,7 @@ class Faults : public ModuleTest {
   }
   void TearDown() override {
     ModuleTest::TearDown();
-#ifndef _WIN32
     PlatformHoldClock(0);
-#endif
   }
 
   // A card that locks at the first poll and records nothing to deliver, so
@@ -73,10 +71,8 @@ class Faults : public ModuleTest {
   static Session RunSession() {
     Session session;
     MessageBoxWatcher watcher;
-#ifndef _WIN32
     PlatformHoldClock(0);  // the lock wait needs the clock to move
-#endif
-    const TuningRecord tuning = TuningForLineup(2);
+    const TuningRecord tuning = LineupRecord(2);
     DiseqcMessage diseqc = DiseqcOf(kCommittedPort1, sizeof kCommittedPort1);
     DiseqcMessage long_diseqc = DiseqcOf(kLongCommittedPort1, sizeof kLongCommittedPort1);
     SignalRecord signal{};
@@ -93,9 +89,7 @@ class Faults : public ModuleTest {
     session.bus_after.push_back(SimBusJournalSize());
     session.long_diseqc = Entries().send_diseqc(&long_diseqc.record, 0);
     session.bus_after.push_back(SimBusJournalSize());
-#ifndef _WIN32
     PlatformHoldClock(1);  // close waits for the capture thread's own end
-#endif
     session.close = Entries().close();
     session.bus_after.push_back(SimBusJournalSize());
     for (const ShownMessageBox& box : watcher.Shown()) {
@@ -251,9 +245,7 @@ class HostCallback : public ModuleTest {
   }
   void TearDown() override {
     ModuleTest::TearDown();
-#ifndef _WIN32
     PlatformHoldClock(0);
-#endif
     // A terminated callback never leaves: its record stays.
     if (deliveries->close_result != -2) {
       delete deliveries;
@@ -266,14 +258,12 @@ class HostCallback : public ModuleTest {
     SimSetPacing(0);
     Entries().set_callback(callback);
     ASSERT_EQ(Entries().open(), 0);
-    const TuningRecord tuning = TuningForLineup(0);
+    const TuningRecord tuning = LineupRecord(0);
     ASSERT_EQ(Entries().tune(&tuning), 0);
   }
 
   static std::int32_t CloseWaitingForTheThread() {
-#ifndef _WIN32
     PlatformHoldClock(1);
-#endif
     return Entries().close();
   }
 };

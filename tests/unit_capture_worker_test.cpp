@@ -3,6 +3,7 @@
 // capture thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "sim/control.h"
+#include "tests/support/journals.h"
 
 namespace {
 
@@ -64,6 +66,7 @@ struct Received {
   DWORD thread_id = 0;
   HANDLE thread = nullptr;
   std::int32_t close_result = -1;
+  std::int64_t reads_at_close = -1;
 
   void Take(char receiver, const std::uint8_t* packet, std::int32_t length) {
     const std::int64_t read = SimReadCount();
@@ -119,14 +122,21 @@ std::int32_t MV_STDCALL CallbackClosing(const std::uint8_t* packet, std::int32_t
   received->Take('A', packet, length);
   if (received->packets.size() == 1) {
     received->close_result = DeviceClose();
+    received->reads_at_close = SimReadCount();
   }
   return 0;
 }
 
-std::int32_t MV_STDCALL CallbackHanging(const std::uint8_t* packet, std::int32_t length) {
+// A lock of the host's, which its callback holds while it is slow: about a
+// second by the tick count, which the callback leaves to others to move.
+std::mutex host_lock;
+
+std::int32_t MV_STDCALL CallbackSlowWithHostLock(const std::uint8_t* packet, std::int32_t length) {
   received->Take('A', packet, length);
-  while (!hang_released) {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  const std::lock_guard<std::mutex> hold(host_lock);
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start <= 1000 && !hang_released) {
+    std::this_thread::yield();
   }
   return 0;
 }
@@ -139,27 +149,14 @@ DWORD ExitCodeOf(HANDLE thread) {
   return code;
 }
 
-std::vector<std::string> JournalOf(const std::string& member) {
-  std::vector<std::string> lines;
-  char line[256];
-  for (int i = 0; SimJournalLine(i, line, sizeof line) >= 0; ++i) {
-    if (std::string(line).find(member) != std::string::npos) {
-      lines.emplace_back(line);
-    }
-  }
-  return lines;
-}
-
 class CaptureTest : public ::testing::Test {
  protected:
   void SetUp() override {
     received = new Received;
     SimReset();
     SimSetGeneratedStream(0);  // only what a test queues
-#ifndef _WIN32
     PlatformUseVirtualClock(1, 1000);
     PlatformHoldClock(1);  // no stop runs out of time unless a test lets the clock move
-#endif
     DeviceSetStreamCallback(CallbackA);
   }
 
@@ -168,11 +165,9 @@ class CaptureTest : public ::testing::Test {
     DeviceClose();
     DeviceSetStreamCallback(nullptr);
     hang_released = false;
-#ifndef _WIN32
     PlatformSetSleepHook(nullptr);
     PlatformHoldClock(0);
     PlatformUseVirtualClock(0, 0);
-#endif
     if (received->thread != nullptr) {
       CloseHandle(received->thread);
     }
@@ -181,7 +176,6 @@ class CaptureTest : public ::testing::Test {
   }
 };
 
-#ifndef _WIN32
 std::mutex idle_mutex;
 std::vector<std::int64_t> idle_sleeps;  // the read count at every Sleep(1)
 
@@ -192,13 +186,10 @@ void RecordIdleSleep(std::uint32_t milliseconds) {
     idle_sleeps.push_back(reads);
   }
 }
-#endif
 
 TEST_F(CaptureTest, ReadsOfNothingOrAFailureAreFollowedByASleepAndDeliverNothing) {
-#ifndef _WIN32
   idle_sleeps.clear();
   PlatformSetSleepHook(RecordIdleSleep);
-#endif
   ASSERT_EQ(DeviceOpen(), 0);
   SimQueueChunk(nullptr, -1);
   SimQueueChunk(nullptr, 0);
@@ -207,15 +198,17 @@ TEST_F(CaptureTest, ReadsOfNothingOrAFailureAreFollowedByASleepAndDeliverNothing
   ASSERT_TRUE(received->WaitFor(1));
   EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{1});
   const std::int64_t packet_read = received->reads[0];
-#ifndef _WIN32
-  // The two empty reads just before the packet's read were each followed by a sleep.
-  std::lock_guard<std::mutex> hold(idle_mutex);
-  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 1), idle_sleeps.end());
-  EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 2), idle_sleeps.end());
-  EXPECT_EQ(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read), idle_sleeps.end());
-#else
-  EXPECT_GE(packet_read, 3);
-#endif
+  if (kPlatformVirtualClock) {
+    // The two empty reads just before the packet's read were each followed by a sleep.
+    std::lock_guard<std::mutex> hold(idle_mutex);
+    EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 1),
+              idle_sleeps.end());
+    EXPECT_NE(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read - 2),
+              idle_sleeps.end());
+    EXPECT_EQ(std::find(idle_sleeps.begin(), idle_sleeps.end(), packet_read), idle_sleeps.end());
+  } else {
+    EXPECT_GE(packet_read, 3);
+  }
 }
 
 TEST_F(CaptureTest, OnlyPacketsStartingWithTheSyncByteAreDeliveredEachAsACopyOfItsOwn) {
@@ -266,22 +259,66 @@ TEST_F(CaptureTest, ACallbackReplacedWithinABatchTakesTheNextPacket) {
   EXPECT_EQ(received->receivers, (std::vector<char>{'A', 'B', 'B'}));
 }
 
-TEST_F(CaptureTest, APacketCutByTheEndOfAReadIsCompletedFromTheNextRead) {
+// Reads that cut the stream anywhere. Packets 1 to `packets`, those in
+// `unsynced` with 0x46 for their sync byte, bytes [lost_from, lost_from +
+// lost) missing from the stream, read in `reads` (-1: a read of nothing).
+struct CutStream {
+  const char* what;
+  std::uint32_t packets;
+  std::vector<std::uint32_t> unsynced;
+  std::size_t lost_from;
+  std::size_t lost;
+  std::vector<std::int32_t> reads;
+  std::vector<std::uint32_t> delivered;
+};
+
+TEST_F(CaptureTest, PacketsFollowTheStreamAcrossReadsAndOnlyBrokenOnesAreLost) {
+  const CutStream cases[] = {
+      {"every read ends inside a packet", 4, {}, 0, 0, {288, -1, 326, 138}, {1, 2, 3, 4}},
+      {"reads of one byte", 2, {}, 0, 0, {1, 1, 186, 1, 187}, {1, 2}},
+      {"a packet without its sync byte across a read's end", 4, {2}, 0, 0, {288, 464}, {1, 3, 4}},
+      {"a packet without its sync byte where a read continues",
+       4,
+       {3},
+       0,
+       0,
+       {288, 464},
+       {1, 2, 4}},
+      {"a read cut short, the rest of its packet lost", 4, {}, 288, 88, {288, 376}, {1, 3, 4}},
+  };
   ASSERT_EQ(DeviceOpen(), 0);
-  const Bytes stream = Join({MakePacket(1), MakePacket(2), MakePacket(3), MakePacket(4)});
-  // Reads of 288, nothing, 326 and 138 bytes: no packet boundary at a read's end.
-  Queue(Bytes(stream.begin(), stream.begin() + 288));
-  SimQueueChunk(nullptr, -1);
-  Queue(Bytes(stream.begin() + 288, stream.begin() + 614));
-  Queue(Bytes(stream.begin() + 614, stream.end()));
-  SimSetRecording(1);
-  ASSERT_TRUE(received->WaitFor(4));
-  std::lock_guard<std::mutex> hold(received->mutex);
-  ASSERT_EQ(received->packets.size(), 4U);
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(received->packets[i], Bytes(stream.begin() + static_cast<long>(i * kPacket),
-                                          stream.begin() + static_cast<long>((i + 1) * kPacket)))
-        << i;
+  std::size_t offered = 0;
+  for (const CutStream& cut : cases) {
+    Bytes stream;
+    for (std::uint32_t n = 1; n <= cut.packets; ++n) {
+      const bool unsynced =
+          std::find(cut.unsynced.begin(), cut.unsynced.end(), n) != cut.unsynced.end();
+      const Bytes packet = MakePacket(n, unsynced ? 0x46 : 0x47);
+      stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    stream.erase(stream.begin() + static_cast<long>(cut.lost_from),
+                 stream.begin() + static_cast<long>(cut.lost_from + cut.lost));
+    std::size_t at = 0;
+    for (const std::int32_t read : cut.reads) {
+      if (read < 0) {
+        SimQueueChunk(nullptr, read);
+        continue;
+      }
+      Queue(Bytes(stream.begin() + static_cast<long>(at),
+                  stream.begin() + static_cast<long>(at) + read));
+      at += static_cast<std::size_t>(read);
+    }
+    ASSERT_EQ(at, stream.size()) << cut.what;
+    SimSetRecording(1);
+    offered += cut.delivered.size();
+    ASSERT_TRUE(received->WaitFor(offered)) << cut.what;
+    SimSetRecording(0);
+    std::lock_guard<std::mutex> hold(received->mutex);
+    ASSERT_EQ(received->packets.size(), offered) << cut.what;
+    for (std::size_t i = 0; i < cut.delivered.size(); ++i) {
+      EXPECT_EQ(received->packets[offered - cut.delivered.size() + i], MakePacket(cut.delivered[i]))
+          << cut.what << ", packet " << cut.delivered[i];
+    }
   }
 }
 
@@ -320,10 +357,14 @@ TEST_F(CaptureTest, CloseWhileIdleSwitchesRecordingOffTwiceAndTheThreadEndsByIts
   EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kExitCode);
 }
 
-TEST_F(CaptureTest, CloseFromInsideTheCallbackLeavesTheWorkerToItsThread) {
+TEST_F(CaptureTest, CloseFromInsideTheCallbackEndsTheBatchAndLeavesTheWorkerToItsThread) {
   DeviceSetStreamCallback(CallbackClosing);
   ASSERT_EQ(DeviceOpen(), 0);
-  Queue(Join({MakePacket(1), MakePacket(2)}));
+  std::vector<Bytes> packets;
+  for (std::uint32_t n = 0; n < 5120; ++n) {
+    packets.push_back(MakePacket(n));
+  }
+  Queue(Join(packets));  // one full read
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(1));
   HANDLE thread = nullptr;
@@ -334,13 +375,16 @@ TEST_F(CaptureTest, CloseFromInsideTheCallbackLeavesTheWorkerToItsThread) {
   }
   EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kExitCode);
   EXPECT_EQ(received->close_result, 0);
+  // Nothing after the close returned: no packet, no read.
+  EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{0});
+  EXPECT_EQ(SimReadCount(), received->reads_at_close);
   EXPECT_EQ(SimLiveObjects(SIM_OBJECT_BOARD_CONTROL), 0);
   // The card opens again with a new worker.
   DeviceSetStreamCallback(CallbackA);
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(MakePacket(9));
   SimSetRecording(1);
-  ASSERT_TRUE(received->WaitFor(3));
+  ASSERT_TRUE(received->WaitFor(2));
   EXPECT_EQ(received->Numbers().back(), 9U);
 }
 
@@ -357,31 +401,59 @@ TEST_F(CaptureTest, OpenFailsWhenTheCaptureThreadDoesNotStartAndStartsItOnTheNex
   EXPECT_EQ(DeviceClose(), 0);
 }
 
-TEST_F(CaptureTest, ACallbackThatNeverReturnsIsTerminatedAtCloseOnceTheLimitHasPassed) {
-  DeviceSetStreamCallback(CallbackHanging);
+TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfLater) {
+  DeviceSetStreamCallback(CallbackSlowWithHostLock);
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(Join({MakePacket(1), MakePacket(2)}));
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(1));
-#ifndef _WIN32
-  PlatformHoldClock(0);
-#endif
-  EXPECT_EQ(DeviceClose(), 0);
+  PlatformHoldClock(0);         // only the close's own yields move the clock
+  EXPECT_EQ(DeviceClose(), 0);  // once more than 200 ms have passed
   HANDLE thread = nullptr;
   {
     std::lock_guard<std::mutex> hold(received->mutex);
     thread = received->thread;
     received->thread = nullptr;
-    EXPECT_EQ(received->packets.size(), 1U);
   }
-  EXPECT_EQ(ExitCodeOf(thread), 0xFFFFFFD6U);
-  // A new open gets a new worker, whose lock no dead thread holds.
+  Sleep(1000);  // the callback's second passes
+  // The thread was not ended inside the host's code: it left the callback,
+  // delivered nothing more and ended by itself, and the host's lock is free.
+  EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kExitCode);
+  EXPECT_TRUE(host_lock.try_lock());
+  host_lock.unlock();
+  EXPECT_EQ(received->Numbers(), std::vector<std::uint32_t>{1});
+  // A new open gets a new worker and new vendor objects.
   DeviceSetStreamCallback(CallbackA);
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(MakePacket(7));
   SimSetRecording(1);
   ASSERT_TRUE(received->WaitFor(2));
   EXPECT_EQ(received->Numbers().back(), 7U);
+}
+
+TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
+  const int thread_objects = PlatformThreadObjects();
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(1));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(1));
+  SimHangReads(1);
+  const std::int64_t reads = SimReadCount();
+  while (SimReadCount() == reads) {  // the next read has begun, and hangs
+    std::this_thread::yield();
+  }
+  PlatformHoldClock(0);
+  EXPECT_EQ(DeviceClose(), 0);
+  HANDLE thread = received->thread;
+  received->thread = nullptr;
+  EXPECT_EQ(ExitCodeOf(thread), WorkerThread::kTerminatedExitCode);
+  SimHangReads(0);
+  EXPECT_EQ(PlatformThreadObjects(), thread_objects);  // its object and handle were released
+  ASSERT_EQ(DeviceOpen(), 0);
+  Queue(MakePacket(2));
+  SimSetRecording(1);
+  ASSERT_TRUE(received->WaitFor(2));
+  EXPECT_EQ(received->Numbers().back(), 2U);
 }
 
 }  // namespace

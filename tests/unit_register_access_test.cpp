@@ -9,13 +9,11 @@
 #include <vector>
 
 #include "card/register_access.h"
+#include "platform/testing.h"
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "sim/control.h"
-
-#ifndef _WIN32
-#include "platform/testing.h"
-#endif
+#include "tests/support/journals.h"
 
 namespace {
 
@@ -74,12 +72,7 @@ TEST(BusRoutineAddresses, AreFoundInTheLoadedLibraryAndReachItsBus) {
   EXPECT_EQ(access.ReadRegister(0x1E), 0xE1);
   EXPECT_EQ(access.WriteRegister(0x36, 0x00), 0);
   access.WriteLnbControl(0x0C);
-  char line[64];
-  Strings journal;
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    journal.emplace_back(line);
-  }
-  EXPECT_EQ(journal, (Strings{"read 1C 1E -> E1", "write 1C 36 00", "write 10 0C"}));
+  EXPECT_EQ(BusJournal(), (Strings{"read 1C 1E -> E1", "write 1C 36 00", "write 10 0C"}));
 }
 
 // ---- Register operations over a scripted bus ----
@@ -159,30 +152,24 @@ class RegisterOperations : public ::testing::Test {
     scripted = &bus;
     bus_read = ScriptedRead;
     bus_write = ScriptedWrite;
-#ifndef _WIN32
     PlatformUseVirtualClock(1, 5000);
     PlatformSetSleepHook([](std::uint32_t ms) {
       EXPECT_EQ(ms, 10U);
       ++scripted->pauses;
     });
-#endif
   }
   void TearDown() override {
-#ifndef _WIN32
     PlatformSetSleepHook(nullptr);
     PlatformUseVirtualClock(0, 0);
-#endif
     bus_read = nullptr;
     bus_write = nullptr;
     scripted = nullptr;
   }
   // Pauses are counted on the virtual clock of the native build.
   void ExpectPauses(int count) const {
-#ifndef _WIN32
-    EXPECT_EQ(bus.pauses, count);
-#else
-    (void)count;
-#endif
+    if (kPlatformVirtualClock) {
+      EXPECT_EQ(bus.pauses, count);
+    }
   }
 
   ScriptedBus bus;
@@ -353,28 +340,15 @@ TEST_F(RegisterOperations, LongDiseqcStopsAtEachFailurePoint) {
 
 // ---- The detection step of open, against the stand-in card ----
 
-Strings BusJournal() {
-  Strings lines;
-  char line[64];
-  for (int i = 0; SimBusJournalLine(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
-
 class Detection : public ::testing::Test {
  protected:
   void SetUp() override {
     SimReset();
-#ifndef _WIN32
     PlatformUseVirtualClock(1, 1000);
-#endif
   }
   void TearDown() override {
     DeviceClose();
-#ifndef _WIN32
     PlatformUseVirtualClock(0, 0);
-#endif
   }
 };
 

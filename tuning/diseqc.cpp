@@ -1,4 +1,5 @@
 // DeviceSendDiSEqC: tone burst, LNB supply in direct mode, and the message.
+#include "card/demod_regs.h"
 #include "plugin/context.h"
 #include "plugin/entries.h"
 
@@ -8,11 +9,6 @@ constexpr std::uint32_t kLastMode = 2;  // 0 message, 1 burst A first, 2 burst B
 constexpr std::uint8_t kNoBurst = 0xFF;
 constexpr std::uint8_t kLongestVendorMessage = 4;  // longer ones go through the registers
 constexpr DWORD kSettleMs = 10;
-
-// The LNB power controller's byte for the last tuned polarity; other values
-// leave the controller alone.
-constexpr std::uint8_t kLnbForPolarity0 = 0x0C;
-constexpr std::uint8_t kLnbForPolarity1 = 0x04;
 
 // The command byte (record offset 7) of positioner drive commands.
 constexpr std::size_t kCommandByteOffset = 7;
@@ -39,8 +35,10 @@ std::int32_t MV_STDCALL DeviceSendDiseqc(DiseqcRecord* record, std::uint32_t mod
   }
   if (direct) {
     const std::uint8_t polarity = device.current_tuning.polarity;
+    // Other polarity values leave the LNB power controller alone.
     if (polarity == 0 || polarity == 1) {
-      device.register_access->WriteLnbControl(polarity == 0 ? kLnbForPolarity0 : kLnbForPolarity1);
+      device.register_access->WriteLnbControl(polarity == 0 ? demod::kLnbPolarity0
+                                                            : demod::kLnbPolarity1);
       Sleep(kSettleMs);
     }
   }

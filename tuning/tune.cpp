@@ -2,6 +2,7 @@
 // it over, wait for lock, and switch the stream recording on.
 #include <cstring>
 
+#include "card/demod_regs.h"
 #include "plugin/context.h"
 #include "plugin/entries.h"
 #include "tuning/tuning.h"
@@ -28,11 +29,6 @@ constexpr std::uint32_t kVoltageVertical = 13;    // any other polarity
 constexpr DWORD kSettleMs = 10;
 constexpr DWORD kPollSpacingMs = 100;
 constexpr unsigned kPollLimit = 30;
-
-// Demodulator registers touched around a tune in direct mode.
-constexpr std::uint8_t kRegisterControl = 0x00;
-constexpr std::uint8_t kRegisterTuning = 0x02;
-constexpr std::uint8_t kRegisterOutput = 0x10;
 
 std::uint32_t FecWord(std::uint32_t code) {
   for (const FecCode& known : kFecCodes) {
@@ -105,7 +101,7 @@ std::int32_t MV_STDCALL DeviceTune(const TuningRecord* record) {
 
   device.board_control->TSRecordOnOff(0);
   if (direct) {
-    device.register_access->WriteRegister(kRegisterTuning, 0x35);
+    device.register_access->WriteRegister(demod::kTuning, demod::kTuningHold);
   }
   Sleep(kSettleMs);
   if (device.frontend->SetChannel(BuildChannelRecord(request, device.frontend->FrontendFlags()),
@@ -115,14 +111,14 @@ std::int32_t MV_STDCALL DeviceTune(const TuningRecord* record) {
   Sleep(kSettleMs);
   device.current_tuning = request;
   if (direct) {
-    device.register_access->UpdateRegister(kRegisterOutput, 0x40, 0x40);
-    device.register_access->UpdateRegister(kRegisterControl, 0x01, 0x00);
+    device.register_access->UpdateRegister(demod::kOutput, demod::kOutputBit6, demod::kOutputBit6);
+    device.register_access->UpdateRegister(demod::kControl, demod::kControlBit0, 0x00);
   }
   if (!WaitForLock(*device.frontend)) {
     return kResultFailed;
   }
   if (direct) {
-    device.register_access->WriteRegister(kRegisterTuning, 0x00);
+    device.register_access->WriteRegister(demod::kTuning, demod::kTuningLocked);
   }
   device.board_control->TSRecordOnOff(1);
   return kResultOk;

@@ -8,29 +8,16 @@
 #include <vector>
 
 #include "host/module.h"
-#include "sim/control.h"
-
-#ifndef _WIN32
 #include "platform/testing.h"
-#endif
+#include "sim/control.h"
+#include "tests/support/journals.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings JournalOf(int (*line_of)(int, char*, int)) {
-  Strings lines;
-  char line[512];
-  for (int i = 0; line_of(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
-
 TEST(LIBRARY_LAYOUT, DecidesTheModeAtEveryOpen) {
-#ifndef _WIN32
   PlatformUseVirtualClock(1, 1000);
-#endif
   Module module;
   ASSERT_EQ(module.Load(MORVALIND_BIN_DIR "/Morvalind.dev"), LoadStatus::kOk) << module.error();
   const DeviceInterface& entries = module.entries();
@@ -39,7 +26,7 @@ TEST(LIBRARY_LAYOUT, DecidesTheModeAtEveryOpen) {
     SimJournalClear();
     SimBusJournalClear();
     ASSERT_EQ(entries.open(), 0);
-    const Strings bus = JournalOf(SimBusJournalLine);
+    const Strings bus = BusJournal();
 #if EXPECT_DIRECT_MODE
     ASSERT_EQ(bus.size(), 1U + 36U);  // identification and the programme
     EXPECT_EQ(bus.front(), "read 1C 1E -> E1");
@@ -47,14 +34,12 @@ TEST(LIBRARY_LAYOUT, DecidesTheModeAtEveryOpen) {
 #else
     EXPECT_TRUE(bus.empty()) << bus.front();
 #endif
-    const Strings vendor = JournalOf(SimJournalLine);
+    const Strings vendor = Journal();
     ASSERT_GE(vendor.size(), 8U);
     EXPECT_EQ(vendor[7], "CDVBBoardControl::TSRecordOnOff(0)");
     ASSERT_EQ(entries.close(), 0);
   }
-#ifndef _WIN32
   PlatformUseVirtualClock(0, 0);
-#endif
 }
 
 }  // namespace

@@ -18,16 +18,6 @@ Module& TheModule() {
   return *module;
 }
 
-// Every line of one of the stand-in's journals.
-std::vector<std::string> ReadJournal(int (*line_of)(int index, char* buffer, int capacity)) {
-  std::vector<std::string> lines;
-  char line[512];
-  for (int i = 0; line_of(i, line, sizeof line) >= 0; ++i) {
-    lines.emplace_back(line);
-  }
-  return lines;
-}
-
 }  // namespace
 
 const DeviceInterface& ModuleTest::Entries() { return TheModule().entries(); }
@@ -41,47 +31,17 @@ DeviceInterfaceInfo ModuleTest::Descriptor(unsigned char fill) {
 
 void ModuleTest::SetUp() {
   SimReset();
-#ifndef _WIN32
   PlatformUseVirtualClock(1, 1000);
-#endif
 }
 
 void ModuleTest::TearDown() {
   Entries().close();
   Entries().set_callback(nullptr);
-#ifndef _WIN32
   PlatformUseVirtualClock(0, 0);
-#endif
 }
 
-std::vector<std::string> ModuleTest::Journal() { return ReadJournal(SimJournalLine); }
-
-std::vector<std::string> ModuleTest::BusJournal() { return ReadJournal(SimBusJournalLine); }
-
-std::vector<std::string> ModuleTest::DishJournal() { return ReadJournal(SimDishJournalLine); }
-
-TuningRecord ModuleTest::LineupRecord(int index) {
-  SimTransponder entry{};
-  EXPECT_EQ(SimLineupEntry(index, &entry), 0) << index;
-  const bool high_band = entry.frequency_mhz >= 11700;
-  TuningRecord record{};
-  record.passthrough_0 = 0xA1B2C3D4;
-  record.primary_value = entry.frequency_mhz * 1000;
-  record.polarity = entry.polarity == 'V' ? 1 : 0;
-  record.word2_value = entry.symbol_rate_ksps * 1000;
-  record.word3_value = high_band ? 10600000 : 9750000;
-  record.word4_value = high_band ? 1 : 0;
-  record.passthrough_25 = 0x5A6B7C8D;
-  record.fec_code = entry.fec_code;
-  return record;
-}
-
-std::vector<std::string> ModuleTest::JournalOf(const std::string& member) {
-  std::vector<std::string> lines;
-  for (const std::string& line : Journal()) {
-    if (line.find("::" + member + "(") != std::string::npos || line.rfind(member + "(", 0) == 0) {
-      lines.push_back(line);
-    }
-  }
-  return lines;
+void ModuleTest::CloseWhileCapturing() {
+  PlatformHoldClock(1);  // close waits for the capture thread's own end
+  EXPECT_EQ(Entries().close(), 0);
+  PlatformHoldClock(0);
 }

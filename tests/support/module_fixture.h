@@ -3,11 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "plugin/records.h"
 #include "sim/control.h"
+#include "tests/support/journals.h"
+#include "tests/support/tuning_records.h"
 
 class ModuleTest : public ::testing::Test {
  protected:
@@ -20,14 +19,7 @@ class ModuleTest : public ::testing::Test {
   // Leaves the card closed for the next test.
   void TearDown() override;
 
-  static std::vector<std::string> Journal();
-  // The journal lines that name `member`, e.g. "TSRecordOnOff".
-  static std::vector<std::string> JournalOf(const std::string& member);
-  // The card's bus journal and its dish journal.
-  static std::vector<std::string> BusJournal();
-  static std::vector<std::string> DishJournal();
-
-  // A tuning record for lineup entry `index` as a host fills it for a
-  // universal LNB, with passthrough words of its own.
-  static TuningRecord LineupRecord(int index);
+  // Closes the card while its capture thread runs: on native the virtual
+  // clock holds still meanwhile, so that close waits for the thread's own end.
+  static void CloseWhileCapturing();
 };

@@ -56,15 +56,15 @@ struct StreamCheck {
       ++continuity_errors;
     }
     last_continuity[pid] = ts_get_cc(packet);
-    // The stand-in's video and audio PIDs sit one and two above their PMT's
-    // (which end in a zero nibble); their packets end with the stream's packet
-    // number, 32 bits big-endian.
+    // The stand-in's PMTs sit on consecutive PIDs from one that ends in two
+    // zero nibbles, its video and audio PIDs on 0x10 (s + 1) + 1 and + 2 above
+    // it; their packets end with the stream's packet number, 32 bits big-endian.
     const unsigned kind = pid & 0x0FU;
     if (pid == PAT_PID) {
       pat_seen = true;
     } else if (pid == SDT_PID) {
       ReadServiceNames(packet);
-    } else if (pid >= 0x100 && (kind == 1 || kind == 2)) {
+    } else if (pid >= 0x100 && (pid & 0xF0U) != 0 && (kind == 1 || kind == 2)) {
       std::int64_t number = 0;
       for (int i = 184; i < 188; ++i) {
         number = (number << 8) | packet[i];

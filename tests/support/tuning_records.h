@@ -9,23 +9,21 @@
 #include "sim/control.h"
 
 // The tuning record the host sends for lineup entry `index` behind a universal
-// LNB (9.75 GHz below 11.7 GHz, 10.6 GHz with the 22 kHz tone above). An index
-// past the lineup's end gives a record for an empty frequency.
-inline TuningRecord TuningForLineup(int index) {
+// LNB (9.75 GHz below 11.7 GHz, 10.6 GHz with the 22 kHz tone above), with
+// passthrough words of its own. An index past the lineup's end gives frequency
+// 0, which the module refuses.
+inline TuningRecord LineupRecord(int index) {
   SimTransponder entry{};
-  if (SimLineupEntry(index, &entry) != 0) {
-    entry.frequency_mhz = 10700;
-    entry.polarity = 'H';
-    entry.symbol_rate_ksps = 27500;
-    entry.fec_code = 0x34;
-  }
+  SimLineupEntry(index, &entry);
   const bool high_band = entry.frequency_mhz >= 11700;
   TuningRecord record{};
+  record.passthrough_0 = 0xA1B2C3D4;
   record.primary_value = entry.frequency_mhz * 1000;  // kHz
-  record.polarity = entry.polarity == 'H' ? 0 : 1;
+  record.polarity = entry.polarity == 'V' ? 1 : 0;
   record.word2_value = entry.symbol_rate_ksps * 1000;   // symbols per second
   record.word3_value = high_band ? 10600000 : 9750000;  // oscillator, kHz
   record.word4_value = high_band ? 1 : 0;               // 22 kHz tone
+  record.passthrough_25 = 0x5A6B7C8D;
   record.fec_code = entry.fec_code;
   return record;
 }

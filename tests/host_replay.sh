@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# A recording made by ffmpeg's own muxer, replayed by the stand-in card on the
+# transponder that morvalind-host capture tunes (MORVALIND_SIM_REPLAY), at the
+# pace of its PCR: the capture must be the recording's packets from wherever it
+# began, byte for byte up to the loop point and carried on after it, nothing
+# added, nothing lost (replay_compare). A recording that is missing keeps the
+# card from opening, and the console says why.
+# Usage: host_replay.sh WORK_FOLDER RECORDING REPLAY_COMPARE... -- MORVALIND_HOST...
+#   (each command: under Wine, the runner followed by the .exe)
+set -euo pipefail
+work=$1
+recording=$2
+shift 2
+compare=()
+while [ "$1" != "--" ]; do
+  compare+=("$1")
+  shift
+done
+shift
+host=("$@")
+if [ ! -f "$recording" ]; then
+  echo "no recording to replay (ffmpeg is needed to make it): skipped"
+  exit 77
+fi
+mkdir -p "$work"
+tune=(--freq 11778 --pol V --sr 27500 --fec 3/4)
+
+capture=$work/replay-capture.ts
+rm -f "$capture"
+MORVALIND_SIM_REPLAY=$recording "${host[@]}" capture -o "$capture" --seconds 3 "${tune[@]}" \
+  >"$work/capture.txt"
+"${compare[@]}" "$recording" "$capture"
+
+status=0
+MORVALIND_SIM_REPLAY=$work/no-such-recording.ts "${host[@]}" capture -o "$work/none.ts" \
+  --seconds 1 "${tune[@]}" >"$work/missing.txt" 2>&1 || status=$?
+for said in "no-such-recording.ts\" cannot be opened" "OpenDevice not successful"; do
+  if ! grep -q -- "$said" "$work/missing.txt"; then
+    cat "$work/missing.txt"
+    echo "a missing recording: the console does not say '$said'"
+    exit 1
+  fi
+done
+if [ "$status" -ne 4 ]; then
+  echo "a missing recording: exit status $status, not 4 (the card did not open)"
+  exit 1
+fi
+echo "a missing recording keeps the card from opening: $(grep -m1 'stand-in card' "$work/missing.txt")"
