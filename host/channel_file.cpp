@@ -11,6 +11,8 @@
 #include <istream>
 #include <ostream>
 
+#include "host/name_match.h"
+
 namespace {
 
 template <typename T>
@@ -60,19 +62,6 @@ constexpr Named<Inversion> kInversions[] = {
 
 constexpr std::uint16_t kMaxPid = 0x1FFF;
 constexpr char kNamelessSection[] = "CHANNEL";
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 template <typename T, std::size_t N>
 const char* NameOf(const Named<T> (&table)[N], T value) {
@@ -142,8 +131,6 @@ enum Given : unsigned {
   kGivenPolarization = 4,
   kGivenSymbolRate = 8,
 };
-constexpr unsigned kGivenAll =
-    kGivenSystem | kGivenFrequency | kGivenPolarization | kGivenSymbolRate;
 
 using Setter = bool (*)(const std::string& value, ChannelEntry* entry, std::string* problem);
 
@@ -269,7 +256,7 @@ bool Finish(ChannelEntry* entry, unsigned given, std::vector<ChannelEntry>* entr
 bool ReadChannelFile(std::istream& in, std::vector<ChannelEntry>* entries, std::string* error) {
   std::vector<ChannelEntry> read;
   ChannelEntry entry;
-  unsigned given = kGivenAll;
+  unsigned given = 0;
   bool in_section = false;
   std::string text;
   for (int line = 1; std::getline(in, text); ++line) {
@@ -436,18 +423,8 @@ void WriteChannelFile(std::ostream& out, const std::vector<ChannelEntry>& entrie
 }
 
 const ChannelEntry* FindChannel(const std::vector<ChannelEntry>& entries, const std::string& name) {
-  const ChannelEntry* found = nullptr;
-  int matches = 0;
-  for (const ChannelEntry& entry : entries) {
-    if (entry.name == name) {
-      return &entry;
-    }
-    if (SameIgnoringCase(entry.name, name)) {
-      found = &entry;
-      ++matches;
-    }
-  }
-  return matches == 1 ? found : nullptr;
+  return MatchName(entries, name,
+                   [](const ChannelEntry& entry) -> const std::string& { return entry.name; });
 }
 
 const char* PolarizationName(Polarization polarization) {

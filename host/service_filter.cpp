@@ -4,11 +4,12 @@
 #include "host/service_filter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
+
+#include "host/name_match.h"
 
 namespace {
 
@@ -16,34 +17,11 @@ constexpr std::uint16_t kSdtPid = 0x11;
 constexpr std::uint16_t kNoPid = 0x1FFF;
 constexpr std::size_t kPidCount = 0x2000;
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The program the SDT names so: the exact name, else the only one that
-// matches ignoring case; 0 for none.
+// The program the SDT names so; 0 for none.
 std::uint16_t ProgramNamed(const std::vector<Service>& services, const std::string& name) {
-  std::uint16_t found = 0;
-  int matches = 0;
-  for (const Service& service : services) {
-    if (service.name == name) {
-      return service.program;
-    }
-    if (SameIgnoringCase(service.name, name)) {
-      found = service.program;
-      ++matches;
-    }
-  }
-  return matches == 1 ? found : 0;
+  const Service* found = MatchName(
+      services, name, [](const Service& service) -> const std::string& { return service.name; });
+  return found != nullptr ? found->program : 0;
 }
 
 }  // namespace

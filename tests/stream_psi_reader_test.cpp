@@ -15,6 +15,7 @@
 #include "host/dvb_text.h"
 #include "host/psi_reader.h"
 #include "tests/support/lineup_stream.h"
+#include "tests/support/psi_tables.h"
 
 namespace {
 
@@ -53,80 +54,6 @@ TEST(PsiReader, ReadsEveryServiceOfTheStandInsLineup) {
 }
 
 // ---- Tables built here, packed as a multiplexer may pack them.
-
-using Section = std::vector<std::uint8_t>;
-
-Section Finished(Section section) {
-  psi_set_crc(section.data());
-  section.resize(psi_get_length(section.data()) + PSI_HEADER_SIZE);
-  return section;
-}
-
-Section Pat(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& programs) {
-  Section section(PSI_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  pat_init(s);
-  pat_set_tsid(s, 7);
-  psi_set_current(s);
-  pat_set_length(s, static_cast<std::uint16_t>(programs.size() * PAT_PROGRAM_SIZE));
-  for (std::size_t i = 0; i < programs.size(); ++i) {
-    std::uint8_t* program = pat_get_program(s, static_cast<std::uint8_t>(i));
-    patn_init(program);
-    patn_set_program(program, programs[i].first);
-    patn_set_pid(program, programs[i].second);
-  }
-  return Finished(section);
-}
-
-// A PMT with one stream of `stream_type` on `pid`, and an AC-3 descriptor
-// when asked (private data that is audio).
-Section Pmt(std::uint16_t program, std::uint8_t stream_type, std::uint16_t pid, bool ac3) {
-  Section section(PSI_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  pmt_init(s);
-  pmt_set_program(s, program);
-  psi_set_current(s);
-  pmt_set_pcrpid(s, pid);
-  pmt_set_desclength(s, 0);
-  std::uint8_t* stream = pmt_get_es(s, 0);
-  pmtn_init(stream);
-  pmtn_set_streamtype(stream, stream_type);
-  pmtn_set_pid(stream, pid);
-  pmtn_set_desclength(stream, ac3 ? DESC_HEADER_SIZE : 0);
-  if (ac3) {
-    std::uint8_t* descriptor = pmtn_get_descs(stream) + DESCS_HEADER_SIZE;
-    desc_set_tag(descriptor, 0x6A);
-    desc_set_length(descriptor, 0);
-  }
-  pmt_set_length(s, static_cast<std::uint16_t>(PMT_ES_SIZE + pmtn_get_desclength(stream)));
-  return Finished(section);
-}
-
-Section Sdt(const std::vector<std::pair<std::uint16_t, std::string>>& services) {
-  Section section(PSI_PRIVATE_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  sdt_init(s, true);
-  sdt_set_tsid(s, 7);
-  psi_set_current(s);
-  sdt_set_onid(s, 1);
-  std::uint8_t* entry = s + SDT_HEADER_SIZE;
-  for (const auto& service : services) {
-    sdtn_init(entry);
-    sdtn_set_sid(entry, service.first);
-    std::uint8_t* descriptor = sdtn_get_descs(entry) + DESCS_HEADER_SIZE;
-    desc48_init(descriptor);
-    desc48_set_type(descriptor, 1);
-    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>("P"), 1);
-    desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(service.second.data()),
-                       static_cast<std::uint8_t>(service.second.size()));
-    desc48_set_length(descriptor);
-    sdtn_set_desclength(entry,
-                        static_cast<std::uint16_t>(DESC_HEADER_SIZE + desc_get_length(descriptor)));
-    entry = sdtn_get_descs(entry) + DESCS_HEADER_SIZE + sdtn_get_desclength(entry);
-  }
-  sdt_set_length(s, static_cast<std::uint16_t>(entry - s - SDT_HEADER_SIZE));
-  return Finished(section);
-}
 
 using Packet = std::array<std::uint8_t, TS_SIZE>;
 
@@ -171,7 +98,7 @@ TEST(PsiReader, SectionsPackedTogetherAndAcrossPacketsAreAllRead) {
   Feed(&reader, Packed(PAT_PID, {Pat({{0, 0x10}, {1, 0x100}, {2, 0x100}})}));
   // Both programs' PMTs on one PID, in one packet.
   const std::vector<Packet> pmts =
-      Packed(0x100, {Pmt(1, 0x1B, 0x101, false), Pmt(2, 0x06, 0x102, true)});
+      Packed(0x100, {Pmt(1, {{0x1B, 0x101}}), Pmt(2, {{0x06, 0x102, 0x6A}})});  // 0x6A: AC-3
   ASSERT_EQ(pmts.size(), 1u);
   Feed(&reader, pmts);
   // The SDT repeated, the repetition starting inside its first copy's last packet.
