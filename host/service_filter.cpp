@@ -3,7 +3,6 @@
 // written out here, the PAT reduced to the one program.
 #include "host/service_filter.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include <bitstream/mpeg/psi.h>
@@ -51,8 +50,7 @@ ServiceFilter::ServiceFilter(FilterChoice choice)
     return;
   }
   program_ = choice_.program;
-  action_[PAT_PID] = kTables;
-  action_[kSdtPid] = kTables;  // the name, by which it may be chosen and is reported
+  SetActions(Service());  // the PAT, and the SDT: the name it may be chosen by and is reported with
   reader_.SetObserver([this](Table table, std::uint16_t id) { TableRead(table, id); });
 }
 
@@ -122,20 +120,27 @@ void ServiceFilter::Resolve() {
 }
 
 void ServiceFilter::SetActions(const Service& service) {
-  std::fill(action_.begin(), action_.end(), kDrop);
+  for (const std::uint16_t pid : marked_) {
+    action_[pid] = kDrop;
+  }
+  marked_.clear();
+  auto mark = [this](std::uint16_t pid, Action action) {
+    action_[pid] = action;
+    marked_.push_back(pid);
+  };
   if (service.pmt_read) {
     for (const ServiceStream& stream : service.streams) {
-      action_[stream.pid] = kPass;
+      mark(stream.pid, kPass);
     }
     if (service.pcr_pid != kNoPid) {
-      action_[service.pcr_pid] = kPass;
+      mark(service.pcr_pid, kPass);
     }
   }
   if (service.pmt_pid != 0) {
-    action_[service.pmt_pid] = kTables;
+    mark(service.pmt_pid, kTables);
   }
-  action_[PAT_PID] = kTables;
-  action_[kSdtPid] = kTables;
+  mark(PAT_PID, kTables);
+  mark(kSdtPid, kTables);
 }
 
 // The stream's PAT cut down to this program; a new version whenever that

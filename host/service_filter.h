@@ -63,7 +63,8 @@ class ServiceFilter {
   FilterChoice choice_;
   std::uint16_t program_ = 0;  // the chosen program, once known
   State state_ = State::kLearning;
-  std::vector<std::uint8_t> action_;  // Action by PID
+  std::vector<std::uint8_t> action_;   // Action by PID
+  std::vector<std::uint16_t> marked_;  // the PIDs whose action is not kDrop
   PsiReader reader_;
   std::vector<std::uint8_t>* out_ = nullptr;  // while Filter runs
   bool pat_written_ = false;
