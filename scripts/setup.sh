@@ -4,6 +4,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
   libbitstream-dev nlohmann-json3-dev libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
   libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind python3 python3-pefile)
+# Channel files: the Linux DVB tools' reader to check ours against, and the
+# transponder files of Debian's scan tables.
+packages+=(libdvbv5-dev dtv-scan-tables)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

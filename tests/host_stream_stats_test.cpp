@@ -16,6 +16,7 @@
 
 #include "host/stream_services.h"
 #include "host/stream_stats.h"
+#include "tests/support/psi_tables.h"
 
 namespace {
 
@@ -118,79 +119,6 @@ TEST(DamagedPackets, MissingSyncAndTransportErrorsAreCountedApart) {
 }
 
 // ---- Tables, built with the same library a multiplexer would use.
-
-using Section = std::vector<std::uint8_t>;
-
-Section Pat(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& programs) {
-  Section section(PSI_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  pat_init(s);
-  pat_set_tsid(s, 7);
-  psi_set_current(s);
-  pat_set_length(s, static_cast<std::uint16_t>(programs.size() * PAT_PROGRAM_SIZE));
-  for (std::size_t i = 0; i < programs.size(); ++i) {
-    std::uint8_t* program = pat_get_program(s, static_cast<std::uint8_t>(i));
-    patn_init(program);
-    patn_set_program(program, programs[i].first);
-    patn_set_pid(program, programs[i].second);
-  }
-  psi_set_crc(s);
-  section.resize(psi_get_length(s) + PSI_HEADER_SIZE);
-  return section;
-}
-
-Section Pmt(std::uint16_t program_number,
-            const std::vector<std::pair<std::uint8_t, std::uint16_t>>& streams) {
-  Section section(PSI_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  pmt_init(s);
-  pmt_set_program(s, program_number);
-  psi_set_current(s);
-  pmt_set_pcrpid(s, streams.front().second);
-  pmt_set_desclength(s, 0);
-  pmt_set_length(s, static_cast<std::uint16_t>(streams.size() * PMT_ES_SIZE));
-  for (std::size_t i = 0; i < streams.size(); ++i) {
-    std::uint8_t* stream = pmt_get_es(s, static_cast<std::uint8_t>(i));
-    pmtn_init(stream);
-    pmtn_set_streamtype(stream, streams[i].first);
-    pmtn_set_pid(stream, streams[i].second);
-    pmtn_set_desclength(stream, 0);
-  }
-  psi_set_crc(s);
-  section.resize(psi_get_length(s) + PSI_HEADER_SIZE);
-  return section;
-}
-
-// An SDT naming each service; long names make it run over two packets.
-Section Sdt(const std::vector<std::pair<std::uint16_t, std::string>>& services) {
-  Section section(PSI_PRIVATE_MAX_SIZE + PSI_HEADER_SIZE);
-  std::uint8_t* s = section.data();
-  sdt_init(s, true);
-  sdt_set_tsid(s, 7);
-  psi_set_current(s);
-  sdt_set_onid(s, 1);
-  std::uint8_t* entry = s + SDT_HEADER_SIZE;
-  for (const auto& service : services) {
-    sdtn_init(entry);
-    sdtn_set_sid(entry, service.first);
-    std::uint8_t* descriptor = sdtn_get_descs(entry) + DESCS_HEADER_SIZE;
-    desc48_init(descriptor);
-    desc48_set_type(descriptor, 1);
-    const std::string provider = "Provider";
-    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(provider.data()),
-                        static_cast<std::uint8_t>(provider.size()));
-    desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(service.second.data()),
-                       static_cast<std::uint8_t>(service.second.size()));
-    desc48_set_length(descriptor);
-    sdtn_set_desclength(entry,
-                        static_cast<std::uint16_t>(DESC_HEADER_SIZE + desc_get_length(descriptor)));
-    entry = sdtn_get_descs(entry) + DESCS_HEADER_SIZE + sdtn_get_desclength(entry);
-  }
-  sdt_set_length(s, static_cast<std::uint16_t>(entry - s - SDT_HEADER_SIZE));
-  psi_set_crc(s);
-  section.resize(psi_get_length(s) + PSI_HEADER_SIZE);
-  return section;
-}
 
 // A section cut into packets on `pid`, the first with a pointer field of 0.
 std::vector<Packet> Packets(std::uint16_t pid, const Section& section, std::uint8_t* continuity) {

@@ -1,0 +1,17 @@
+// Text from the stream's tables (service and provider names in the SDT) turned
+// into UTF-8. A DVB string may begin with a byte that names its character
+// table (ISO-8859-5 to -15, ISO-8859-n by number, UCS-2, UTF-8, two East Asian
+// sets); without one it is in the default table, which this program reads as
+// ISO-8859-1, as broadcasters commonly use it. The table reader (psi_reader.h)
+// decodes every name with it, so that text and JSON output and channel files
+// always carry valid UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Always valid UTF-8: control codes (emphasis, line breaks) are left out and
+// bytes that do not decode become U+FFFD. A table the platform cannot convert
+// (ISO-8859-10 and -14 under Windows) is read as ISO-8859-1.
+std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length);

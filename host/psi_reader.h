@@ -1,0 +1,122 @@
+// The host's reader of a transport stream's programme tables: packets in,
+// typed services out. It gathers sections with biTStream, checks their CRC,
+// and reads the PAT (programs and their PMT PIDs), each program's PMT (PCR
+// PID, elementary streams) and the SDT of the stream itself (service and
+// provider names, decoded to UTF-8 by their character table).
+//
+// It is cheap to feed every packet: a packet on a PID that carries none of
+// these tables costs one PID extraction and one look-up in a table indexed by
+// PID. The capture's statistics use it for the services a recording carries,
+// the service filter (service_filter.h) for the PIDs of the one service it
+// keeps, and the scan (scan.h) for a transponder's services.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+enum class StreamKind : std::uint8_t { kVideo, kAudio, kOther };
+
+struct ServiceStream {
+  std::uint16_t pid = 0;
+  std::uint8_t stream_type = 0;          // as the PMT gives it: 0x02 MPEG-2 video, 0x1B H.264, ...
+  StreamKind kind = StreamKind::kOther;  // by stream type, and by descriptor for private data
+};
+
+struct Service {
+  std::uint16_t program = 0;       // the program number, which the SDT calls the service id
+  std::uint16_t pmt_pid = 0;       // 0: not in the PAT (named by the SDT only)
+  bool pmt_read = false;           // pcr_pid and streams come from its PMT
+  std::uint16_t pcr_pid = 0x1FFF;  // 0x1FFF: none
+  std::vector<ServiceStream> streams;
+  std::uint8_t service_type = 0;  // from the SDT: 0x01 television, 0x02 radio, ...; 0 unknown
+  std::string name;               // UTF-8; empty when the SDT has not named it
+  std::string provider;
+};
+
+// The tables whose reading the observer hears of.
+enum class Table : std::uint8_t { kPat, kPmt, kSdt };
+
+class PsiReader {
+ public:
+  // Called for every table read whole and valid, also for a repetition of
+  // one read before: `id` is the program number for a PMT, the transport
+  // stream id for the PAT and the SDT.
+  using Observer = std::function<void(Table table, std::uint16_t id)>;
+
+  PsiReader();
+  ~PsiReader();
+  PsiReader(const PsiReader&) = delete;
+  PsiReader& operator=(const PsiReader&) = delete;
+
+  // One whole 188-byte packet, in stream order.
+  void Add(const std::uint8_t* packet) {
+    const auto pid = static_cast<std::uint16_t>(((packet[1] & 0x1F) << 8) | packet[2]);
+    if (table_of_pid_[pid] != kNoTable) {
+      Take(packet, pid);
+    }
+  }
+  void Add(const std::uint8_t* packets, std::size_t count);
+
+  void SetObserver(Observer observer) { observer_ = std::move(observer); }
+
+  // The PAT's programs (program 0, the network PID, left out) and the
+  // services the SDT names, in program number order.
+  std::vector<Service> services() const;
+  // One of them; false when neither the PAT nor the SDT knows it.
+  bool FindService(std::uint16_t program, Service* service) const;
+
+  bool pat_read() const { return pat_read_; }
+  bool sdt_read() const { return sdt_read_; }
+  // Programs of the PAT whose PMT has not been read yet.
+  std::size_t pmts_missing() const;
+  // The PAT, the SDT and the PMT of every program in the PAT have been read.
+  bool complete() const { return pat_read_ && sdt_read_ && pmts_missing() == 0; }
+  std::uint16_t transport_stream_id() const { return transport_stream_id_; }
+  // The PMT section of `program` as last read, CRC included; nullptr before.
+  const std::uint8_t* pmt_section(std::uint16_t program) const;
+
+ private:
+  enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable };
+  struct Assembly {
+    std::uint8_t* buffer = nullptr;  // biTStream's section being gathered
+    std::uint16_t used = 0;
+    int last_continuity = -1;
+  };
+  struct Program {
+    std::uint16_t pmt_pid = 0;
+    std::vector<std::uint8_t> pmt;  // the section; empty before it is read
+    std::uint16_t pcr_pid = 0x1FFF;
+    std::vector<ServiceStream> streams;
+  };
+  struct Names {
+    std::uint8_t service_type = 0;
+    std::string name;
+    std::string provider;
+  };
+
+  void Take(const std::uint8_t* packet, std::uint16_t pid);
+  void TakeSection(std::uint16_t pid, std::uint8_t* section);
+  void TakePat(std::uint8_t* section);
+  void TakeSdt(std::uint8_t* section);
+  void TakePmt(std::uint16_t pid, std::uint8_t* section);
+  void SetTablePids();
+  void Tell(Table table, std::uint16_t id) const;
+
+  std::array<std::uint8_t, 0x2000> table_of_pid_{};  // TableKind by PID
+  std::map<std::uint16_t, Assembly> assemblies_;     // by PID
+  std::array<std::uint8_t*, 256> pat_next_{};        // sections of a PAT being gathered
+  std::array<std::uint8_t*, 256> pat_{};             // the PAT in force
+  std::array<std::uint8_t*, 256> sdt_next_{};
+  std::array<std::uint8_t*, 256> sdt_{};
+  bool pat_read_ = false;
+  bool sdt_read_ = false;
+  std::uint16_t transport_stream_id_ = 0;
+  std::map<std::uint16_t, Program> programs_;  // the PAT's, by program number
+  std::map<std::uint16_t, Names> names_;       // the SDT's, by service id
+  Observer observer_;
+};

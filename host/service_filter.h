@@ -1,0 +1,75 @@
+// Keeps one service out of a transponder's stream, so that a recording holds
+// that service alone: a PAT of its own that names only this program (own
+// version, own continuity counter, valid CRC), the program's PMT, its
+// elementary streams and its PCR PID. The PMT and PIDs are learnt from the
+// stream and followed when they change; until they are known nothing passes.
+// Or, given a list of PIDs, exactly those PIDs unchanged.
+//
+// `capture --service NAME|ID` and `capture --pids LIST` put it between the
+// capture's packets and the file: whole 188-byte packets in, whole packets
+// out, nothing of any other service.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/psi_reader.h"
+
+// What to keep.
+struct FilterChoice {
+  std::uint16_t program = 0;        // when not 0: the service with this number
+  std::string service_name;         // else when not empty: the service the SDT calls so
+  std::vector<std::uint16_t> pids;  // else: exactly these PIDs, passed unchanged
+};
+
+// `--service` as given: all digits (1..65535) choose by number, anything
+// else by name (exact, or the only one that matches ignoring ASCII case).
+FilterChoice ChooseService(const std::string& text);
+
+class ServiceFilter {
+ public:
+  enum class State {
+    kLearning,  // the service's tables have not been read yet: nothing passes
+    kKeeping,   // its PAT and PMT are known: its packets pass
+    kNotFound,  // the PAT (or, by name, the SDT) has been read and lacks it
+  };
+
+  explicit ServiceFilter(FilterChoice choice);
+  ServiceFilter(const ServiceFilter&) = delete;
+  ServiceFilter& operator=(const ServiceFilter&) = delete;
+
+  // Appends to *out the packets of `count` whole packets that the service
+  // keeps, with the PAT and PMT written here in place of the stream's.
+  void Filter(const std::uint8_t* packets, std::size_t count, std::vector<std::uint8_t>* out);
+
+  State state() const { return state_; }
+  // The service kept, as its tables give it (for the report); false until
+  // found, and always for a PID list.
+  bool service(Service* service) const;
+  // The stream's tables as read so far: what the service is found among.
+  const PsiReader& tables() const { return reader_; }
+
+ private:
+  enum Action : std::uint8_t { kDrop, kPass, kTables };
+
+  void TableRead(Table table, std::uint16_t id);
+  void Resolve();
+  void SetActions(const Service& service);
+  void AppendPat(std::uint16_t pmt_pid);
+  void AppendSection(std::uint16_t pid, const std::uint8_t* section, std::uint8_t* continuity);
+
+  FilterChoice choice_;
+  std::uint16_t program_ = 0;  // the chosen program, once known
+  State state_ = State::kLearning;
+  std::vector<std::uint8_t> action_;   // Action by PID
+  std::vector<std::uint16_t> marked_;  // the PIDs whose action is not kDrop
+  PsiReader reader_;
+  std::vector<std::uint8_t>* out_ = nullptr;  // while Filter runs
+  bool pat_written_ = false;
+  std::uint32_t pat_content_ = 0;  // transport stream id and PMT PID of the PAT last written
+  std::uint8_t pat_version_ = 0;
+  std::uint8_t pat_continuity_ = 0;
+  std::uint8_t pmt_continuity_ = 0;
+};

@@ -1,0 +1,173 @@
+// The table reader: the stand-in's lineup read from its generated streams,
+// sections packed several to a packet and over packets, damaged sections
+// passed over, and names decoded by their character table.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include <bitstream/dvb/si/desc_48.h>
+#include <bitstream/dvb/si/sdt.h>
+#include <bitstream/mpeg/psi.h>
+#include <bitstream/mpeg/ts.h>
+
+#include "host/dvb_text.h"
+#include "host/psi_reader.h"
+#include "tests/support/lineup_stream.h"
+#include "tests/support/psi_tables.h"
+
+namespace {
+
+TEST(PsiReader, ReadsEveryServiceOfTheStandInsLineup) {
+  for (const sim::LineupTransponder& transponder : sim::Lineup()) {
+    const auto index = static_cast<int>(&transponder - sim::Lineup().data());
+    sim::TransportStreamGenerator generator = LineupGenerator(index);
+    const std::vector<std::uint8_t> packets = NextPackets(&generator, 3000);
+    PsiReader reader;
+    reader.Add(packets.data(), packets.size() / TS_SIZE);
+    EXPECT_TRUE(reader.complete()) << "transponder " << index;
+    EXPECT_EQ(reader.transport_stream_id(), transponder.multiplex.transport_stream_id);
+
+    const std::vector<Service> services = reader.services();
+    ASSERT_EQ(services.size(), transponder.multiplex.services.size());
+    for (std::size_t s = 0; s < services.size(); ++s) {
+      const sim::ServiceDescription& expected = transponder.multiplex.services[s];
+      const Service& service = services[s];
+      const bool radio = expected.video_pid == 0;
+      EXPECT_EQ(service.program, expected.service_id);
+      EXPECT_EQ(service.pmt_pid, expected.pmt_pid);
+      EXPECT_EQ(service.name, expected.name);
+      EXPECT_EQ(service.provider, expected.provider);
+      EXPECT_EQ(service.service_type, radio ? 2 : 1);
+      EXPECT_TRUE(service.pmt_read);
+      EXPECT_EQ(service.pcr_pid, radio ? expected.audio_pid : expected.video_pid);
+      ASSERT_EQ(service.streams.size(), radio ? 1u : 2u) << expected.name;
+      EXPECT_EQ(service.streams.back().pid, expected.audio_pid);
+      EXPECT_EQ(service.streams.back().kind, StreamKind::kAudio);
+      if (!radio) {
+        EXPECT_EQ(service.streams.front().pid, expected.video_pid);
+        EXPECT_EQ(service.streams.front().kind, StreamKind::kVideo);
+      }
+    }
+  }
+}
+
+// ---- Tables built here, packed as a multiplexer may pack them.
+
+using Packet = std::array<std::uint8_t, TS_SIZE>;
+
+// Sections one after another on `pid`, a new one starting in the same packet
+// where the last ended (biTStream sets the pointer field).
+std::vector<Packet> Packed(std::uint16_t pid, const std::vector<Section>& sections,
+                           std::uint8_t first_continuity = 0) {
+  std::vector<Packet> packets;
+  Packet packet{};
+  std::uint8_t filled = 0;
+  auto ship = [&] {
+    ts_set_pid(packet.data(), pid);
+    ts_set_cc(packet.data(), static_cast<std::uint8_t>((first_continuity + packets.size()) & 0xF));
+    packets.push_back(packet);
+    filled = 0;
+  };
+  for (const Section& section : sections) {
+    std::uint16_t done = 0;
+    while (done < section.size()) {
+      psi_split_section(packet.data(), &filled, section.data(), &done);
+      if (filled == TS_SIZE) {
+        ship();
+      }
+    }
+  }
+  if (filled != 0) {
+    psi_split_end(packet.data(), &filled);
+    ship();
+  }
+  return packets;
+}
+
+void Feed(PsiReader* reader, const std::vector<Packet>& packets) {
+  for (const Packet& packet : packets) {
+    reader->Add(packet.data());
+  }
+}
+
+TEST(PsiReader, SectionsPackedTogetherAndAcrossPacketsAreAllRead) {
+  PsiReader reader;
+  const std::string long_name(150, 'L');  // the SDT runs over into a second packet
+  Feed(&reader, Packed(PAT_PID, {Pat({{0, 0x10}, {1, 0x100}, {2, 0x100}})}));
+  // Both programs' PMTs on one PID, in one packet.
+  const std::vector<Packet> pmts =
+      Packed(0x100, {Pmt(1, {{0x1B, 0x101}}), Pmt(2, {{0x06, 0x102, 0x6A}})});  // 0x6A: AC-3
+  ASSERT_EQ(pmts.size(), 1u);
+  Feed(&reader, pmts);
+  // The SDT repeated, the repetition starting inside its first copy's last packet.
+  const Section sdt = Sdt({{1, long_name}, {2, "Zwei"}, {3, "Drei"}});
+  const std::vector<Packet> sdts = Packed(SDT_PID, {sdt, sdt});
+  ASSERT_EQ(sdts.size(), 3u);
+  Feed(&reader, {sdts[0], sdts[1]});
+  EXPECT_TRUE(reader.complete());
+
+  const std::vector<Service> services = reader.services();
+  ASSERT_EQ(services.size(), 3u);
+  EXPECT_EQ(services[0].name, long_name);
+  ASSERT_EQ(services[0].streams.size(), 1u);
+  EXPECT_EQ(services[0].streams[0].kind, StreamKind::kVideo);
+  ASSERT_EQ(services[1].streams.size(), 1u);
+  EXPECT_EQ(services[1].streams[0].kind, StreamKind::kAudio);  // by its AC-3 descriptor
+  EXPECT_EQ(services[2].name, "Drei");                         // named by the SDT, not in the PAT
+  EXPECT_EQ(services[2].pmt_pid, 0);
+  EXPECT_EQ(reader.pmts_missing(), 0u);
+}
+
+TEST(PsiReader, DamagedSectionsAndInterruptedOnesArePassedOver) {
+  PsiReader reader;
+  Section broken = Pat({{1, 0x100}});
+  broken[9] ^= 0x01;  // a program number bit: the CRC no longer holds
+  Feed(&reader, Packed(PAT_PID, {broken}));
+  EXPECT_FALSE(reader.pat_read());
+
+  // The SDT's middle packet lost: neither copy may be read from the rest.
+  const Section sdt = Sdt({{1, std::string(150, 'L')}, {2, "Zwei"}});
+  std::vector<Packet> sdts = Packed(SDT_PID, {sdt, sdt});
+  ASSERT_EQ(sdts.size(), 3u);
+  Feed(&reader, {sdts[0], sdts[2]});
+  EXPECT_FALSE(reader.sdt_read());
+  EXPECT_TRUE(reader.services().empty());
+
+  Feed(&reader, Packed(PAT_PID, {Pat({{1, 0x100}})}, 1));
+  EXPECT_TRUE(reader.pat_read());
+  EXPECT_EQ(reader.pmts_missing(), 1u);
+}
+
+TEST(DvbText, NamesAreDecodedByTheirCharacterTable) {
+  const struct {
+    std::string bytes;
+    std::string text;
+  } cases[] = {
+      {"Caf\xE9 K\xF6ln", "Caf\u00E9 K\u00F6ln"},              // default table, read as Latin-1
+      {std::string("\x10\x00\x01\xC4rger", 8), "\u00C4rger"},  // ISO-8859-1 by number
+      {"\x05\xC7"
+       "ay \xF0",
+       "\u00C7ay \u011F"},  // 0x05: ISO-8859-9
+      {std::string("\x10\x00\x02\xB3\xF3"
+                   "d\xBC",
+                   7),
+       "\u0142\u00F3d\u017A"},                                       // ISO-8859-2
+      {"\x01\xB6\xD0", "\u0416\u0430"},                              // 0x01: ISO-8859-5
+      {std::string("\x11\x04\x16\x00\x41", 5), "\u0416A"},           // 0x11: UCS-2
+      {"\x15\xD0\x9D\xD1\x83 \xE2\x82\xAC", "\u041D\u0443 \u20AC"},  // 0x15: UTF-8
+      {"\x15"
+       "Bad \xFF",
+       "Bad \uFFFD"},                             // not UTF-8 after all
+      {"\x86News\x87 at\x8Aten", "News at ten"},  // emphasis and line break
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DvbTextToUtf8(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()),
+              c.text)
+        << c.bytes;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// The scan of a transponder on the stand-in's generated streams: every
+// service of the lineup found with its PIDs and written to a channel file
+// that reads back; a frequency with nothing on it ends at the time limit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/channel_file.h"
+#include "host/scan.h"
+#include "tests/support/lineup_stream.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kLimit{5000};
+
+ChannelEntry TransponderOf(const sim::LineupTransponder& row) {
+  ChannelEntry entry;
+  entry.transponder.frequency_khz = row.frequency_mhz * 1000;
+  entry.transponder.polarization =
+      row.polarity == 'H' ? Polarization::kHorizontal : Polarization::kVertical;
+  entry.transponder.symbol_rate = row.symbol_rate_ksps * 1000;
+  entry.transponder.satellite_number = row.satellite;
+  entry.transponder.lnb = "UNIVERSAL";
+  return entry;
+}
+
+TEST(Scan, FindsEveryServiceOfTheLineupAndWritesAChannelFile) {
+  std::vector<ChannelEntry> found;
+  for (const sim::LineupTransponder& row : sim::Lineup()) {
+    const auto index = static_cast<int>(&row - sim::Lineup().data());
+    GeneratedSource source(index);
+    const TransponderScan scan = ScanTransponder(TransponderOf(row), &source, kLimit);
+    EXPECT_TRUE(scan.complete) << index << ": " << scan.missing;
+    EXPECT_LT(source.Now(), kLimit);  // it stopped once the tables were read
+    ASSERT_EQ(scan.services.size(), row.multiplex.services.size());
+    for (std::size_t s = 0; s < scan.services.size(); ++s) {
+      const sim::ServiceDescription& expected = row.multiplex.services[s];
+      const ChannelEntry& entry = scan.services[s];
+      EXPECT_EQ(entry.name, expected.name);
+      EXPECT_EQ(entry.service_id, expected.service_id);
+      EXPECT_EQ(entry.video_pids, expected.video_pid != 0
+                                      ? std::vector<std::uint16_t>{expected.video_pid}
+                                      : std::vector<std::uint16_t>{});
+      EXPECT_EQ(entry.audio_pids, std::vector<std::uint16_t>{expected.audio_pid});
+      EXPECT_TRUE(entry.other_pids.empty());
+      EXPECT_EQ(entry.transponder.frequency_khz, row.frequency_mhz * 1000);
+      EXPECT_EQ(entry.transponder.satellite_number, row.satellite);
+    }
+    found.insert(found.end(), scan.services.begin(), scan.services.end());
+  }
+
+  std::stringstream file;
+  WriteChannelFile(file, found);
+  std::vector<ChannelEntry> read;
+  std::string error;
+  ASSERT_TRUE(ReadChannelFile(file, &read, &error)) << error;
+  ASSERT_EQ(read.size(), 16u);
+  const ChannelEntry* folk = FindChannel(read, "Saffa Folk");
+  ASSERT_NE(folk, nullptr);
+  EXPECT_EQ(folk->service_id, 5003);
+  EXPECT_EQ(folk->audio_pids, std::vector<std::uint16_t>{0x1432});
+  EXPECT_EQ(folk->transponder.polarization, Polarization::kHorizontal);
+  EXPECT_EQ(folk->transponder.lnb, "UNIVERSAL");
+}
+
+TEST(Scan, AFrequencyWithNothingOnItEndsAtTheLimit) {
+  GeneratedSource nothing(-1);
+  const TransponderScan scan = ScanTransponder(TransponderOf(sim::Lineup()[0]), &nothing, kLimit);
+  EXPECT_FALSE(scan.complete);
+  EXPECT_EQ(scan.missing, "the PAT");
+  EXPECT_TRUE(scan.services.empty());
+  EXPECT_EQ(scan.packets, 0u);
+  EXPECT_EQ(nothing.Now(), kLimit);
+}
+
+}  // namespace
