@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/stream_stats.h"
@@ -55,7 +56,31 @@ std::string ModulePath(const Arguments& arguments) {
   return given != nullptr ? *given : ProgramFolder() + kModuleFile;
 }
 
+// For now, until the program chooses the card library with an option of its
+// own: MORVALIND_CARD_LIBRARY names a card library (such as the Linux DVB one,
+// bin/linuxdvb/ttlcdacc.dll) to load before the module, whose LoadLibraryA
+// then takes the library already loaded under the vendor's name.
+namespace {
+
+bool LoadChosenCardLibrary() {
+#ifndef _WIN32
+  const char* path = std::getenv("MORVALIND_CARD_LIBRARY");
+  if (path != nullptr && *path != '\0' && dlopen(path, RTLD_NOW) == nullptr) {
+    const char* reason = dlerror();
+    Fail(kExitModule, std::string("the card library ") + path + " cannot be loaded" +
+                          (reason != nullptr ? std::string(": ") + reason : std::string()));
+    return false;
+  }
+#endif
+  return true;
+}
+
+}  // namespace
+
 bool LoadModule(const Arguments& arguments, Module* module) {
+  if (!LoadChosenCardLibrary()) {
+    return false;
+  }
   if (module->Load(ModulePath(arguments)) != LoadStatus::kOk) {
     Fail(kExitModule, module->error());
     return false;
