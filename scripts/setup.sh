@@ -3,7 +3,11 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
   libbitstream-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
-  libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind)
+  libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind
+  libdvbv5-dev dvb-tools
+  qemu-system-x86 busybox-static cpio kmod make xz-utils linux-headers-amd64 linux-source-6.1)
+# The last line is for the Linux DVB card library's proof on vidtv in a VM
+# (linuxdvb/proof/vidtv-vm.sh): the kernel headers name the kernel to boot.
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

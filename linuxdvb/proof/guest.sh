@@ -93,8 +93,7 @@ for probe in \
   echo "p:morvalind/$probe" >>"$tracing/kprobe_events"
 done
 echo 1 >"$tracing/events/morvalind/enable"
-kernel_log_mark() { dmesg | wc -l; }
-kernel_log_since() { dmesg | tail -n +"$(($1 + 1))"; }
+kernel_log_clear() { dmesg -C; }
 trace_clear() { : >"$tracing/trace"; }
 # Trace events as "seconds process event fields", without the header.
 trace_events() {
@@ -121,7 +120,7 @@ declare -A lock_time tune_lock wall_lock_time
 for entry in "${transponders[@]}" "$absent"; do
   read -r name mhz pol ksyms fec <<<"$entry"
   say "tune $name $mhz $pol"
-  mark=$(kernel_log_mark)
+  kernel_log_clear
   trace_clear
   start=$(now)
   # shellcheck disable=SC2046
@@ -131,7 +130,7 @@ for entry in "${transponders[@]}" "$absent"; do
   seconds=$(sed -n 's/.* locked in \([0-9.]*\) s.*/\1/p; s/.* no lock in \([0-9.]*\) s.*/\1/p' "tune-$name.txt")
   strength=$(grep -m1 -o 'Signal *[0-9]*%' "tune-$name.txt" | grep -o '[0-9]*')
   quality=$(grep -m1 -o 'Quality *[0-9]*%' "tune-$name.txt" | grep -o '[0-9]*')
-  got=$(kernel_log_since "$mark" | sed -n 's/.*(DTV_FREQUENCY) to 0x\([0-9a-f]*\).*/\1/p' | tail -1)
+  got=$(dmesg | sed -n 's/.*(DTV_FREQUENCY) to 0x\([0-9a-f]*\).*/\1/p' | tail -1)
   got_khz=$((16#${got:-0}))
   supply=$(trace_events | awk '$3 == "voltage" { sub("voltage=", "", $4); print $4; exit }')
   tone=$(trace_events | awk '$3 == "tone" { sub("tone=", "", $4); print $4; exit }')
@@ -231,15 +230,19 @@ for entry in "${transponders[@]}" "$absent"; do
     library=$(grep 'closing:' "capture-$name.err" | sed 's/.*closing: //')
     library_packets=$(sed -n 's/^\([0-9]*\) packets.*/\1/p' <<<"$library")
     overflows=$(sed -n 's/.* \([0-9]*\) overflows.*/\1/p' <<<"$library")
-    programs=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
-      -of compact "$name.ts" 2>&1 | tr '\n' ' ')
-    decode=$(ffmpeg -nostdin -v error -i "$name.ts" -map 0:a -f null - 2>&1 | head -5)
+    if [ "$name" = t1 ]; then # one is enough: reading a capture costs much under emulation
+      programs=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
+        -of compact "$name.ts" 2>&1 | tr '\n' ' ')
+      decode=$(ffmpeg -nostdin -v error -i "$name.ts" -map 0:a -f null - 2>&1 | head -5)
+    fi
     our_rate[$name]=$(awk -v p="${packets:-0}" -v t="${captured:-1}" 'BEGIN { printf "%.0f", p / t }')
     our_cpu[$name]=$(cpu_per_minute "$(cat "capture-$name.cpu")" "${captured:-1}")
     line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}"
     line "                          the library's own: $library"
-    line "                          ffprobe: $programs"
-    line "                          ffmpeg decoding the audio: ${decode:-no errors}"
+    if [ "$name" = t1 ]; then
+      line "                          ffprobe: $programs"
+      line "                          ffmpeg decoding the audio: ${decode:-no errors}"
+    fi
     check "capture $mhz $pol: done (exit 0)" '[ "$status" -eq 0 ]'
     check "capture $mhz $pol: whole packets only (${bytes} bytes, a multiple of 188)" \
       '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
@@ -249,9 +252,11 @@ for entry in "${transponders[@]}" "$absent"; do
       '[ "${cc:-x}" = 0 ] && [ "${sync:-x}" = 0 ]'
     check "capture $mhz $pol: the library handed on at least as many packets (${library_packets:-?}), no overflow" \
       '[ "${library_packets:-0}" -ge "${packets:-1}" ] && [ "${overflows:-x}" = 0 ]'
-    check "capture $mhz $pol: ffprobe lists vidtv's program 2176 (Beethoven) with its s302m audio" \
-      'grep -q "program_id=2176.*service_name=Beethoven.*codec_name=s302m" <<<"$programs"'
-    check "capture $mhz $pol: ffmpeg decodes the audio without errors" '[ -z "$decode" ]'
+    if [ "$name" = t1 ]; then
+      check "capture $mhz $pol: ffprobe lists vidtv's program 2176 (Beethoven) with its s302m audio" \
+        'grep -q "program_id=2176.*service_name=Beethoven.*codec_name=s302m" <<<"$programs"'
+      check "capture $mhz $pol: ffmpeg decodes the audio without errors" '[ -z "$decode" ]'
+    fi
   fi
   say "dvbv5-zap $name"
   start=$(now)
