@@ -73,6 +73,7 @@ struct Card {
   int ber_source = LINUXDVB_BER_NONE;
   std::uint64_t lock_losses = 0;
   bool said_no_diseqc = false;
+  bool said_no_supply = false;
 
   std::mutex stream_lock;  // the stream device, the tail and the stream counters
   std::atomic<bool> recording{false};
@@ -305,6 +306,7 @@ bool OpenCard() {
   card.counters = {};
   card.lock_losses = 0;
   card.said_no_diseqc = false;
+  card.said_no_supply = false;
   std::lock_guard<std::mutex> stream(card.stream_lock);
   card.tail = {};
   card.packets = card.overflows = card.skipped = 0;
@@ -361,10 +363,14 @@ std::int32_t Tune(const DvbsTuning& tuning) {
   dvb_v5_fe_parms* parms = card.parms;
   if (!card.remote) {
     // The remote frontend takes neither: dvbv5-daemon has no call for them.
-    if (dvb_fe_sec_voltage(parms, tuning.voltage != SEC_VOLTAGE_OFF,
-                           tuning.voltage == SEC_VOLTAGE_18) != 0 ||
-        dvb_fe_sec_tone(parms, tuning.tone) != 0) {
-      return kRefused;
+    // A driver without them (an LNB with a supply of its own) still tunes.
+    if ((dvb_fe_sec_voltage(parms, tuning.voltage != SEC_VOLTAGE_OFF,
+                            tuning.voltage == SEC_VOLTAGE_18) != 0 ||
+         dvb_fe_sec_tone(parms, tuning.tone) != 0) &&
+        !card.said_no_supply) {
+      Say(card.where + ": the driver refuses the LNB supply or the 22 kHz tone (" +
+          std::strerror(errno) + ")");
+      card.said_no_supply = true;
     }
     card.lnb_powered = tuning.voltage != SEC_VOLTAGE_OFF;
     card.tone = tuning.tone;
@@ -444,9 +450,7 @@ std::int32_t SendDiseqc(const std::uint8_t* message, std::uint8_t count, std::ui
   dvb_v5_fe_parms* parms = card.parms;
   if (!card.lnb_powered) {
     // Nothing on the cable hears a message without its supply.
-    if (dvb_fe_sec_voltage(parms, 1, 0) != 0) {
-      return kRefused;
-    }
+    dvb_fe_sec_voltage(parms, 1, 0);
     card.lnb_powered = true;
     SleepMs(kLnbPowerUpMs);
   }

@@ -6,7 +6,8 @@
 # properties from dvb-core's debug log (dmesg), LNB supply, tone, DiSEqC
 # messages and bursts from kprobes on vidtv's own handlers (the trace buffer).
 # Writes report.txt, table.txt and checks.txt (one "ok" or "FAIL" line a
-# check) into $OUT; a check that fails does not stop the others.
+# check) into $OUT, with the first capture for ffprobe and ffmpeg outside; a
+# check that fails does not stop the others.
 # Environment: BIN (the native programs), OUT, BRIDGE (vidtv's bridge module).
 set -u
 host=$BIN/morvalind-host
@@ -38,14 +39,10 @@ fail() { printf 'FAIL %s\n' "$*" >>"$checks"; }
 check() { # check NAME CONDITION: the condition is shell code, run at once
   if eval "$2"; then pass "$1"; else fail "$1"; fi
 }
-now() { echo "${EPOCHREALTIME/,/.}"; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+now() { echo "${EPOCHREALTIME/,/.}"; }  # for a variable; timestamped() needs no process
 tune_options() { # name MHz pol ksyms fec
   echo "--freq $2 --pol $3 --sr $4 --fec $5"
 }
-# The frequency the tuner receives for a dish frequency: the universal LNB's
-# oscillator is 9750 MHz below 11700 MHz, 10600 MHz from there.
-if_khz() { awk -v f="$1" 'BEGIN { k = int(f * 1000 + 0.5); print (k < 11700000 ? k - 9750000 : k - 10600000) }'; }
 cpu_per_minute() { # "user system" seconds, captured seconds
   awk -v u="${1% *}" -v s="${1#* }" -v t="$2" 'BEGIN { printf "%.1f", (u + s) * 60 / t }'
 }
@@ -55,7 +52,7 @@ cpu_per_minute() { # "user system" seconds, captured seconds
 timestamped() { # [until]
   local text
   while IFS= read -r text; do
-    printf '%s %s\n' "$(now)" "$text"
+    printf '%s %s\n' "${EPOCHREALTIME/,/.}" "$text"
     [ -n "${1:-}" ] && [[ $text =~ $1 ]] && break
   done
 }
@@ -100,8 +97,8 @@ trace_events() {
   grep -v '^#' "$tracing/trace" | sed -E 's/^ *([^ ]+)-[0-9]+ +\[[0-9]+\] +[^ ]+ +([0-9.]+): ([a-z]+): \([^)]*\) ?/\2 \1 \3 /'
 }
 # SEC values as the API numbers them.
-voltage_name() { case $1 in 0) echo 13V ;; 1) echo 18V ;; 2) echo off ;; *) echo "?$1" ;; esac; }
-tone_name() { case $1 in 0) echo on ;; 1) echo off ;; *) echo "?$1" ;; esac; }
+voltage_names=(13V 18V off)
+tone_names=(on off)
 
 line "== vidtv in a qemu VM, kernel $(uname -r); DVB-S transponders ${valid_khz//,/, } kHz (dish)"
 line "   morvalind-host: $host"
@@ -122,26 +119,35 @@ for entry in "${transponders[@]}" "$absent"; do
   say "tune $name $mhz $pol"
   kernel_log_clear
   trace_clear
-  start=$(now)
+  start=${EPOCHREALTIME/,/.}
   # shellcheck disable=SC2046
   "$host" tune $(tune_options $entry) 2>"tune-$name.err" | timestamped >"tune-$name.txt"
   status=${PIPESTATUS[0]}
-  wall_lock_time[$name]=$(seconds_to "$start" 'locked in' "tune-$name.txt")
-  seconds=$(sed -n 's/.* locked in \([0-9.]*\) s.*/\1/p; s/.* no lock in \([0-9.]*\) s.*/\1/p' "tune-$name.txt")
-  strength=$(grep -m1 -o 'Signal *[0-9]*%' "tune-$name.txt" | grep -o '[0-9]*')
-  quality=$(grep -m1 -o 'Quality *[0-9]*%' "tune-$name.txt" | grep -o '[0-9]*')
+  # Read in the shell itself: every process costs much under emulation.
+  seconds='' strength='' quality='' arrived=''
+  while IFS= read -r text; do
+    if [[ $text =~ ^([0-9.]+)\ Tune\ +(locked|no\ lock)\ in\ ([0-9.]+)\ s ]]; then
+      arrived=${BASH_REMATCH[1]} seconds=${BASH_REMATCH[3]}
+    elif [[ $text =~ Signal\ +([0-9]+)%.*Quality\ +([0-9]+)% ]]; then
+      strength=${BASH_REMATCH[1]} quality=${BASH_REMATCH[2]}
+    fi
+  done <"tune-$name.txt"
+  wall_lock_time[$name]=$(awk -v a="$start" -v b="${arrived:-$start}" 'BEGIN { printf "%.2f", b - a }')
   got=$(dmesg | sed -n 's/.*(DTV_FREQUENCY) to 0x\([0-9a-f]*\).*/\1/p' | tail -1)
   got_khz=$((16#${got:-0}))
-  supply=$(trace_events | awk '$3 == "voltage" { sub("voltage=", "", $4); print $4; exit }')
-  tone=$(trace_events | awk '$3 == "tone" { sub("tone=", "", $4); print $4; exit }')
-  want_khz=$(if_khz "$mhz")
+  read -r supply tone < <(trace_events | awk '$3 == "voltage" && v == "" { v = substr($4, 9) }
+    $3 == "tone" && t == "" { t = substr($4, 6) } END { print v, t }')
+  # What the tuner receives behind a universal LNB: the oscillator is 9750 MHz
+  # below 11700 MHz, 10600 MHz from there, with the tone on.
+  khz=$((${mhz%.*} * 1000))
+  want_khz=$((khz < 11700000 ? khz - 9750000 : khz - 10600000))
   want_supply=$([ "$pol" = V ] && echo 0 || echo 1)
-  want_tone=$(awk -v f="$mhz" 'BEGIN { print (f >= 11700 ? 0 : 1) }')
+  want_tone=$((khz >= 11700000 ? 0 : 1))
   tune_lock[$name]=$([ "$status" -eq 0 ] && echo yes || echo no)
   lock_time[$name]=$seconds
   printf -v text '%-25s exit %d, %s after %s s, signal %s%%, quality %s%%; driver got %d kHz, LNB %s, tone %s' \
     "tune $mhz $pol $ksyms $fec" "$status" "$([ "$status" -eq 0 ] && echo locked || echo 'no lock')" \
-    "$seconds" "$strength" "$quality" "$got_khz" "$(voltage_name "$supply")" "$(tone_name "$tone")"
+    "$seconds" "$strength" "$quality" "$got_khz" "${voltage_names[$supply]}" "${tone_names[$tone]}"
   line "$text"
   if [ "$name" = t0 ]; then
     check "tune $mhz $pol (no such transponder): no lock, exit 5" '[ "$status" -eq 5 ]'
@@ -150,7 +156,7 @@ for entry in "${transponders[@]}" "$absent"; do
   fi
   check "tune $mhz $pol: the driver receives ${want_khz} kHz (dish minus the LNB's oscillator)" \
     '[ "$got_khz" -eq "$want_khz" ]'
-  check "tune $mhz $pol: LNB supply $(voltage_name "$want_supply") and tone $(tone_name "$want_tone") arrive" \
+  check "tune $mhz $pol: LNB supply ${voltage_names[$want_supply]} and tone ${tone_names[$want_tone]} arrive" \
     '[ "$supply" = "$want_supply" ] && [ "$tone" = "$want_tone" ]'
 done
 
@@ -230,19 +236,12 @@ for entry in "${transponders[@]}" "$absent"; do
     library=$(grep 'closing:' "capture-$name.err" | sed 's/.*closing: //')
     library_packets=$(sed -n 's/^\([0-9]*\) packets.*/\1/p' <<<"$library")
     overflows=$(sed -n 's/.* \([0-9]*\) overflows.*/\1/p' <<<"$library")
-    if [ "$name" = t1 ]; then # one is enough: reading a capture costs much under emulation
-      programs=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
-        -of compact "$name.ts" 2>&1 | tr '\n' ' ')
-      decode=$(ffmpeg -nostdin -v error -i "$name.ts" -map 0:a -f null - 2>&1 | head -5)
-    fi
+    # ffprobe and ffmpeg read the first capture outside, at full speed.
+    [ "$name" = t1 ] && cp "$name.ts" "$OUT/capture.ts"
     our_rate[$name]=$(awk -v p="${packets:-0}" -v t="${captured:-1}" 'BEGIN { printf "%.0f", p / t }')
     our_cpu[$name]=$(cpu_per_minute "$(cat "capture-$name.cpu")" "${captured:-1}")
     line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}"
     line "                          the library's own: $library"
-    if [ "$name" = t1 ]; then
-      line "                          ffprobe: $programs"
-      line "                          ffmpeg decoding the audio: ${decode:-no errors}"
-    fi
     check "capture $mhz $pol: done (exit 0)" '[ "$status" -eq 0 ]'
     check "capture $mhz $pol: whole packets only (${bytes} bytes, a multiple of 188)" \
       '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
@@ -252,11 +251,6 @@ for entry in "${transponders[@]}" "$absent"; do
       '[ "${cc:-x}" = 0 ] && [ "${sync:-x}" = 0 ]'
     check "capture $mhz $pol: the library handed on at least as many packets (${library_packets:-?}), no overflow" \
       '[ "${library_packets:-0}" -ge "${packets:-1}" ] && [ "${overflows:-x}" = 0 ]'
-    if [ "$name" = t1 ]; then
-      check "capture $mhz $pol: ffprobe lists vidtv's program 2176 (Beethoven) with its s302m audio" \
-        'grep -q "program_id=2176.*service_name=Beethoven.*codec_name=s302m" <<<"$programs"'
-      check "capture $mhz $pol: ffmpeg decodes the audio without errors" '[ -z "$decode" ]'
-    fi
   fi
   say "dvbv5-zap $name"
   start=$(now)

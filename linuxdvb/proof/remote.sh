@@ -30,8 +30,9 @@ echo "remote: dvbv5-daemon on 127.0.0.1:$port (forwarded into the VM)"
 line "== remote: dvbv5-daemon in the VM, reached at 127.0.0.1:$port through qemu's port forward"
 
 # libdvbv5's own remote client, for comparison.
-timeout 30 dvbv5-zap -H 127.0.0.1 -T "$port" -c "$out/channels.conf" -l EXTENDED -t 3 "$name" \
-  >zap.txt 2>&1
+# (in a subshell of its own, whose report of how it ended stays out of the way)
+(timeout 30 dvbv5-zap -H 127.0.0.1 -T "$port" -c "$out/channels.conf" -l EXTENDED -t 3 "$name" \
+  >zap.txt 2>&1) 2>/dev/null
 zap=$?
 line "dvbv5-zap -H (libdvbv5 $(dpkg-query -W -f='${Version}' libdvbv5-0 2>/dev/null)): exit $zap; $(grep -v '^ *$' zap.txt | tail -n 2 | tr '\n' ' ')"
 

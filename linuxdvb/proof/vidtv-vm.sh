@@ -116,6 +116,7 @@ exec bash '$here/guest.sh'
 EOF
 step "initramfs ready, booting (tcg)"
 
+: >"$work/console.log"
 timeout 900 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot \
   -kernel "$kernel/boot/vmlinuz-$abi" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 quiet panic=-1 morvalind.out=$out" \
@@ -144,16 +145,40 @@ if [ ! -f "$out/checks.txt" ]; then
   tail -n 40 "$work/console.log"
   exit 1
 fi
+# The first capture read by programs we did not write, here at full speed.
+programs=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
+  -of compact "$out/capture.ts" 2>&1 | tr '\n' ' ' || true)
+decoded=$(ffmpeg -nostdin -v error -i "$out/capture.ts" -map 0:a -f null - 2>&1 | head -n 5 || true)
+{
+  echo "first capture, ffprobe:   $programs"
+  echo "first capture, ffmpeg decoding the audio: ${decoded:-no errors}"
+} >"$out/reading-report.txt"
+{
+  if grep -q 'program_id=2176.*service_name=Beethoven.*codec_name=s302m' <<<"$programs"; then
+    echo "ok   first capture: ffprobe lists vidtv's program 2176 (Beethoven) with its s302m audio"
+  else
+    echo "FAIL first capture: ffprobe lists vidtv's program 2176 (Beethoven) with its s302m audio"
+  fi
+  if [ -f "$out/capture.ts" ] && [ -z "$decoded" ]; then
+    echo "ok   first capture: ffmpeg decodes the audio without errors"
+  else
+    echo "FAIL first capture: ffmpeg decodes the audio without errors"
+  fi
+} >"$out/reading-checks.txt"
+rm -f "$out/capture.ts"
+
 touch "$out/remote-report.txt" "$out/remote-checks.txt"
+reports=("$out/report.txt" "$out/reading-report.txt" "$out/remote-report.txt")
+all_checks=("$out/checks.txt" "$out/reading-checks.txt" "$out/remote-checks.txt")
 echo
-cat "$out/report.txt" "$out/remote-report.txt"
+cat "${reports[@]}"
 echo
 cat "$out/table.txt"
 echo
-cat "$out/checks.txt" "$out/remote-checks.txt"
+cat "${all_checks[@]}"
 echo
-failed=$(cat "$out/checks.txt" "$out/remote-checks.txt" | grep -c '^FAIL' || true)
-passed=$(cat "$out/checks.txt" "$out/remote-checks.txt" | grep -c '^ok' || true)
+failed=$(cat "${all_checks[@]}" | grep -c '^FAIL' || true)
+passed=$(cat "${all_checks[@]}" | grep -c '^ok' || true)
 if [ "$vm_status" -ne 0 ] || [ "$failed" -ne 0 ] || [ ! -f "$out/guest-finished" ]; then
   echo "vidtv proof FAILED: $failed of $((passed + failed)) checks failed (qemu status $vm_status)"
   exit 1
