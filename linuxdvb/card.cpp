@@ -81,6 +81,7 @@ struct Card {
   std::uint64_t packets = 0;
   std::uint64_t overflows = 0;
   std::uint64_t skipped = 0;
+  std::uint64_t stream_errors = 0;
   bool said_stream_failed = false;
 };
 
@@ -309,7 +310,7 @@ bool OpenCard() {
   card.said_no_supply = false;
   std::lock_guard<std::mutex> stream(card.stream_lock);
   card.tail = {};
-  card.packets = card.overflows = card.skipped = 0;
+  card.packets = card.overflows = card.skipped = card.stream_errors = 0;
   card.said_stream_failed = false;
   return true;
 }
@@ -519,10 +520,12 @@ std::int32_t ReadStream(std::uint8_t* buffer, std::int32_t capacity) {
       // made up, and the packet begun before it cannot be finished.
       ++card.overflows;
       card.tail.size = 0;
-    } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR &&
-               !card.said_stream_failed) {
-      Say(card.where + ": the stream stopped (" + std::strerror(error) + ")");
-      card.said_stream_failed = true;
+    } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+      ++card.stream_errors;
+      if (!card.said_stream_failed) {
+        Say(card.where + ": the stream stopped (" + std::strerror(error) + ")");
+        card.said_stream_failed = true;
+      }
     }
     return 0;
   }
@@ -560,6 +563,7 @@ int ReadFigures(LinuxDvbFigures* figures) {
   out.overflows = card.overflows;
   out.skipped_bytes = card.skipped;
   out.lock_losses = card.lock_losses;
+  out.stream_errors = card.stream_errors;
   *figures = out;
   return 0;
 }
@@ -588,12 +592,13 @@ void SayFigures() {
   const char* const sources[] = {"none counted", "counters", "v3 figure"};
   char text[320];
   std::snprintf(text, sizeof text,
-                "%s closing: %llu packets, %llu overflows, %llu bytes skipped, %llu lock losses; "
-                "last poll %s, strength %s, C/N %s, BER %g (%s)",
+                "%s closing: %llu packets, %llu overflows, %llu bytes skipped, %llu lock losses, "
+                "%llu stream errors; last poll %s, strength %s, C/N %s, BER %g (%s)",
                 figures.device, static_cast<unsigned long long>(figures.packets),
                 static_cast<unsigned long long>(figures.overflows),
                 static_cast<unsigned long long>(figures.skipped_bytes),
                 static_cast<unsigned long long>(figures.lock_losses),
+                static_cast<unsigned long long>(figures.stream_errors),
                 figures.locked != 0 ? "locked" : "not locked",
                 MeasureText(figures.strength_scale, figures.strength, "dBm").c_str(),
                 MeasureText(figures.cnr_scale, figures.cnr, "dB").c_str(), figures.bit_error_rate,

@@ -42,6 +42,7 @@ struct LinuxDvbFigures {
   uint64_t overflows;     /* stream overflows the driver reported: data lost in the driver */
   uint64_t skipped_bytes; /* bytes passed over to find a packet start */
   uint64_t lock_losses;   /* GetState found the lock gone while recording */
+  uint64_t stream_errors; /* stream reads that failed otherwise (the adapter or the daemon gone) */
 };
 
 /* Fills `figures`; 0 done, -1 when figures->size does not match this build. */
