@@ -168,12 +168,45 @@ dvb_device* FindDevices(const DeviceSelector& selector, const std::string& where
   return device;
 }
 
+// The adapter's first node of a type ("dvb0.frontend0", "dvb0.dvr0"), from
+// the list dvb_dev_find made.
+dvb_dev_list* FindNode(dvb_device* device, unsigned adapter, dvb_dev_type type) {
+  for (int i = 0; i < device->num_devices; ++i) {
+    dvb_dev_list& node = device->devices[i];
+    unsigned found = 0;
+    unsigned number = 0;
+    char kind[16];
+    if (node.dvb_type == type && node.sysname != nullptr &&
+        std::sscanf(node.sysname, "dvb%u.%15[a-z]%u", &found, kind, &number) == 3 &&
+        found == adapter && number == 0) {
+      return &node;
+    }
+  }
+  return nullptr;
+}
+
+// "adapter0 adapter2": the adapters with a frontend, for the message about a missing one.
+std::string AdaptersText(dvb_device* device) {
+  std::string text;
+  for (int i = 0; i < device->num_devices; ++i) {
+    unsigned adapter = 0;
+    unsigned number = 0;
+    const dvb_dev_list& node = device->devices[i];
+    if (node.dvb_type == DVB_DEVICE_FRONTEND && node.sysname != nullptr &&
+        std::sscanf(node.sysname, "dvb%u.frontend%u", &adapter, &number) == 2 && number == 0) {
+      text += (text.empty() ? "" : " ") + std::string("adapter") + std::to_string(adapter);
+    }
+  }
+  return text.empty() ? "none" : text;
+}
+
 // Opens one device node of the adapter; nullptr after saying why.
 dvb_open_descriptor* OpenNode(Card& card, dvb_dev_type type, int flags, const char* what) {
-  dvb_dev_list* node = dvb_dev_seek_by_adapter(card.device, card.selector.adapter, 0, type);
+  dvb_dev_list* node = FindNode(card.device, card.selector.adapter, type);
   if (node == nullptr) {
-    Say(card.where + (type == DVB_DEVICE_FRONTEND ? ": no such adapter"
-                                                  : std::string(": the adapter has no ") + what));
+    Say(card.where + (type == DVB_DEVICE_FRONTEND
+                          ? ": no such adapter (found: " + AdaptersText(card.device) + ")"
+                          : std::string(": the adapter has no ") + what));
     return nullptr;
   }
   dvb_open_descriptor* opened = dvb_dev_open(card.device, node->sysname, flags);
