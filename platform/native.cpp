@@ -112,6 +112,12 @@ HMODULE LoadLibraryA(LPCSTR file_name) {
   }
   const std::string name(file_name);
   if (name.find('/') == std::string::npos) {
+    // As on Windows, a library of that name already in the process comes
+    // first: a host program that loaded another card library of the vendor's
+    // name gets that one, wherever it lies.
+    if (void* loaded = dlopen(file_name, RTLD_NOW | RTLD_NOLOAD)) {
+      return loaded;
+    }
     for (const std::string& folder : {ProgramFolder(), std::string("./")}) {
       if (folder.empty() || access((folder + name).c_str(), R_OK) != 0) {
         continue;

@@ -4,9 +4,13 @@ set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
   libbitstream-dev nlohmann-json3-dev libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth clang llvm lld
   libclang-rt-14-dev clang-format clang-tidy ffmpeg valgrind python3 python3-pefile)
-# Channel files: the Linux DVB tools' reader to check ours against, and the
-# transponder files of Debian's scan tables.
-packages+=(libdvbv5-dev dtv-scan-tables)
+# The Linux DVB library and its tools (the card library over the Linux DVB API,
+# channel files checked against its reader), and the transponder files of
+# Debian's scan tables.
+packages+=(libdvbv5-dev dvb-tools dtv-scan-tables)
+# The Linux DVB card library's proof on vidtv in a VM (linuxdvb/proof/vidtv-vm.sh):
+# the kernel headers name the kernel to boot.
+packages+=(qemu-system-x86 busybox-static cpio kmod make xz-utils linux-headers-amd64 linux-source-6.1)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -96,6 +96,8 @@ SIM_API int64_t SimGeneratedPackets(void);
 /* While on, every read waits inside the library (holding none of the card's
  * locks) until it is switched off: a hung read. */
 SIM_API void SimHangReads(int on);
+/* How many reads are waiting inside the library now. */
+SIM_API int SimHangingReads(void);
 /* While on, the next read that delivers data is kept, and every later read
  * while recording is on hands back the same bytes again (cut to the reader's
  * buffer) instead of new ones: a stream generated once, so that a measurement

@@ -16,6 +16,7 @@ namespace sim {
 namespace {
 
 std::atomic<bool> hang_reads{false};
+std::atomic<int> hanging_reads{0};
 
 struct Repeat {
   std::mutex mutex;
@@ -31,8 +32,12 @@ Repeat& TheRepeat() {
 }  // namespace
 
 std::int32_t RecordRead(std::uint8_t* buffer, std::int32_t capacity, bool recording) {
-  while (hang_reads) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  if (hang_reads) {
+    ++hanging_reads;
+    while (hang_reads) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    --hanging_reads;
   }
   Repeat& repeat = TheRepeat();
   {
@@ -64,6 +69,8 @@ void ResetRecordRead() {
 extern "C" {
 
 SIM_API void SimHangReads(int on) { sim::hang_reads = on != 0; }
+
+SIM_API int SimHangingReads(void) { return sim::hanging_reads; }
 
 SIM_API void SimRepeatReads(int on) {
   sim::Repeat& repeat = sim::TheRepeat();

@@ -1,0 +1,371 @@
+#!/usr/bin/env bash
+# The proof inside the VM (started by vidtv-vm.sh through init): this
+# machine's morvalind-host drives Morvalind.dev and the Linux DVB card library
+# against vidtv's adapter0, and dvbv5-zap does the same transponders side by
+# side. What arrived at the driver is read back from the kernel: tuning
+# properties from dvb-core's debug log (dmesg), LNB supply, tone, DiSEqC
+# messages and bursts from kprobes on vidtv's own handlers (the trace buffer).
+# Writes report.txt, table.txt and checks.txt (one "ok" or "FAIL" line a
+# check) into $OUT, with the first capture for ffprobe and ffmpeg outside; a
+# check that fails does not stop the others.
+# Environment: BIN (the native programs), OUT, BRIDGE (vidtv's bridge module).
+set -u
+host=$BIN/morvalind-host
+export MORVALIND_CARD_LIBRARY=$BIN/linuxdvb/ttlcdacc.dll
+export MORVALIND_DVB=adapter0 MORVALIND_DVB_VERBOSE=1
+work=/tmp/proof
+mkdir -p "$work"
+cd "$work" || exit 1
+report=$OUT/report.txt
+table=$OUT/table.txt
+checks=$OUT/checks.txt
+: >"$report"
+: >"$checks"
+tracing=/sys/kernel/tracing
+capture_seconds=4
+
+# The transponders vidtv carries, as dish frequencies behind a universal LNB:
+# name, MHz, polarisation, kSym/s, FEC. vidtv takes them in kHz and compares
+# them with what its tuner receives after the LNB.
+transponders=("t1 11362 H 27500 3/4" "t2 11778 V 27500 3/4" "t3 12344 H 29700 2/3")
+absent="t0 11500 V 27500 3/4"
+poor="t1 11362.05 H 27500 3/4"  # 50 kHz off t1: a poor signal
+valid_khz=11362000,11778000,12344000
+
+say() { printf 'guest: %6.1f s  %s\n' "$(cut -d' ' -f1 /proc/uptime)" "$*"; }
+line() { printf '%s\n' "$*" >>"$report"; }
+pass() { printf 'ok   %s\n' "$*" >>"$checks"; }
+fail() { printf 'FAIL %s\n' "$*" >>"$checks"; }
+check() { # check NAME CONDITION: the condition is shell code, run at once
+  if eval "$2"; then pass "$1"; else fail "$1"; fi
+}
+now() { echo "${EPOCHREALTIME/,/.}"; }  # for a variable; timestamped() needs no process
+tune_options() { # name MHz pol ksyms fec
+  echo "--freq $2 --pol $3 --sr $4 --fec $5"
+}
+cpu_per_minute() { # "user system" seconds, captured seconds
+  awk -v u="${1% *}" -v s="${1#* }" -v t="$2" 'BEGIN { printf "%.1f", (u + s) * 60 / t }'
+}
+
+# Lines on stdin, each behind the time it arrived; the first that matches
+# `until` (if given) ends it, so that the writer ends at its next write.
+timestamped() { # [until]
+  local text
+  while IFS= read -r text; do
+    printf '%s %s\n' "${EPOCHREALTIME/,/.}" "$text"
+    [ -n "${1:-}" ] && [[ $text =~ $1 ]] && break
+  done
+}
+# Seconds from `start` to the first timestamped line matching `pattern`.
+seconds_to() { # start pattern file
+  awk -v s="$1" -v p="$2" '$0 ~ p { printf "%.2f", $1 - s; exit }' "$3"
+}
+
+load_vidtv() { # extra module parameters
+  rmmod dvb_vidtv_bridge 2>/dev/null
+  insmod "$BRIDGE" vidtv_valid_dvb_s_freqs=$valid_khz "$@" || return 1
+  for _ in $(seq 50); do
+    [ -e /dev/dvb/adapter0/frontend0 ] && [ -e /dev/dvb/adapter0/dvr0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# ---- The driver and what reads back from it.
+say "loading dvb-core and vidtv"
+while read -r module; do insmod "$module" || say "insmod $module failed"; done <"$OUT/dvb-modules"
+if ! load_vidtv; then
+  fail "vidtv loads and gives /dev/dvb/adapter0"
+  touch "$OUT/guest-finished"
+  exit 0
+fi
+pass "vidtv loads and gives /dev/dvb/adapter0"
+echo 'func dtv_property_process_set +p' >/sys/kernel/debug/dynamic_debug/control
+for probe in \
+  'voltage dvb_vidtv_demod:vidtv_demod_set_voltage voltage=%si:u32' \
+  'tone dvb_vidtv_demod:vidtv_demod_set_tone tone=%si:u32' \
+  'burst dvb_vidtv_demod:vidtv_diseqc_send_burst burst=%si:u32' \
+  'diseqc dvb_vidtv_demod:vidtv_send_diseqc_msg len=+6(%si):u8 m0=+0(%si):x8 m1=+1(%si):x8 m2=+2(%si):x8 m3=+3(%si):x8 m4=+4(%si):x8 m5=+5(%si):x8' \
+  'release dvb_core:dvb_frontend_release'; do
+  echo "p:morvalind/$probe" >>"$tracing/kprobe_events"
+done
+echo 1 >"$tracing/events/morvalind/enable"
+kernel_log_clear() { dmesg -C; }
+trace_clear() { : >"$tracing/trace"; }
+# Trace events as "seconds process event fields", without the header.
+trace_events() {
+  grep -v '^#' "$tracing/trace" | sed -E 's/^ *([^ ]+)-[0-9]+ +\[[0-9]+\] +[^ ]+ +([0-9.]+): ([a-z]+): \([^)]*\) ?/\2 \1 \3 /'
+}
+# SEC values as the API numbers them.
+voltage_names=(13V 18V off)
+tone_names=(on off)
+
+line "== vidtv in a qemu VM, kernel $(uname -r); DVB-S transponders ${valid_khz//,/, } kHz (dish)"
+line "   morvalind-host: $host"
+line "   card library:   $MORVALIND_CARD_LIBRARY (MORVALIND_DVB=$MORVALIND_DVB)"
+line ""
+
+# ---- Open and close.
+say "open"
+"$host" open >open.txt 2>&1
+status=$?
+line "open                      exit $status"
+check "open: the card opens through the module and the library (exit 0)" '[ "$status" -eq 0 ]'
+
+# ---- Tune every transponder, and one that is not there.
+declare -A lock_time tune_lock wall_lock_time
+for entry in "${transponders[@]}" "$absent"; do
+  read -r name mhz pol ksyms fec <<<"$entry"
+  say "tune $name $mhz $pol"
+  kernel_log_clear
+  trace_clear
+  start=${EPOCHREALTIME/,/.}
+  # shellcheck disable=SC2046
+  "$host" tune $(tune_options $entry) 2>"tune-$name.err" | timestamped >"tune-$name.txt"
+  status=${PIPESTATUS[0]}
+  # Read in the shell itself: every process costs much under emulation.
+  seconds='' strength='' quality='' arrived=''
+  while IFS= read -r text; do
+    if [[ $text =~ ^([0-9.]+)\ Tune\ +(locked|no\ lock)\ in\ ([0-9.]+)\ s ]]; then
+      arrived=${BASH_REMATCH[1]} seconds=${BASH_REMATCH[3]}
+    elif [[ $text =~ Signal\ +([0-9]+)%.*Quality\ +([0-9]+)% ]]; then
+      strength=${BASH_REMATCH[1]} quality=${BASH_REMATCH[2]}
+    fi
+  done <"tune-$name.txt"
+  wall_lock_time[$name]=$(awk -v a="$start" -v b="${arrived:-$start}" 'BEGIN { printf "%.2f", b - a }')
+  got=$(dmesg | sed -n 's/.*(DTV_FREQUENCY) to 0x\([0-9a-f]*\).*/\1/p' | tail -1)
+  got_khz=$((16#${got:-0}))
+  read -r supply tone < <(trace_events | awk '$3 == "voltage" && v == "" { v = substr($4, 9) }
+    $3 == "tone" && t == "" { t = substr($4, 6) } END { print v, t }')
+  # What the tuner receives behind a universal LNB: the oscillator is 9750 MHz
+  # below 11700 MHz, 10600 MHz from there, with the tone on.
+  khz=$((${mhz%.*} * 1000))
+  want_khz=$((khz < 11700000 ? khz - 9750000 : khz - 10600000))
+  want_supply=$([ "$pol" = V ] && echo 0 || echo 1)
+  want_tone=$((khz >= 11700000 ? 0 : 1))
+  tune_lock[$name]=$([ "$status" -eq 0 ] && echo yes || echo no)
+  lock_time[$name]=$seconds
+  printf -v text '%-25s exit %d, %s after %s s, signal %s%%, quality %s%%; driver got %d kHz, LNB %s, tone %s' \
+    "tune $mhz $pol $ksyms $fec" "$status" "$([ "$status" -eq 0 ] && echo locked || echo 'no lock')" \
+    "$seconds" "$strength" "$quality" "$got_khz" "${voltage_names[$supply]}" "${tone_names[$tone]}"
+  line "$text"
+  if [ "$name" = t0 ]; then
+    check "tune $mhz $pol (no such transponder): no lock, exit 5" '[ "$status" -eq 5 ]'
+  else
+    check "tune $mhz $pol: locks (exit 0)" '[ "$status" -eq 0 ]'
+  fi
+  check "tune $mhz $pol: the driver receives ${want_khz} kHz (dish minus the LNB's oscillator)" \
+    '[ "$got_khz" -eq "$want_khz" ]'
+  check "tune $mhz $pol: LNB supply ${voltage_names[$want_supply]} and tone ${tone_names[$want_tone]} arrive" \
+    '[ "$supply" = "$want_supply" ] && [ "$tone" = "$want_tone" ]'
+done
+
+# ---- Signal figures.
+say "signal"
+read -r name mhz pol ksyms fec <<<"${transponders[0]}"
+# shellcheck disable=SC2046
+"$host" signal $(tune_options ${transponders[0]}) --watch 2 >signal.txt 2>signal.err
+status=$?
+figures=$(grep 'closing:' signal.err | sed 's/.*closing: //')
+line "signal $mhz $pol           exit $status: $(grep -m1 'Signal' signal.txt | tr -s ' ')"
+line "                          the library's own: $figures"
+dbm=$(sed -n 's/.*strength \(-\?[0-9.]*\) dBm.*/\1/p' <<<"$figures")
+level=$(grep -m1 -o 'Signal *[0-9]*%' signal.txt | grep -o '[0-9]*')
+expected_level=$(awk -v d="${dbm:-0}" 'BEGIN { p = (d + 80) * 100 / 60; if (p < 0) p = 0; if (p > 100) p = 100; print int(p) }')
+check "signal: locked, with the strength in dBm and the C/N in dB from the driver" \
+  'grep -q Lock signal.txt && [ -n "$dbm" ] && grep -q "C/N [0-9.]* dB" signal.err'
+check "signal: level ${level:-?}% is the driver's ${dbm:-?} dBm on the -80..-20 dBm scale" \
+  '[ "${level:-x}" = "$expected_level" ]'
+
+# ---- DiSEqC: a committed switch message, bursts, a message after a burst.
+say "diseqc"
+trace_clear
+"$host" diseqc E0 10 38 F3 >diseqc-1.txt 2>&1 && "$host" diseqc --burst A >diseqc-2.txt 2>&1 &&
+  "$host" diseqc --burst B E0 10 38 F7 >diseqc-3.txt 2>&1
+status=$?
+trace_events | awk '$3 == "diseqc" || $3 == "burst" || $3 == "voltage" || $3 == "tone"' >diseqc-trace.txt
+line "diseqc                    exit $status; the driver received (time, event):"
+awk 'NR == 1 { t0 = $1 } { printf "                            +%6.1f ms  %s %s %s %s %s %s %s %s\n", ($1 - t0) * 1000, $3, $4, $5, $6, $7, $8, $9, $10 }' \
+  diseqc-trace.txt >>"$report"
+messages=$(awk '$3 == "diseqc" { printf "%s %s %s %s %s;", $4, $5, $6, $7, $8 }' diseqc-trace.txt)
+bursts=$(awk '$3 == "burst" { printf "%s;", $4 }' diseqc-trace.txt)
+check "diseqc: all three commands sent (exit 0)" '[ "$status" -eq 0 ]'
+check "diseqc: the driver got E0 10 38 F3 and E0 10 38 F7 (4 bytes each)" \
+  '[ "$messages" = "len=4 m0=0xe0 m1=0x10 m2=0x38 m3=0xf3;len=4 m0=0xe0 m1=0x10 m2=0x38 m3=0xf7;" ]'
+check "diseqc: the driver got burst A, then burst B" '[ "$bursts" = "burst=0;burst=1;" ]'
+# Within one command, burst and message are 15 ms or more apart.
+gap=$(awk '$3 == "burst" && $4 == "burst=1" { t = $1 } $3 == "diseqc" && t { printf "%.1f", ($1 - t) * 1000; exit }' diseqc-trace.txt)
+check "diseqc: burst B and the message after it are ${gap:-?} ms apart (15 ms or more)" \
+  'awk -v g="${gap:-0}" "BEGIN { exit !(g >= 15) }"'
+
+# ---- Captures, side by side with dvbv5-zap.
+for entry in "${transponders[@]}"; do
+  read -r name mhz pol ksyms fec <<<"$entry"
+  pol_name=$([ "$pol" = V ] && echo VERTICAL || echo HORIZONTAL)
+  {
+    echo "[$name]"
+    echo "	DELIVERY_SYSTEM = DVBS"
+    echo "	FREQUENCY = $((${mhz%.*} * 1000))"
+    echo "	POLARIZATION = $pol_name"
+    echo "	SYMBOL_RATE = $((ksyms * 1000))"
+    echo "	INNER_FEC = $fec"
+    echo "	INVERSION = AUTO"
+  } >>channels.conf
+done
+cp channels.conf "$OUT/channels.conf"
+read -r name mhz pol ksyms fec <<<"${transponders[0]}"
+echo "$name $mhz $pol $ksyms $fec" >"$OUT/remote-transponder"
+
+
+declare -A our_rate our_cpu zap_lock zap_time zap_rate zap_cpu
+TIMEFORMAT='%U %S'
+for entry in "${transponders[@]}" "$absent"; do
+  read -r name mhz pol ksyms fec <<<"$entry"
+  if [ "$name" != t0 ]; then
+    say "capture $name, ${capture_seconds} s"
+    # shellcheck disable=SC2046
+    { time "$host" capture -o "$name.ts" --seconds "$capture_seconds" $(tune_options $entry) \
+      >"capture-$name.txt" 2>"capture-$name.err"; } 2>"capture-$name.cpu"
+    status=$?
+    bytes=$(stat -c %s "$name.ts" 2>/dev/null || echo 0)
+    packets=$(sed -n 's/^Packets *\([0-9]*\) (\([0-9]*\) bytes).*/\1/p' "capture-$name.txt")
+    counted=$(sed -n 's/^Packets *\([0-9]*\) (\([0-9]*\) bytes).*/\2/p' "capture-$name.txt")
+    captured=$(sed -n 's/^Captured *\([0-9.]*\) s.*/\1/p' "capture-$name.txt")
+    cc=$(sed -n 's/^Continuity errors *\([0-9]*\).*/\1/p' "capture-$name.txt")
+    sync=$(sed -n 's/^Missing sync *\([0-9]*\).*/\1/p' "capture-$name.txt")
+    library=$(grep 'closing:' "capture-$name.err" | sed 's/.*closing: //')
+    library_packets=$(sed -n 's/^\([0-9]*\) packets.*/\1/p' <<<"$library")
+    overflows=$(sed -n 's/.* \([0-9]*\) overflows.*/\1/p' <<<"$library")
+    # ffprobe and ffmpeg read the first capture outside, at full speed.
+    [ "$name" = t1 ] && cp "$name.ts" "$OUT/capture.ts"
+    our_rate[$name]=$(awk -v p="${packets:-0}" -v t="${captured:-1}" 'BEGIN { printf "%.0f", p / t }')
+    our_cpu[$name]=$(cpu_per_minute "$(cat "capture-$name.cpu")" "${captured:-1}")
+    line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}"
+    line "                          the library's own: $library"
+    check "capture $mhz $pol: done (exit 0)" '[ "$status" -eq 0 ]'
+    check "capture $mhz $pol: whole packets only (${bytes} bytes, a multiple of 188)" \
+      '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
+    check "capture $mhz $pol: every packet written counted (${counted:-?} bytes counted)" \
+      '[ "${counted:-x}" = "$bytes" ]'
+    check "capture $mhz $pol: continuity errors 0, missing sync 0" \
+      '[ "${cc:-x}" = 0 ] && [ "${sync:-x}" = 0 ]'
+    check "capture $mhz $pol: the library handed on at least as many packets (${library_packets:-?}), no overflow" \
+      '[ "${library_packets:-0}" -ge "${packets:-1}" ] && [ "${overflows:-x}" = 0 ]'
+  fi
+  say "dvbv5-zap $name"
+  start=$(now)
+  timeout 6 dvbv5-zap -c channels.conf -l EXTENDED -t 3 "$name" 2>&1 | timestamped 'Lock' >"zap-tune-$name.txt"
+  zap_time[$name]=$(seconds_to "$start" 'Lock' "zap-tune-$name.txt")
+  if [ -n "${zap_time[$name]}" ]; then zap_lock[$name]=yes; else zap_lock[$name]=no; fi
+  if [ "$name" != t0 ]; then
+    { time timeout $((capture_seconds + 10)) dvbv5-zap -c channels.conf -l EXTENDED -r -P \
+      -o "zap-$name.ts" -t "$capture_seconds" "$name" >"zap-$name.txt" 2>&1; } 2>"zap-$name.cpu"
+    bytes=$(stat -c %s "zap-$name.ts" 2>/dev/null || echo 0)
+    zap_rate[$name]=$((bytes / 188 / capture_seconds))
+    zap_cpu[$name]=$(cpu_per_minute "$(cat "zap-$name.cpu")" "$capture_seconds")
+    line "dvbv5-zap $mhz $pol        lock ${zap_lock[$name]} after ${zap_time[$name]:-?} s; recording: $bytes bytes in ${capture_seconds} s, $(grep -m1 -o 'received.*' "zap-$name.txt")"
+  fi
+  rm -f "$name.ts" "zap-$name.ts"
+done
+
+{
+  echo "Side by side on vidtv in the VM, the same transponders, each capture ${capture_seconds} s of the whole"
+  echo "transport stream. To lock: wall time from the program's start to its line saying lock"
+  echo "(morvalind-host: 'locked in', with the module's own DeviceTune time in brackets;"
+  echo "dvbv5-zap: its first 'Lock' line). CPU: user + system seconds of the process per"
+  echo "captured minute, under qemu's emulation (so large in absolute terms; compare the two)."
+  printf '%-20s | %-41s | %-30s\n' "" "morvalind-host + Morvalind.dev + linuxdvb" "dvbv5-zap"
+  printf '%-20s | %-4s %-15s %-9s %-9s | %-4s %-6s %-9s %-9s\n' transponder lock "to lock" "packets/s" "CPU s/min" lock "to lock" "packets/s" "CPU s/min"
+  for entry in "${transponders[@]}" "$absent"; do
+    read -r name mhz pol ksyms fec <<<"$entry"
+    ours=-
+    [ "${tune_lock[$name]}" = yes ] && ours="${wall_lock_time[$name]} s (${lock_time[$name]})"
+    theirs=-
+    [ "${zap_lock[$name]}" = yes ] && theirs="${zap_time[$name]} s"
+    printf '%-20s | %-4s %-15s %-9s %-9s | %-4s %-6s %-9s %-9s\n' "$mhz $pol $ksyms $fec" \
+      "${tune_lock[$name]}" "$ours" "${our_rate[$name]:--}" "${our_cpu[$name]:--}" \
+      "${zap_lock[$name]}" "$theirs" "${zap_rate[$name]:--}" "${zap_cpu[$name]:--}"
+  done
+} >"$table"
+for entry in "${transponders[@]}"; do
+  read -r name mhz pol ksyms fec <<<"$entry"
+  check "side by side $mhz $pol: morvalind-host and dvbv5-zap both lock" \
+    '[ "${tune_lock[$name]}" = yes ] && [ "${zap_lock[$name]}" = yes ]'
+done
+check "side by side $absent: neither locks" \
+  '[ "${tune_lock[t0]}" = no ] && [ "${zap_lock[t0]}" = no ]'
+
+# ---- Close switches the LNB off; the card opens again.
+say "close and open again"
+trace_clear
+"$host" open >reopen.txt 2>&1
+status=$?
+closing=$(trace_events | awk '$3 == "voltage" || $3 == "release" { printf "%s %s %s; ", $2, $3, $4 }')
+line "open, close, open again   exit $status; at close the driver got: $closing"
+check "close: the library switched the LNB supply off before the frontend was released" \
+  'grep -q "morvalind-host voltage voltage=2; morvalind-host.*release" <<<"$closing"'
+# shellcheck disable=SC2046
+"$host" tune $(tune_options ${transponders[1]}) >reopen-tune.txt 2>&1
+status2=$?
+check "open again: opens (exit $status) and tunes with lock (exit $status2)" \
+  '[ "$status" -eq 0 ] && [ "$status2" -eq 0 ]'
+
+# ---- Faults.
+say "fault: a second program holds the frontend"
+read -r name mhz pol ksyms fec <<<"${transponders[0]}"
+dvbv5-zap -c channels.conf -l EXTENDED -t 30 "$name" >busy-zap.txt 2>&1 &
+zap=$!
+for _ in $(seq 50); do grep -q '(0x1f)' busy-zap.txt && break; sleep 0.1; done
+"$host" open >busy.txt 2>busy.err
+status=$?
+kill "$zap" 2>/dev/null
+wait "$zap" 2>/dev/null
+line "frontend held by dvbv5-zap: exit $status; $(tr '\n' ' ' <busy.err)"
+check "fault, frontend busy: open fails with exit 4, never a crash" '[ "$status" -eq 4 ]'
+check "fault, frontend busy: the library says the frontend is busy" 'grep -q "frontend is busy" busy.err'
+
+say "fault: lock lost on a poor frequency during a capture"
+load_vidtv drop_tslock_prob_on_low_snr=1 max_frequency_shift_hz=100
+read -r name mhz pol ksyms fec <<<"$poor"
+lost=no
+for attempt in 1 2 3; do
+  # shellcheck disable=SC2046
+  "$host" capture -o poor.ts --seconds 6 $(tune_options $poor) >poor.txt 2>poor.err
+  status=$?
+  if [ "$status" -eq 0 ] && grep -q '^No lock' poor.txt; then
+    lost=yes
+    break
+  fi
+done
+bytes=$(stat -c %s poor.ts 2>/dev/null || echo 0)
+captured=$(sed -n 's/^Captured *\([0-9.]*\) s.*/\1/p' poor.txt)
+no_data=$(sed -n 's/^Time with no data *\([0-9.]*\) s.*/\1/p' poor.txt)
+line "poor frequency $mhz $pol  attempt $attempt, exit $status; progress: $(grep -c '^Lock' poor.txt) lines Lock, $(grep -c '^No lock' poor.txt) lines No lock; captured ${captured:-?} s, ${no_data:-?} s with no data, $bytes bytes"
+line "                          the library's own: $(grep 'closing:' poor.err | sed 's/.*closing: //')"
+check "fault, lock lost mid-capture: the capture says No lock and goes on to the end" \
+  '[ "$lost" = yes ] && awk -v c="${captured:-0}" "BEGIN { exit !(c >= 5.9) }"'
+check "fault, lock lost mid-capture: the file holds whole packets ($bytes bytes)" \
+  '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
+check "fault, lock lost mid-capture: the library counted the loss" 'grep -q "[1-9][0-9]* lock losses" poor.err'
+rm -f poor.ts
+load_vidtv
+
+# ---- Remote: dvbv5-daemon here, reached from outside through the forwarded port.
+say "remote: dvbv5-daemon"
+dvbv5-daemon -p 5555 >"$OUT/daemon.log" 2>&1 &
+daemon=$!
+for _ in $(seq 100); do grep -q ':15B3 00000000:0000 0A' /proc/net/tcp && break; sleep 0.1; done
+echo "$daemon" >"$OUT/daemon-ready"
+for _ in $(seq 1800); do
+  [ -e "$OUT/remote-done" ] && break
+  if [ -e "$OUT/stop-daemon" ] && kill -0 "$daemon" 2>/dev/null; then
+    kill "$daemon"
+    say "remote: daemon stopped"
+  fi
+  sleep 0.1
+done
+kill "$daemon" 2>/dev/null
+wait "$daemon" 2>/dev/null
+
+touch "$OUT/guest-finished"
+say "done"
