@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "host/card_library.h"
 #include "host/packet_ring.h"
 #include "host/program.h"
 #include "host/stop.h"
@@ -57,6 +58,7 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
   const double report_every = IsTerminal(ReportStream()) ? 0.25 : 1.0;
   packet_ring.Discard();
   const std::uint64_t dropped_before = packet_ring.dropped();
+  const std::uint64_t stream_errors_before = CardStreamErrors();
   const Clock::time_point start = Clock::now();
   double last_data = 0;
   double last_report = 0;
@@ -69,6 +71,8 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
       result->stopped_by = "time";
     } else if (request != nullptr) {
       result->stopped_by = request;
+    } else if (CardStreamErrors() > stream_errors_before) {
+      result->stopped_by = kStoppedByStreamFailure;  // the adapter or its daemon gone
     }
     const std::uint64_t before = result->stats.packets();
     if (!Drain(sinks, result)) {

@@ -29,6 +29,8 @@ int RunCapture(const Options& options) {
   }
   CaptureResult result;
   Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result);
+  CardFigures figures;
+  const bool figured = ReadCardFigures(session.library(), &figures);
   const std::int32_t closed = session.Close();
   std::string failure;  // the first output's error, a reader going away aside
   for (const auto& sink : sinks) {
@@ -36,6 +38,14 @@ int RunCapture(const Options& options) {
     failure = failure.empty() && !sink->reader_gone ? sink->error : failure;
   }
   Report()["capture"] = ReportCapture(result, sinks);
+  if (figured) {
+    Report()["capture"]["card_figures"] = CardFiguresJson(figures);
+    SayCardFigures(figures);
+  }
   const int status = ReportClose(closed);
+  if (result.stopped_by == kStoppedByStreamFailure) {
+    return Fail(kExitFailure, "the card's stream failed (the card library said why); " +
+                                  std::to_string(figures.stream_errors) + " failed reads");
+  }
   return failure.empty() ? status : Fail(kExitFile, failure);
 }

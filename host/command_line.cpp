@@ -20,6 +20,7 @@ namespace {
 // The words the options took, each checked; empty when not given.
 struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
+  std::string card;
   std::vector<std::string> bytes, watch;
 };
 
@@ -61,6 +62,13 @@ constexpr CommandText kCommands[] = {
      "command stops the stream until the next tune.\n",
      "  morvalind-host diseqc E0 10 38 F3\n"
      "  morvalind-host diseqc --port 2 --pol H --burst B\n"},
+#ifndef _WIN32
+    {"adapters", "list the DVB adapters Linux drives, through the Linux DVB card library",
+     "Each frontend with its name and delivery systems; --card remote:HOST:PORT\n"
+     "lists those a dvbv5-daemon serves. No card is opened, no module loaded.\n",
+     "  morvalind-host adapters\n"
+     "  morvalind-host adapters --json\n"},
+#endif
     {"demo", "show the module at work on the stand-in card",
      "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
      "transponder with the most services and shows what it holds.\n",
@@ -100,6 +108,27 @@ CLI::Validator Whole(long low, long high) {
       },
       "");
 }
+
+CLI::Validator Card() {
+  return CLI::Validator(
+      [](std::string& text) {
+        CardChoice choice;
+        std::string error;
+        return ParseCardChoice(text, &choice, &error) ? std::string() : error;
+      },
+      "");
+}
+
+#ifdef _WIN32
+constexpr char kCardHelp[] =
+    "the card library's path (default: ttlcdacc.dll beside\n"
+    "this program, else virtual-card\\ttlcdacc.dll there)";
+#else
+constexpr char kCardHelp[] =
+    "the card library: linux[:adapterN], remote:HOST:PORT\n"
+    "(Linux DVB), or a path (default: ttlcdacc.dll beside\n"
+    "this program, else virtual-card/ttlcdacc.dll there)";
+#endif
 
 CLI::Validator Choice(std::vector<std::string> names) {
   return CLI::IsMember(std::move(names), CLI::ignore_case).description("");
@@ -209,6 +238,9 @@ void SettleDiseqc(const Given& g, Options* options, std::string* error) {
 
 void Settle(const Given& g, Options* options, std::string* error) {
   const std::string& command = options->command;
+  if (!g.card.empty()) {
+    ParseCardChoice(g.card, &options->session.card, error);  // checked as it was read
+  }
   long seconds = 0;
   if (ParseWhole(g.seconds, 1, 1L << 30, &seconds)) {
     options->seconds = static_cast<double>(seconds);
@@ -273,10 +305,16 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
     CLI::App* command = app.add_subcommand(text.name, text.summary)->group("Commands");
     command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
                            text.examples));
-    command
-        ->add_option("--module", options->session.module,
-                     "the module to load (default: Morvalind.dev beside this program)")
-        ->type_name("PATH");
+    const std::string name = text.name;
+    if (name != "adapters") {
+      command
+          ->add_option("--module", options->session.module,
+                       "the module to load (default: Morvalind.dev beside this program)")
+          ->type_name("PATH");
+    }
+    if (name != "info") {
+      Add(command, "--card", &g.card, "CARD", kCardHelp, Card());
+    }
     command->add_flag("--json", options->json, "print JSON instead of text");
     if (tunes) {
       AddTune(command, &g);

@@ -12,7 +12,8 @@ namespace {
 // Reads the signal until the watch ends: its seconds are up, a stop request
 // came, the card gives no figures, or the reader of the report went away. A
 // sample's time is Unix time in seconds.
-SignalReading Watch(const DeviceInterface& entries, std::optional<double> seconds) {
+SignalReading Watch(const Session& session, std::optional<double> seconds) {
+  const DeviceInterface& entries = session.entries();
   const auto pause =
       std::chrono::milliseconds(JsonReport() || IsTerminal(ReportStream()) ? 250 : 1000);
   const Clock::time_point start = Clock::now();
@@ -20,13 +21,28 @@ SignalReading Watch(const DeviceInterface& entries, std::optional<double> second
   int samples = 0;
   for (bool more = true; more; ++samples) {
     reading = ReadSignal(entries);
+    CardFigures figures;
+    const bool figured = ReadCardFigures(session.library(), &figures);
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     if (JsonReport()) {
-      PrintJsonLine(
-          {{"time", now}, {"seconds", SecondsSince(start)}, {"signal", SignalJson(reading)}});
+      Json line = {
+          {"time", now}, {"seconds", SecondsSince(start)}, {"signal", SignalJson(reading)}};
+      if (figured) {
+        line["card_figures"] = CardFiguresJson(figures);
+      }
+      PrintJsonLine(line);
     } else {
-      ShowStatus(SignalLine(reading, TerminalWidth(ReportStream()) - 1));
+      // The library's own figures after the module's, as far as they fit.
+      const std::string own = figured ? CardSignalText(figures) : std::string();
+      const std::size_t width = TerminalWidth(ReportStream()) - 1;
+      ShowStatus(
+          own.empty()
+              ? SignalLine(reading, width)
+              : FitPieces(
+                    {SignalLine(reading, width > own.size() + 2 ? width - own.size() - 2 : width),
+                     own},
+                    width));
     }
     for (const Clock::time_point next = Clock::now() + pause;
          Clock::now() < next && StopRequest() == nullptr;) {
@@ -58,12 +74,17 @@ int RunSignal(const Options& options) {  // and tune, which needs a transponder
   }
   SignalReading reading = report.signal;  // the tune's
   if (options.watch) {
-    reading = Watch(session.entries(), options.seconds);
+    reading = Watch(session, options.seconds);
   } else if (!options.tune.has_value()) {
     reading = ReadSignal(session.entries());
     Say("Signal            %s\n", SignalLine(reading, TerminalWidth(ReportStream()) - 19).c_str());
   }
   Report()["signal"] = SignalJson(reading);
+  CardFigures figures;
+  if (ReadCardFigures(session.library(), &figures)) {
+    Report()["card_figures"] = CardFiguresJson(figures);
+    SayCardFigures(figures);
+  }
   if (reading.result != kResultOk) {
     return Fail(kExitFailure, "the card gave no signal figures (DeviceGetSignal returned " +
                                   std::to_string(reading.result) + ")");

@@ -20,7 +20,7 @@ struct CommandRun {
 };
 constexpr CommandRun kRuns[] = {
     {"info", RunInfo},     {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
-    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo}};
+    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo},   {"adapters", RunAdapters}};
 
 }  // namespace
 

@@ -45,7 +45,7 @@ std::string WrongTargetHint(const std::string& path) {
     return " (it is a Windows DLL; run the Windows build of this program under Wine)";
   }
 #endif
-  return pe || elf ? "" : " (it is not a module file)";
+  return pe || elf ? "" : " (it is not a library)";
 }
 
 #ifdef _WIN32
@@ -61,16 +61,55 @@ std::string SystemMessage(DWORD code, const std::string& path) {
 
 }  // namespace
 
+void* OpenLibrary(const std::string& path, std::string* error) {
+#ifdef _WIN32
+  // A relative path is taken from the working folder, never searched for.
+  char full_path[MAX_PATH] = {};
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full_path, full_path, nullptr);
+  if (length == 0 || length >= sizeof full_path) {
+    *error = "cannot resolve the path " + path;
+    return nullptr;
+  }
+  // A refused library is reported here, not in a system dialog.
+  const UINT error_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  void* handle = LoadLibraryA(full_path);
+  const DWORD load_error = GetLastError();
+  SetErrorMode(error_mode);
+  if (handle == nullptr) {
+    *error = "cannot load " + path + ": " + SystemMessage(load_error, path) + WrongTargetHint(path);
+  }
+#else
+  // A name without a folder is taken from the working folder, never searched for.
+  const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
+  dlerror();
+  void* handle = dlopen(load_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    // The loader's reason starts with the path, which the message already names.
+    const char* reason_text = dlerror();
+    std::string reason = reason_text != nullptr ? reason_text : "unknown reason";
+    if (reason.rfind(load_path + ": ", 0) == 0) {
+      reason.erase(0, load_path.size() + 2);
+    }
+    *error = "cannot load " + path + ": " + reason + WrongTargetHint(path);
+  }
+#endif
+  return handle;
+}
+
+void CloseLibrary(void* handle) {
+  if (handle != nullptr) {
+#ifdef _WIN32
+    FreeLibrary(static_cast<HMODULE>(handle));
+#else
+    dlclose(handle);
+#endif
+  }
+}
+
 Module::~Module() { Unload(); }
 
 void Module::Unload() {
-  if (handle_ != nullptr) {
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
-  }
+  CloseLibrary(handle_);
   handle_ = nullptr;
   get_interface_ = nullptr;
   get_interface_info_ = nullptr;
@@ -95,39 +134,11 @@ LoadStatus Module::Load(const std::string& path) {
   if (type == std::filesystem::file_type::directory) {
     return Fail(LoadStatus::kNotLoadable, path + " is a folder, not a module file");
   }
-#ifdef _WIN32
-  // A relative path is taken from the working folder, never searched for.
-  char full_path[MAX_PATH] = {};
-  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full_path, full_path, nullptr);
-  if (length == 0 || length >= sizeof full_path) {
-    return Fail(LoadStatus::kNotLoadable, "cannot resolve the path " + path);
-  }
-  // A refused module is reported here, not in a system dialog.
-  const UINT error_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  handle_ = LoadLibraryA(full_path);
-  const DWORD load_error = GetLastError();
-  SetErrorMode(error_mode);
+  std::string error;
+  handle_ = OpenLibrary(path, &error);
   if (handle_ == nullptr) {
-    return Fail(
-        LoadStatus::kNotLoadable,
-        "cannot load " + path + ": " + SystemMessage(load_error, path) + WrongTargetHint(path));
+    return Fail(LoadStatus::kNotLoadable, error);
   }
-#else
-  // A name without a folder is taken from the working folder, never searched for.
-  const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
-  dlerror();
-  handle_ = dlopen(load_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    // The loader's reason starts with the path, which the message already names.
-    const char* error = dlerror();
-    std::string reason = error != nullptr ? error : "unknown reason";
-    if (reason.rfind(load_path + ": ", 0) == 0) {
-      reason.erase(0, load_path.size() + 2);
-    }
-    return Fail(LoadStatus::kNotLoadable,
-                "cannot load " + path + ": " + reason + WrongTargetHint(path));
-  }
-#endif
 
   const LoadStatus resolved = ResolveExports(path);
   if (resolved != LoadStatus::kOk) {

@@ -20,6 +20,12 @@ enum class LoadStatus {
   kExportFailed,    // an export reported failure or left an entry slot empty
 };
 
+// Loads a library by path with the system loader (a relative path from the
+// working folder, never searched for); nullptr with `error` ("cannot load
+// PATH: the system's reason") when the loader refuses it.
+void* OpenLibrary(const std::string& path, std::string* error);
+void CloseLibrary(void* handle);
+
 class Module {
  public:
   Module() = default;

@@ -21,7 +21,7 @@ struct DiseqcRequest {
 struct Options {
   std::string command;
   bool json = false;                // --json
-  SessionOptions session;           // --module
+  SessionOptions session;           // --module, --card
   std::optional<TuneRequest> tune;  // --freq, --pol, --sr and the rest, when given
   std::optional<double> seconds;    // capture and demo --seconds, signal --watch SECONDS
   std::string out;                  // capture -o FILE ("-" standard output), demo --out FOLDER
@@ -40,3 +40,6 @@ int RunSignal(const Options& options);   // command_signal.cpp: signal, and tune
 int RunDiseqc(const Options& options);   // command_diseqc.cpp
 int RunCapture(const Options& options);  // command_capture.cpp
 int RunDemo(const Options& options);     // command_demo.cpp
+
+// command_adapters.cpp, a command of the Linux build
+int RunAdapters(const Options& options);

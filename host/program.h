@@ -2,8 +2,13 @@
 // version, and its clock.
 #pragma once
 #include <chrono>
+#include <string>
 
 constexpr char kProgram[] = "morvalind-host";
+
+// The folder this program was started from, with its separator at the end
+// (natively through /proc/self/exe, symbolic links resolved).
+std::string ProgramFolder();
 
 // A capture or watch stopped by Ctrl-C, SIGTERM or a closed reader ends as done.
 constexpr int kExitOk = 0;

@@ -6,9 +6,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dlfcn.h>
-#include <link.h>
-
 #include <filesystem>
 #endif
 
@@ -19,7 +16,12 @@ constexpr char kModuleFile[] = "Morvalind.dev";
 // Set once the module has shown a message box (it then said why it failed).
 bool module_spoke = false;
 
-// The folder this program was started from, with its separator at the end.
+void SayCardLibrary(const std::string& path) {
+  Say("Card library      %s\n", path.empty() ? "none loaded" : path.c_str());
+}
+
+}  // namespace
+
 std::string ProgramFolder() {
 #ifdef _WIN32
   char path[MAX_PATH] = {};
@@ -33,40 +35,6 @@ std::string ProgramFolder() {
 #endif
   return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
 }
-
-// Found by name among the loaded libraries.
-CardLibrary FindCardLibrary() {
-  constexpr char kCardLibrary[] = "ttlcdacc.dll";
-  CardLibrary library;
-#ifdef _WIN32
-  const HMODULE handle = GetModuleHandleA(kCardLibrary);
-  char path[MAX_PATH] = {};
-  const DWORD length = handle != nullptr ? GetModuleFileNameA(handle, path, sizeof path) : 0;
-  library.path.assign(path, length < sizeof path ? length : 0);
-  const auto find = [handle](const char* name) { return GetProcAddress(handle, name); };
-#else
-  // The module's loader takes the library from beside this program first.
-  void* handle = dlopen((ProgramFolder() + kCardLibrary).c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  handle = handle != nullptr ? handle : dlopen(kCardLibrary, RTLD_LAZY | RTLD_NOLOAD);
-  link_map* map = nullptr;
-  if (handle != nullptr && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map->l_name != nullptr) {
-    library.path = map->l_name;
-  }
-  const auto find = [handle](const char* name) { return dlsym(handle, name); };
-#endif
-  if (handle != nullptr) {
-    library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
-    library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
-  }
-#ifndef _WIN32
-  if (handle != nullptr) {
-    dlclose(handle);  // the module keeps it loaded
-  }
-#endif
-  return library;
-}
-
-}  // namespace
 
 std::string ModulePath(const SessionOptions& options) {
   return !options.module.empty() ? options.module : ProgramFolder() + kModuleFile;
@@ -93,15 +61,23 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
   }
   Report()["module"] = module_path_;
   Say("Module            %s\n", module_path_.c_str());
+  std::string problem;
+  if (!LoadCardLibrary(options.card, &problem)) {
+    Report()["card_library"] = CardLibraryPath(options.card);
+    status_ = Fail(kExitCard, problem);
+    return;
+  }
   module_.entries().set_callback(PacketCallback());
   open_result_ = module_.entries().open();
+  library_ = FindCardLibrary();
   Report()["open"] = {{"result", open_result_}, {"opened", open_result_ == kResultOk}};
+  Report()["card_library"] = library_.path;
   Say("DeviceOpen        %d (%s)\n", static_cast<int>(open_result_),
       open_result_ == kResultOk ? "opened" : "failed");
+  SayCardLibrary(library_.path);
   if (open_result_ != kResultOk) {
     status_ = kExitCard;
-    const std::string problem =
-        "the card did not open (DeviceOpen returned " + std::to_string(open_result_) + ")";
+    problem = "the card did not open (DeviceOpen returned " + std::to_string(open_result_) + ")";
     if (!module_spoke) {
       Fail(kExitCard, problem);
     } else if (JsonReport()) {
@@ -111,9 +87,6 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
   }
   open_ = true;
   status_ = kExitOk;
-  library_ = FindCardLibrary();
-  Report()["card_library"] = library_.path;
-  Say("Card library      %s\n", library_.path.c_str());
 }
 
 std::int32_t Session::Close() {

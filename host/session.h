@@ -6,25 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "host/card_library.h"
 #include "host/message_boxes.h"
 #include "host/module.h"
 #include "host/program.h"
 #include "host/report.h"
-#include "sim/control.h"  // the layout of the stand-in's lineup entries; nothing is linked
 
-// The card library the module loaded, found by name among the loaded
-// libraries: its file, and the stand-in card's lineup entries when it has them.
-using LineupEntryFunction = int (*)(int index, SimTransponder* out);
-using SatelliteNameFunction = int (*)(int satellite, char* buffer, int capacity);
-struct CardLibrary {
-  std::string path;  // empty when the module has not loaded one
-  LineupEntryFunction lineup_entry = nullptr;
-  SatelliteNameFunction satellite_name = nullptr;
-};
-
-// Which module to load; the card library's choice and a stream to replay join it.
+// Which module to load and which card library it drives the card through; a
+// stream to replay joins them.
 struct SessionOptions {
   std::string module;  // --module; empty for Morvalind.dev beside this program
+  CardChoice card;     // --card
 };
 
 std::string ModulePath(const SessionOptions& options);
@@ -38,7 +30,9 @@ bool LoadModule(const std::string& path, Module* module);
 void ReportModuleMessage(const ShownMessageBox& box);
 
 // Reports the module ("module"), DeviceOpen's result ("open") and the card
-// library it loaded ("card_library") on the way.
+// library in use ("card_library", also when the card did not open) on the way.
+// A chosen card library that is missing or does not load ends it before the
+// open, with the card's exit status.
 class Session {
  public:
   explicit Session(const SessionOptions& options);

@@ -188,4 +188,28 @@ TEST(CommandLine, OutputsDurationsAndWhatEndsTheProgramAtOnce) {
   }
 }
 
+// The card library: a path on both targets; natively the Linux library with
+// the adapter it is to open (MORVALIND_DVB) in the form the library reads.
+TEST(CommandLine, TheCardLibraryChosen) {
+  const auto card = [](const std::string& word) {
+    return Accepted({"open", "--card", word}).session.card;
+  };
+  EXPECT_EQ(Accepted({"open"}).session.card.kind, CardKind::kDefault);
+  EXPECT_EQ(card("x/ttlcdacc.dll").kind, CardKind::kPath);
+  EXPECT_EQ(card("x/ttlcdacc.dll").path, "x/ttlcdacc.dll");
+#ifdef _WIN32
+  ExpectRefused({"open", "--card", "linux"}, "Linux build");
+  ExpectRefused({"open", "--card", "remote:host:5555"}, "Linux build");
+#else
+  EXPECT_EQ(card("linux").kind, CardKind::kLinux);
+  EXPECT_EQ(card("linux").selector, "") << "MORVALIND_DVB as it is";
+  EXPECT_EQ(card("linux:2").selector, "adapter2");
+  EXPECT_EQ(card("linux:adapter1").selector, "adapter1");
+  EXPECT_EQ(card("remote:host:5555").kind, CardKind::kLinux);
+  EXPECT_EQ(card("remote:host:5555:adapter1").selector, "remote:host:5555:adapter1");
+  ExpectRefused({"tune", "--card", "linux:one"}, "linux:adapterN");
+  ExpectRefused({"open", "--card", "remote:host"}, "remote:HOST:PORT");
+#endif
+}
+
 }  // namespace

@@ -169,6 +169,48 @@ json)
   run open --json
   expect_json 4 "not last['open']['opened']"
   ;;
+card-library)
+  # Which card library the card opens with: beside the program, else the stand-in in
+  # virtual-card/ (in a copied folder), a chosen path, and chosen ones that cannot serve.
+  bin=$(dirname "$program")
+  run open --json
+  expect_json 0 "last['card_library'].replace('\\\\', '/').endswith('bin/ttlcdacc.dll')"
+  rm -rf copied
+  mkdir -p copied/virtual-card
+  cp "$bin"/{morvalind-host*,Morvalind.dev} copied/
+  cp "$bin/ttlcdacc.dll" copied/virtual-card/
+  copied=("${host[@]}")
+  copied[-1]=copied/$(basename "$program")
+  "${copied[@]}" open --json >out.txt 2>err.txt
+  status=$?
+  expect_json 0 "last['card_library'].replace('\\\\', '/').endswith('copied/virtual-card/ttlcdacc.dll')"
+  run open --json --card "$bin/alone/layout-79b0/ttlcdacc.dll"
+  expect_json 0 "last['card_library'].replace('\\\\', '/').endswith('layout-79b0/ttlcdacc.dll')"
+  run open --json --card no-such-folder/ttlcdacc.dll
+  expect_json 4 "'no card library at no-such-folder/ttlcdacc.dll' in last['error']"
+  mkdir -p text
+  echo "not a library" >text/ttlcdacc.dll
+  run tune --json --card text/ttlcdacc.dll "${tune[@]}"
+  expect_json 4 "'cannot load the card library text/ttlcdacc.dll' in last['error']"
+  run open --json --card "$bin/Morvalind.dev"
+  expect_json 4 "'is not named ttlcdacc.dll' in last['error'] or 'SONAME' in last['error']"
+  if [[ $program == *.exe ]]; then
+    run open --json --card linux
+    expect_json 2 "'Linux build' in last['error']"
+  else
+    # No DVB adapter here: the Linux library loads and says so, the card does not open.
+    if [ -f "$bin/linuxdvb/ttlcdacc.dll" ] && [ ! -e /dev/dvb/adapter7 ]; then
+      run open --json --card linux:adapter7
+      expect_json 4 "last['card_library'].endswith('linuxdvb/ttlcdacc.dll')"
+      expect_said err.txt "adapter7"
+      run adapters --json
+      expect_json 0 "last['card_library'].endswith('linuxdvb/ttlcdacc.dll')" \
+        "isinstance(last['adapters'], list)"
+    fi
+    run open --json --card linux:seven
+    expect_json 2 "'linux:seven' in last['error']"
+  fi
+  ;;
 udp)
   # Datagrams of seven whole packets.
   rm -f port.txt

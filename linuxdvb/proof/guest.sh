@@ -10,9 +10,10 @@
 # check that fails does not stop the others.
 # Environment: BIN (the native programs), OUT, BRIDGE (vidtv's bridge module).
 set -u
-host=$BIN/morvalind-host
-export MORVALIND_CARD_LIBRARY=$BIN/linuxdvb/ttlcdacc.dll
-export MORVALIND_DVB=adapter0 MORVALIND_DVB_VERBOSE=1
+# morvalind-host COMMAND ... on the Linux DVB card library and vidtv's adapter.
+card=linux:adapter0
+host() { "$BIN/morvalind-host" "$1" --card "$card" "${@:2}"; }
+export MORVALIND_DVB_VERBOSE=1
 work=/tmp/proof
 mkdir -p "$work"
 cd "$work" || exit 1
@@ -101,16 +102,25 @@ voltage_names=(13V 18V off)
 tone_names=(on off)
 
 line "== vidtv in a qemu VM, kernel $(uname -r); DVB-S transponders ${valid_khz//,/, } kHz (dish)"
-line "   morvalind-host: $host"
-line "   card library:   $MORVALIND_CARD_LIBRARY (MORVALIND_DVB=$MORVALIND_DVB)"
-line ""
-
-# ---- Open and close.
+# ---- Open and close; the adapter list.
 say "open"
-"$host" open >open.txt 2>&1
+host open >open.txt 2>&1
 status=$?
+library=$(sed -n 's/^Card library *//p' open.txt)
+line "   morvalind-host: $BIN/morvalind-host --card $card"
+line "   card library:   ${library:-?}"
+line ""
 line "open                      exit $status"
 check "open: the card opens through the module and the library (exit 0)" '[ "$status" -eq 0 ]'
+check "open: the card library in use is $BIN/linuxdvb/ttlcdacc.dll" \
+  '[ "$library" = "$BIN/linuxdvb/ttlcdacc.dll" ]'
+host adapters --json >adapters.json 2>adapters.err
+status=$?
+adapters=$(grep -o '"adapters":.*' adapters.json)
+line "adapters                  exit $status: $adapters"
+listed='"adapter":0,"frontend":0,"name":"[^"]+","delivery_systems":\[[^]]*"DVBS"'
+check "adapters: lists adapter0 frontend0 with its name and DVB-S (exit 0)" \
+  '[ "$status" -eq 0 ] && grep -Eq "$listed" adapters.json'
 
 # ---- Tune every transponder, and one that is not there.
 declare -A lock_time tune_lock wall_lock_time
@@ -121,14 +131,14 @@ for entry in "${transponders[@]}" "$absent"; do
   trace_clear
   start=${EPOCHREALTIME/,/.}
   # shellcheck disable=SC2046
-  "$host" tune $(tune_options $entry) 2>"tune-$name.err" | timestamped >"tune-$name.txt"
+  host tune $(tune_options $entry) 2>"tune-$name.err" | timestamped >"tune-$name.txt"
   status=${PIPESTATUS[0]}
   # Read in the shell itself: every process costs much under emulation.
   seconds='' strength='' quality='' arrived=''
   while IFS= read -r text; do
     if [[ $text =~ ^([0-9.]+)\ Tune\ +(locked|no\ lock)\ in\ ([0-9.]+)\ s ]]; then
       arrived=${BASH_REMATCH[1]} seconds=${BASH_REMATCH[3]}
-    elif [[ $text =~ Signal\ +([0-9]+)%.*Quality\ +([0-9]+)% ]]; then
+    elif [[ $text =~ Strength\ +([0-9]+)%.*Quality\ +([0-9]+)% ]]; then
       strength=${BASH_REMATCH[1]} quality=${BASH_REMATCH[2]}
     fi
   done <"tune-$name.txt"
@@ -164,24 +174,24 @@ done
 say "signal"
 read -r name mhz pol ksyms fec <<<"${transponders[0]}"
 # shellcheck disable=SC2046
-"$host" signal $(tune_options ${transponders[0]}) --watch 2 >signal.txt 2>signal.err
+host signal $(tune_options ${transponders[0]}) --watch 2 >signal.txt 2>signal.err
 status=$?
-figures=$(grep 'closing:' signal.err | sed 's/.*closing: //')
-line "signal $mhz $pol           exit $status: $(grep -m1 'Signal' signal.txt | tr -s ' ')"
-line "                          the library's own: $figures"
-dbm=$(sed -n 's/.*strength \(-\?[0-9.]*\) dBm.*/\1/p' <<<"$figures")
-level=$(grep -m1 -o 'Signal *[0-9]*%' signal.txt | grep -o '[0-9]*')
+figures=$(sed -n 's/^Card figures *//p' signal.txt)
+line "signal $mhz $pol           exit $status: $(grep -m1 'Strength' signal.txt | tr -s ' ')"
+line "                          the library's own, as morvalind-host shows them: $figures"
+dbm=$(sed -n 's/^\(-\?[0-9.]*\) dBm.*/\1/p' <<<"$figures")
+level=$(grep -m1 -o 'Strength *[0-9]*%' signal.txt | grep -o '[0-9]*')
 expected_level=$(awk -v d="${dbm:-0}" 'BEGIN { p = (d + 80) * 100 / 60; if (p < 0) p = 0; if (p > 100) p = 100; print int(p) }')
-check "signal: locked, with the strength in dBm and the C/N in dB from the driver" \
-  'grep -q Lock signal.txt && [ -n "$dbm" ] && grep -q "C/N [0-9.]* dB" signal.err'
+check "signal: locked, morvalind-host shows the driver's strength in dBm and C/N in dB" \
+  'grep -q Lock signal.txt && [ -n "$dbm" ] && grep -q "C/N [0-9.]* dB" <<<"$figures"'
 check "signal: level ${level:-?}% is the driver's ${dbm:-?} dBm on the -80..-20 dBm scale" \
   '[ "${level:-x}" = "$expected_level" ]'
 
 # ---- DiSEqC: a committed switch message, bursts, a message after a burst.
 say "diseqc"
 trace_clear
-"$host" diseqc E0 10 38 F3 >diseqc-1.txt 2>&1 && "$host" diseqc --burst A >diseqc-2.txt 2>&1 &&
-  "$host" diseqc --burst B E0 10 38 F7 >diseqc-3.txt 2>&1
+host diseqc E0 10 38 F3 >diseqc-1.txt 2>&1 && host diseqc --burst A >diseqc-2.txt 2>&1 &&
+  host diseqc --burst B E0 10 38 F7 >diseqc-3.txt 2>&1
 status=$?
 trace_events | awk '$3 == "diseqc" || $3 == "burst" || $3 == "voltage" || $3 == "tone"' >diseqc-trace.txt
 line "diseqc                    exit $status; the driver received (time, event):"
@@ -224,24 +234,24 @@ for entry in "${transponders[@]}" "$absent"; do
   if [ "$name" != t0 ]; then
     say "capture $name, ${capture_seconds} s"
     # shellcheck disable=SC2046
-    { time "$host" capture -o "$name.ts" --seconds "$capture_seconds" $(tune_options $entry) \
+    { time host capture -o "$name.ts" --seconds "$capture_seconds" $(tune_options $entry) \
       >"capture-$name.txt" 2>"capture-$name.err"; } 2>"capture-$name.cpu"
     status=$?
     bytes=$(stat -c %s "$name.ts" 2>/dev/null || echo 0)
-    packets=$(sed -n 's/^Packets *\([0-9]*\) (\([0-9]*\) bytes).*/\1/p' "capture-$name.txt")
-    counted=$(sed -n 's/^Packets *\([0-9]*\) (\([0-9]*\) bytes).*/\2/p' "capture-$name.txt")
+    packets=$(sed -n 's/^Packets *\([0-9]*\) received (\([0-9]*\) bytes).*/\1/p' "capture-$name.txt")
+    counted=$(sed -n 's/^Packets *\([0-9]*\) received (\([0-9]*\) bytes).*/\2/p' "capture-$name.txt")
     captured=$(sed -n 's/^Captured *\([0-9.]*\) s.*/\1/p' "capture-$name.txt")
     cc=$(sed -n 's/^Continuity errors *\([0-9]*\).*/\1/p' "capture-$name.txt")
     sync=$(sed -n 's/^Missing sync *\([0-9]*\).*/\1/p' "capture-$name.txt")
-    library=$(grep 'closing:' "capture-$name.err" | sed 's/.*closing: //')
-    library_packets=$(sed -n 's/^\([0-9]*\) packets.*/\1/p' <<<"$library")
+    library=$(sed -n 's/^Card figures *//p' "capture-$name.txt")
+    library_packets=$(sed -n 's/.*; \([0-9]*\) packets,.*/\1/p' <<<"$library")
     overflows=$(sed -n 's/.* \([0-9]*\) overflows.*/\1/p' <<<"$library")
     # ffprobe and ffmpeg read the first capture outside, at full speed.
     [ "$name" = t1 ] && cp "$name.ts" "$OUT/capture.ts"
     our_rate[$name]=$(awk -v p="${packets:-0}" -v t="${captured:-1}" 'BEGIN { printf "%.0f", p / t }')
     our_cpu[$name]=$(cpu_per_minute "$(cat "capture-$name.cpu")" "${captured:-1}")
     line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}"
-    line "                          the library's own: $library"
+    line "                          the library's own, as morvalind-host shows them: $library"
     check "capture $mhz $pol: done (exit 0)" '[ "$status" -eq 0 ]'
     check "capture $mhz $pol: whole packets only (${bytes} bytes, a multiple of 188)" \
       '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
@@ -298,14 +308,14 @@ check "side by side $absent: neither locks" \
 # ---- Close switches the LNB off; the card opens again.
 say "close and open again"
 trace_clear
-"$host" open >reopen.txt 2>&1
+host open >reopen.txt 2>&1
 status=$?
 closing=$(trace_events | awk '$3 == "voltage" || $3 == "release" { printf "%s %s %s; ", $2, $3, $4 }')
 line "open, close, open again   exit $status; at close the driver got: $closing"
 check "close: the library switched the LNB supply off before the frontend was released" \
   'grep -q "morvalind-host voltage voltage=2; morvalind-host.*release" <<<"$closing"'
 # shellcheck disable=SC2046
-"$host" tune $(tune_options ${transponders[1]}) >reopen-tune.txt 2>&1
+host tune $(tune_options ${transponders[1]}) >reopen-tune.txt 2>&1
 status2=$?
 check "open again: opens (exit $status) and tunes with lock (exit $status2)" \
   '[ "$status" -eq 0 ] && [ "$status2" -eq 0 ]'
@@ -316,7 +326,7 @@ read -r name mhz pol ksyms fec <<<"${transponders[0]}"
 dvbv5-zap -c channels.conf -l EXTENDED -t 30 "$name" >busy-zap.txt 2>&1 &
 zap=$!
 for _ in $(seq 50); do grep -q '(0x1f)' busy-zap.txt && break; sleep 0.1; done
-"$host" open >busy.txt 2>busy.err
+host open >busy.txt 2>busy.err
 status=$?
 kill "$zap" 2>/dev/null
 wait "$zap" 2>/dev/null
@@ -330,7 +340,7 @@ read -r name mhz pol ksyms fec <<<"$poor"
 lost=no
 for attempt in 1 2 3; do
   # shellcheck disable=SC2046
-  "$host" capture -o poor.ts --seconds 6 $(tune_options $poor) >poor.txt 2>poor.err
+  host capture -o poor.ts --seconds 6 $(tune_options $poor) >poor.txt 2>poor.err
   status=$?
   if [ "$status" -eq 0 ] && grep -q '^No lock' poor.txt; then
     lost=yes
@@ -341,12 +351,13 @@ bytes=$(stat -c %s poor.ts 2>/dev/null || echo 0)
 captured=$(sed -n 's/^Captured *\([0-9.]*\) s.*/\1/p' poor.txt)
 no_data=$(sed -n 's/^Time with no data *\([0-9.]*\) s.*/\1/p' poor.txt)
 line "poor frequency $mhz $pol  attempt $attempt, exit $status; progress: $(grep -c '^Lock' poor.txt) lines Lock, $(grep -c '^No lock' poor.txt) lines No lock; captured ${captured:-?} s, ${no_data:-?} s with no data, $bytes bytes"
-line "                          the library's own: $(grep 'closing:' poor.err | sed 's/.*closing: //')"
+line "                          the library's own, as morvalind-host shows them: $(sed -n 's/^Card figures *//p' poor.txt)"
 check "fault, lock lost mid-capture: the capture says No lock and goes on to the end" \
   '[ "$lost" = yes ] && awk -v c="${captured:-0}" "BEGIN { exit !(c >= 5.9) }"'
 check "fault, lock lost mid-capture: the file holds whole packets ($bytes bytes)" \
   '[ "$bytes" -gt 0 ] && [ $((bytes % 188)) -eq 0 ]'
-check "fault, lock lost mid-capture: the library counted the loss" 'grep -q "[1-9][0-9]* lock losses" poor.err'
+check "fault, lock lost mid-capture: the library counted the loss, morvalind-host shows it" \
+  'grep -q "^Card figures.* [1-9][0-9]* lock losses" poor.txt'
 rm -f poor.ts
 load_vidtv
 
