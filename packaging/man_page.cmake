@@ -6,8 +6,8 @@ set(sections ${folder}/morvalind-host-commands.h2m)
 file(READ ${INCLUDE} text)
 string(APPEND text "\n[COMMANDS]\n")
 # The commands as the program's help lists them.
-execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE failed)
-string(REGEX MATCH "\nCommands:\n(.*)" matched "${help}")
+execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE usage RESULT_VARIABLE failed)
+string(REGEX MATCH "\nCommands:\n(.*)" matched "${usage}")
 string(REGEX MATCH "^[^\n]*(\n  [^\n]*)*" listed "${CMAKE_MATCH_1}")
 string(REGEX MATCHALL "(^|\n)  [a-z-]+" commands "${listed}")
 list(TRANSFORM commands STRIP)
@@ -25,8 +25,21 @@ foreach(command ${commands})
   string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
   string(APPEND text ".SS ${command}\n.nf\n${help}.fi\n")
 endforeach()
+# The examples as lines of their own and the exit statuses as their section,
+# where help2man would fill them into one paragraph.
+string(REGEX MATCH "\nExamples:\n(.*)\n\n(Exit status: .*)" matched "${usage}")
+if(NOT matched)
+  message(FATAL_ERROR "${PROGRAM} --help has no examples and exit statuses")
+endif()
+set(examples "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" statuses)
+string(APPEND text "\n[=EXAMPLES]\n.nf\n${examples}\n.fi\n\n[EXIT STATUS]\n${statuses}\n")
 file(WRITE ${sections} "${text}")
+# The product version, as the page's footer has room for.
+execute_process(COMMAND ${PROGRAM} --version OUTPUT_VARIABLE version)
+string(REGEX MATCH "^[^ ]+ ([^ \n]+)" matched "${version}")
 execute_process(COMMAND ${HELP2MAN} --no-info --section 1 --include ${sections}
+                        --version-string ${CMAKE_MATCH_1}
                         --name "drive a Morvalind.dev device module from the command line"
                         --output ${OUTPUT} ${PROGRAM} RESULT_VARIABLE failed)
 if(failed)

@@ -22,6 +22,8 @@ step() { echo "-- $*"; }
 
 for preset in native win32; do
   step "cpack ($preset)"
+  # Up to date, with the version of the sources as they are now.
+  cmake --build "build/$preset" -j "$(nproc)" >/dev/null
   (cd "build/$preset" && cpack -B "$work/cpack-$preset" >/dev/null)
   mv "$work/cpack-$preset"/morvalind[-_]*.{deb,zip}* "$out/" 2>/dev/null || true
 done
@@ -61,7 +63,7 @@ mkdir -p "$root/proc" "$root/tmp"
 in_root() {
   local user=()
   [ "$(id -u)" -eq 0 ] || user=(--map-root-user)
-  unshare "${user[@]}" --mount --pid --fork --mount-proc=/proc --root="$root" --wd=/ "$@"
+  timeout 300 unshare "${user[@]}" --mount --pid --fork --mount-proc=/proc --root="$root" --wd=/ "$@"
 }
 # The package's version is the program's: its product version, and the
 # commit when the sources are not a release's tag.
@@ -83,5 +85,5 @@ tests/module_file.py "$folder/Morvalind.dev"
 packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll
 export WINEPREFIX=$work/wine WINEDEBUG=-all
 trap 'wineserver -k 2>/dev/null || true' EXIT
-(cd "$folder" && wine ./morvalind-host.exe demo --out .)
+(cd "$folder" && timeout 300 wine ./morvalind-host.exe demo --out .)
 wineserver -w
