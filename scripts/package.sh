@@ -75,7 +75,9 @@ commit=$(sed -n 's/^[0-9.]*+g\([0-9a-f]*\).*/\1/p' <<<"$package_version")
 [[ "$version" == "morvalind-host $product (git "*"$commit"* ]] ||
   { echo "package version $package_version is not the program's ($version)"; exit 1; }
 in_root /usr/bin/morvalind-host info
-in_root /usr/bin/morvalind-host demo --out /tmp
+# The demo from /, on the virtual card the program finds in its own folder.
+in_root /usr/bin/morvalind-host demo --out /tmp | tee "$work/deb-demo.txt"
+grep -q "^Card library .*/virtual-card/ttlcdacc.dll" "$work/deb-demo.txt"
 
 step "Windows zip in an empty folder under Wine"
 unzip -q "$zip" -d "$work/zip-root"
@@ -85,5 +87,6 @@ tests/module_file.py "$folder/Morvalind.dev"
 packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll
 export WINEPREFIX=$work/wine WINEDEBUG=-all
 trap 'wineserver -k 2>/dev/null || true' EXIT
-(cd "$folder" && timeout 300 wine ./morvalind-host.exe demo --out .)
+(cd "$folder" && timeout 300 wine ./morvalind-host.exe demo --out .) | tee "$work/zip-demo.txt"
+grep -q "^Card library .*virtual-card.ttlcdacc.dll" "$work/zip-demo.txt"
 wineserver -w
