@@ -34,9 +34,14 @@ if(FFMPEG)
 endif()
 
 if(WIN32)
-  install(FILES ${packaging}/windows/README.txt ${CMAKE_SOURCE_DIR}/LICENSE.txt
-                ${packaging}/windows/THIRD-PARTY.txt DESTINATION .)
-  install(FILES ${packaging}/windows/virtual-card.txt DESTINATION virtual-card RENAME README.txt)
+  # The texts with Windows line ends, which every Notepad shows as lines.
+  foreach(text windows/README.txt windows/THIRD-PARTY.txt windows/virtual-card.txt ../LICENSE.txt)
+    get_filename_component(name ${text} NAME)
+    configure_file(${packaging}/${text} ${CMAKE_BINARY_DIR}/packaging/${name} @ONLY NEWLINE_STYLE WIN32)
+  endforeach()
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/packaging/LICENSE.txt
+                ${CMAKE_BINARY_DIR}/packaging/THIRD-PARTY.txt DESTINATION .)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/virtual-card.txt DESTINATION virtual-card RENAME README.txt)
   # Last: the sums of every file above, as sha256sum -c reads them.
   install(SCRIPT ${packaging}/sha256sums.cmake)
 else()
