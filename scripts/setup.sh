@@ -11,6 +11,10 @@ packages+=(libdvbv5-dev dvb-tools dtv-scan-tables)
 # The Linux DVB card library's proof on vidtv in a VM (linuxdvb/proof/vidtv-vm.sh):
 # the kernel headers name the kernel to boot.
 packages+=(qemu-system-x86 busybox-static cpio kmod make xz-utils linux-headers-amd64 linux-source-6.1)
+# The packages (scripts/package.sh): CPack's Debian package finds its
+# dependencies with dpkg-shlibdeps and file; the manual page from the program's
+# help; lintian; the zip unpacked for its check.
+packages+=(dpkg-dev file help2man lintian unzip)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

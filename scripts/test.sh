@@ -3,14 +3,16 @@
 # and the Windows DLL under Wine, the fuzz target briefly; then checks
 # formatting and lint.
 # The Linux DVB card library's proof on the kernel's virtual DVB driver runs in
-# a VM after the native preset (step "vidtv"; it uses build/native).
+# a VM after the native preset (step "vidtv"; it uses build/native). After
+# both targets, step "package" makes the Debian package and the Windows zip and
+# tries each on a clean root (scripts/package.sh).
 # Usage: scripts/test.sh [preset ...]   (default: all of them, then the fuzz target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(native vidtv win32 native-asan native-tsan fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(native vidtv win32 package native-asan native-tsan fuzz)
 jobs=$(nproc)
 
 # One Wine prefix and one display for the whole run.
@@ -36,11 +38,15 @@ for preset in "${presets[@]}"; do
     linuxdvb/proof/vidtv-vm.sh build/native/bin || [ $? -eq 77 ]
     continue
   fi
-  if [ "$preset" = win32 ] && [ -z "${DISPLAY:-}" ]; then
+  if { [ "$preset" = win32 ] || [ "$preset" = package ]; } && [ -z "${DISPLAY:-}" ]; then
     display=:$((90 + RANDOM % 400))
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=$display
+  fi
+  if [ "$preset" = package ]; then
+    scripts/package.sh
+    continue
   fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
