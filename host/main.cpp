@@ -20,7 +20,8 @@ struct CommandRun {
 };
 constexpr CommandRun kRuns[] = {
     {"info", RunInfo},     {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
-    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo}};
+    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo},
+    {"scan", RunScan}};
 
 }  // namespace
 
@@ -33,7 +34,9 @@ int main(int argc, char** argv) {
   if (!ReadCommandLine(words, &options, &status)) {
     return status == kExitOk ? status : FinishReport(status);
   }
-  SetUpReport(options.json, options.command == "capture" && options.out == "-");
+  // The stream (capture -o -) or the channel file (scan without -o FILE) on standard output.
+  SetUpReport(options.json, (options.command == "capture" && options.out == "-") ||
+                                (options.command == "scan" && (options.out.empty() || options.out == "-")));
   CatchStopRequests();
   AnswerMessageBoxes(ReportModuleMessage);
   for (const CommandRun& command : kRuns) {

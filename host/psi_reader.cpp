@@ -126,6 +126,8 @@ bool GatherTable(std::uint8_t* section, std::array<std::uint8_t*, 256>* next,
 
 }  // namespace
 
+const char* StreamTypeName(std::uint8_t stream_type) { return pmt_get_streamtype_txt(stream_type); }
+
 PsiReader::PsiReader() {
   table_of_pid_[PAT_PID] = kPatTable;
   table_of_pid_[SDT_PID] = kSdtTable;

@@ -38,6 +38,9 @@ struct Service {
   std::string provider;
 };
 
+// "13818-2 video (MPEG-2)" and so on for a PMT stream type.
+const char* StreamTypeName(std::uint8_t stream_type);
+
 // The tables whose reading the observer hears of.
 enum class Table : std::uint8_t { kPat, kPmt, kSdt };
 

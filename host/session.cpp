@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <stdlib.h>
 #include <link.h>
 
 #include <filesystem>
@@ -66,6 +67,17 @@ CardLibrary FindCardLibrary() {
   return library;
 }
 
+// The stand-in card reads MORVALIND_SIM_REPLAY from the process's environment
+// when it loads its lineup (GetEnvironmentVariableA under Windows), so it is
+// set here, before the module loads the card library.
+void SetReplay(const std::string& file) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("MORVALIND_SIM_REPLAY", file.c_str());
+#else
+  setenv("MORVALIND_SIM_REPLAY", file.c_str(), 1);
+#endif
+}
+
 }  // namespace
 
 std::string ModulePath(const SessionOptions& options) {
@@ -88,6 +100,9 @@ void ReportModuleMessage(const ShownMessageBox& box) {
 }
 
 Session::Session(const SessionOptions& options) : module_path_(ModulePath(options)) {
+  if (!options.replay.empty()) {
+    SetReplay(options.replay);
+  }
   if (!LoadModule(module_path_, &module_)) {
     return;
   }

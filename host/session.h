@@ -22,9 +22,10 @@ struct CardLibrary {
   SatelliteNameFunction satellite_name = nullptr;
 };
 
-// Which module to load; the card library's choice and a stream to replay join it.
+// Which module to load, and a recording for the stand-in card to play.
 struct SessionOptions {
   std::string module;  // --module; empty for Morvalind.dev beside this program
+  std::string replay;  // --replay FILE: on every transponder of the stand-in card
 };
 
 std::string ModulePath(const SessionOptions& options);
