@@ -199,29 +199,29 @@ bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string
   return false;
 }
 
-// Names of the file's entries that hold `name`, ignoring ASCII case, or its first entries.
-std::string NearNames(const std::vector<ChannelEntry>& entries, const std::string& name) {
-  const auto holds = [&name](const std::string& candidate) {
-    for (std::size_t at = 0; at + name.size() <= candidate.size(); ++at) {
-      if (SameIgnoringCase(candidate.substr(at, name.size()), name)) {
+// Up to eight names of the file's entries that hold `name` ignoring ASCII
+// case, or else its first eight: for the error that none is called so.
+std::string SimilarNames(const std::vector<ChannelEntry>& entries, const std::string& name) {
+  const auto holds = [&name](const ChannelEntry& entry) {
+    for (std::size_t at = 0; at + name.size() <= entry.name.size(); ++at) {
+      if (SameIgnoringCase(entry.name.substr(at, name.size()), name)) {
         return true;
       }
     }
     return false;
   };
-  std::string near;
-  std::string first;
-  int shown = 0;
+  const bool any = std::any_of(entries.begin(), entries.end(), holds);
+  std::string names;
+  int listed = 0;
   for (const ChannelEntry& entry : entries) {
-    if (holds(entry.name) && shown++ < 8) {
-      near += (near.empty() ? "" : ", ") + entry.name;
+    if ((!any || holds(entry)) && listed++ < 8) {
+      names += (names.empty() ? "" : ", ") + entry.name;
     }
-    first += entries.size() <= 8 || &entry - &entries[0] < 8 ? (first.empty() ? "" : ", ") + entry.name : "";
   }
-  return !near.empty() ? "; did you mean: " + near
-         : entries.empty() ? "; it has no entries"
-                           : "; it has " + std::to_string(entries.size()) + ": " + first +
-                                 (entries.size() > 8 ? ", ..." : "");
+  return entries.empty() ? "; it has no entries"
+         : any           ? "; did you mean: " + names
+                         : "; it has " + std::to_string(entries.size()) + ": " + names +
+                     (entries.size() > 8 ? ", ..." : "");
 }
 
 // The LNB, the tone and the dish as the options give them, over what a
@@ -267,7 +267,7 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
     }
     const ChannelEntry* entry = FindChannel(entries, g.channel);
     if (entry == nullptr) {
-      *error = "no channel '" + g.channel + "' in " + g.channels + NearNames(entries, g.channel);
+      *error = "no channel '" + g.channel + "' in " + g.channels + SimilarNames(entries, g.channel);
       return;
     }
     if (!ChannelRequest(*entry, &request, error)) {

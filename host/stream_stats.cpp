@@ -41,9 +41,13 @@ void StreamStats::Check(const std::uint8_t* packet, unsigned pid, PsiReader* tab
   const std::uint8_t flags = next & kTable;
   if ((flags & kTable) != 0 && tables != nullptr) {
     tables->Add(packet);
-    // Each PAT read marks its programs' PMT PIDs (a few times a second).
-    for (const Service& service : pid == 0 ? tables->services() : std::vector<Service>()) {
-      pid_next_[service.pmt_pid] |= kTable | kLookCloser;
+    if (tables->table_pids_version() != table_pids_version_) {  // a new PAT: its PMT PIDs
+      table_pids_version_ = tables->table_pids_version();
+      for (unsigned table = 0; table < pid_next_.size(); ++table) {
+        const bool reads = tables->Reads(static_cast<std::uint16_t>(table));
+        pid_next_[table] = static_cast<std::uint8_t>(reads ? pid_next_[table] | kTable | kLookCloser
+                                                           : pid_next_[table] & ~kTable);
+      }
     }
   }
   const auto counter = static_cast<std::uint8_t>(packet[3] & 0x0F);

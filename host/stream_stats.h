@@ -43,6 +43,7 @@ class StreamStats {
   std::uint64_t missing_sync_ = 0;
   std::uint64_t continuity_errors_ = 0;
   std::uint64_t transport_errors_ = 0;
+  std::uint32_t table_pids_version_ = 0;  // of the tables' PIDs marked kTable
   // Per PID, in arrays of their own so that one index reaches both.
   std::array<std::uint64_t, 8192> pid_packets_{};
   // At first every PID is looked closer at; the PAT's and the SDT's go to the tables.
