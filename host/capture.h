@@ -14,12 +14,12 @@
 #include "plugin/records.h"
 
 struct CaptureResult {
-  StreamStats stats;        // every packet received
-  PsiReader tables;         // what its tables announce
+  StreamStats stats;  // every packet received
+  PsiReader tables;   // what its tables announce
   double seconds = 0;
   double no_data_seconds = 0;
   std::uint64_t dropped = 0;  // the ring was full: the writer fell behind
-  std::string stopped_by;  // "time", "SIGINT", "the reader going away", "a write error", ...
+  std::string stopped_by;     // "time", "SIGINT", "the reader going away", "a write error", ...
 };
 
 // Captures until `seconds` have passed (none: until a stop request), or a

@@ -20,8 +20,8 @@ void ReportKept(const ServiceFilter& filter) {
 std::string MissingService(const ServiceFilter& filter) {
   std::string carried;
   for (const Service& service : filter.tables().services()) {
-    carried += Format("%s%u %s", carried.empty() ? "" : ", ", static_cast<unsigned>(service.program),
-                      service.name.c_str());
+    carried += Format("%s%u", carried.empty() ? "" : ", ", static_cast<unsigned>(service.program)) +
+               (service.name.empty() ? "" : " " + service.name);
   }
   return filter.state() == ServiceFilter::State::kNotFound
              ? "the service is not on this transponder, which carries: " + carried

@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/dvb_text.h"
 #include "host/name_match.h"
 #include "host/program.h"
 #include "host/report.h"
@@ -190,7 +191,8 @@ bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string
     *error = std::string("its INNER_FEC ") + CodeRateName(p.fec) + " is not a DVB-S code rate";
   } else if (t.lnb == nullptr) {
     *error = "its LNB " + p.lnb + " is not a type this program knows (--lnb list)";
-  } else if (p.satellite_number.has_value() && (*p.satellite_number < 0 || *p.satellite_number > 3)) {
+  } else if (p.satellite_number.has_value() &&
+             (*p.satellite_number < 0 || *p.satellite_number > 3)) {
     *error = "its SAT_NUMBER " + std::to_string(*p.satellite_number) + " is not a switch port 0..3";
   } else {
     request->dish.port = p.satellite_number.has_value() ? *p.satellite_number + 1 : 0;
@@ -255,7 +257,8 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
   if (!g.channel.empty() || !g.channels.empty()) {
     std::vector<ChannelEntry> entries;
     if (g.channel.empty() || g.channels.empty()) {
-      *error = g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
+      *error =
+          g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
       return;
     }
     if (!given_transponder.empty()) {
@@ -265,9 +268,10 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
     if (!LoadChannelFile(g.channels, &entries, error)) {
       return;
     }
-    const ChannelEntry* entry = FindChannel(entries, g.channel);
+    const std::string name = CommandLineTextToUtf8(g.channel);
+    const ChannelEntry* entry = FindChannel(entries, name);
     if (entry == nullptr) {
-      *error = "no channel '" + g.channel + "' in " + g.channels + SimilarNames(entries, g.channel);
+      *error = "no channel '" + name + "' in " + g.channels + SimilarNames(entries, name);
       return;
     }
     if (!ChannelRequest(*entry, &request, error)) {
@@ -388,7 +392,7 @@ void Settle(const Given& g, Options* options, std::string* error) {
   if (!g.service.empty() && !g.pids.empty()) {
     *error = "give --service or --pids, not both";
   } else if (!g.service.empty()) {
-    options->keep = ChooseService(g.service);
+    options->keep = ChooseService(CommandLineTextToUtf8(g.service));
   } else if (!g.pids.empty()) {
     options->keep = FilterChoice{};
     ParsePids(g.pids, &options->keep->pids);
@@ -431,6 +435,8 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   app.set_version_flag("--version", std::string(kProgram) + " " + VersionText(),
                        "show the program's version");
   app.require_subcommand(1);
+  // Options are -x and --xx on every system: a path such as /work/x.conf is a path.
+  app.allow_windows_style_options(false);
   app.footer(
       Footer("",
              "  morvalind-host demo\n"
@@ -479,7 +485,8 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
           ""));
   CLI::App* scan = commands["scan"];
   scan->add_option("FILE", g.channels, "the dvbv5 transponder file")->required();
-  Add(scan, "-o,--out", &options->out, "FILE", "the channel file to write (default: standard output)");
+  Add(scan, "-o,--out", &options->out, "FILE",
+      "the channel file to write (default: standard output)");
   Add(scan, "--seconds", &g.seconds, "N", "longest wait for a transponder's tables (default 5)",
       Whole(1, 1L << 30));
   AddDish(scan, &g);

@@ -9,6 +9,7 @@
 #include "host/options.h"
 #include "host/packet_ring.h"
 #include "host/scan.h"
+#include "host/sinks.h"
 #include "host/stop.h"
 
 namespace {
@@ -58,7 +59,8 @@ Json ServiceJson(const ChannelEntry& service) {
 // Tunes one transponder and reads its services into *found; its line on
 // stderr, its entry in "transponders".
 void ScanOne(const DeviceInterface& entries, const ScanTarget& target, const std::string& step,
-             std::chrono::milliseconds limit, std::vector<ChannelEntry>* found, Json* transponders) {
+             std::chrono::milliseconds limit, std::vector<ChannelEntry>* found,
+             Json* transponders) {
   TuneReport report;
   SelectAndTune(entries, target.request, &report);
   Json& entry = transponders->emplace_back(Json::object());
@@ -97,7 +99,7 @@ int RunScan(const Options& options) {
   if (to_file) {
     file.open(partial, std::ios::binary | std::ios::trunc);
     if (!file) {
-      return Fail(kExitFile, partial + " cannot be written");
+      return Fail(kExitFile, "cannot write " + partial + ": " + Reason());
     }
   }
   Session session(options.session);
@@ -124,9 +126,10 @@ int RunScan(const Options& options) {
   const bool written = static_cast<bool>(out);
   if (to_file) {
     file.close();
-    if (!written || std::rename(partial.c_str(), options.out.c_str()) != 0) {
+    if (!written || !MoveOver(partial, options.out)) {
+      const std::string reason = Reason();
       std::remove(partial.c_str());
-      return Fail(kExitFile, options.out + " could not be written");
+      return Fail(kExitFile, "cannot write " + options.out + ": " + reason);
     }
   }
   std::size_t locked = 0;

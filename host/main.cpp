@@ -20,8 +20,7 @@ struct CommandRun {
 };
 constexpr CommandRun kRuns[] = {
     {"info", RunInfo},     {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
-    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo},
-    {"scan", RunScan}};
+    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo},   {"scan", RunScan}};
 
 }  // namespace
 
@@ -35,8 +34,9 @@ int main(int argc, char** argv) {
     return status == kExitOk ? status : FinishReport(status);
   }
   // The stream (capture -o -) or the channel file (scan without -o FILE) on standard output.
-  SetUpReport(options.json, (options.command == "capture" && options.out == "-") ||
-                                (options.command == "scan" && (options.out.empty() || options.out == "-")));
+  SetUpReport(options.json,
+              (options.command == "capture" && options.out == "-") ||
+                  (options.command == "scan" && (options.out.empty() || options.out == "-")));
   CatchStopRequests();
   AnswerMessageBoxes(ReportModuleMessage);
   for (const CommandRun& command : kRuns) {

@@ -28,14 +28,14 @@ struct ScanTarget {
 
 struct Options {
   std::string command;
-  bool json = false;                // --json
-  SessionOptions session;           // --module
-  std::optional<TuneRequest> tune;  // --freq, --pol, --sr and the rest, or --channel, when given
-  std::optional<double> seconds;    // capture and demo --seconds, signal --watch SECONDS
-  std::string out;                  // capture -o FILE ("-" standard output), demo --out FOLDER
-  std::string udp;                  // capture --udp HOST:PORT
-  bool watch = false;               // signal --watch
-  DiseqcRequest diseqc;             // diseqc
+  bool json = false;                 // --json
+  SessionOptions session;            // --module
+  std::optional<TuneRequest> tune;   // --freq, --pol, --sr and the rest, or --channel, when given
+  std::optional<double> seconds;     // capture and demo --seconds, signal --watch SECONDS
+  std::string out;                   // capture -o FILE ("-" standard output), demo --out FOLDER
+  std::string udp;                   // capture --udp HOST:PORT
+  bool watch = false;                // signal --watch
+  DiseqcRequest diseqc;              // diseqc
   std::optional<FilterChoice> keep;  // capture --service or --pids
   std::vector<ScanTarget> scan;      // scan: the file's transponders that this card can tune
 };

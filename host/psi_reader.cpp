@@ -220,7 +220,9 @@ void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* 
   const TableKind kind = static_cast<TableKind>(table_of_pid_[pid]);
   if (assembly->last.size() == size && std::memcmp(assembly->last.data(), section, size) == 0) {
     std::free(section);
-    Tell(kind == kPatTable ? Table::kPat : kind == kSdtTable ? Table::kSdt : Table::kPmt,
+    Tell(kind == kPatTable   ? Table::kPat
+         : kind == kSdtTable ? Table::kSdt
+                             : Table::kPmt,
          psi_get_tableidext(assembly->last.data()));
     return;
   }

@@ -7,8 +7,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <link.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #endif

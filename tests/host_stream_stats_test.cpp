@@ -41,8 +41,7 @@ Packet Flagged(Packet packet) {  // a discontinuity announced in the adaptation 
   return packet;
 }
 
-void Feed(StreamStats* stats, const std::vector<Packet>& packets,
-          PsiReader* tables = nullptr) {
+void Feed(StreamStats* stats, const std::vector<Packet>& packets, PsiReader* tables = nullptr) {
   for (const Packet& packet : packets) {
     stats->Add(packet.data(), 1, tables);
   }
