@@ -149,9 +149,16 @@ Json ReportCapture(const CaptureResult& result, const Sinks& sinks) {
   const std::vector<Service> services = result.tables.services();
   Say("Services          %zu\n", services.size());
   for (const Service& service : services) {
-    std::string line = Format("  %5u  %-22s PMT %s", static_cast<unsigned>(service.program),
-                              service.name.empty() ? "(no name in the SDT)" : service.name.c_str(),
-                              PidText(service.pmt_pid).c_str());
+    // Padded to 22 characters, not bytes: a name may hold UTF-8 sequences.
+    const std::string name = service.name.empty() ? "(no name in the SDT)" : service.name;
+    const auto characters =
+        static_cast<std::size_t>(std::count_if(name.begin(), name.end(), [](char c) {
+          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    std::string line =
+        Format("  %5u  %s%s PMT %s", static_cast<unsigned>(service.program), name.c_str(),
+               std::string(22 - std::min<std::size_t>(characters, 22), ' ').c_str(),
+               PidText(service.pmt_pid).c_str());
     Json streams = Json::array();
     for (const ServiceStream& stream : service.streams) {
       line += "  " + PidText(stream.pid) + " " + StreamTypeName(stream.stream_type);
