@@ -23,14 +23,22 @@ double MbitPerSecond(std::uint64_t packets, double seconds) {
 std::string PidText(std::uint16_t pid) { return Format("0x%04X", static_cast<unsigned>(pid)); }
 
 // Takes every packet ready from the ring: counts it and writes it to every
-// sink. False when a sink failed.
-bool Drain(const Sinks& sinks, CaptureResult* result) {
+// sink, or what the filter keeps of it. False when a sink failed.
+bool Drain(const Sinks& sinks, CaptureResult* result, ServiceFilter* filter,
+           std::vector<std::uint8_t>* kept) {
   for (CaptureRing::Run run = packet_ring.Readable(); run.packets > 0;
        run = packet_ring.Readable()) {
-    result->stats.Add(run.data, run.packets, &result->services);
-    // A filter for one service takes the packets it keeps out of the run here.
+    result->stats.Add(run.data, run.packets, &result->tables);
+    const std::uint8_t* packets = run.data;
+    std::size_t count = run.packets;
+    if (filter != nullptr) {
+      kept->clear();
+      filter->Filter(run.data, run.packets, kept);
+      packets = kept->data();
+      count = kept->size() / kTsPacketSize;
+    }
     for (const auto& sink : sinks) {
-      if (!sink->Write(run.data, run.packets)) {
+      if (count > 0 && !sink->Write(packets, count)) {
         return false;
       }
     }
@@ -54,7 +62,8 @@ void ShowProgress(const DeviceInterface& entries, const CaptureResult& result,
 }  // namespace
 
 void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<double> seconds,
-             bool progress, CaptureResult* result) {
+             bool progress, CaptureResult* result, ServiceFilter* filter) {
+  std::vector<std::uint8_t> kept;
   const double report_every = IsTerminal(ReportStream()) ? 0.25 : 1.0;
   packet_ring.Discard();
   const std::uint64_t dropped_before = packet_ring.dropped();
@@ -75,10 +84,12 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
       result->stopped_by = kStoppedByStreamFailure;  // the adapter or its daemon gone
     }
     const std::uint64_t before = result->stats.packets();
-    if (!Drain(sinks, result)) {
+    if (!Drain(sinks, result, filter, &kept)) {
       const bool gone = std::any_of(sinks.begin(), sinks.end(),
                                     [](const auto& sink) { return sink->reader_gone; });
       result->stopped_by = gone ? "the reader going away" : "a write error";
+    } else if (filter != nullptr && filter->state() == ServiceFilter::State::kNotFound) {
+      result->stopped_by = "the service missing";
     }
     more = result->stopped_by.empty();
     if (result->stats.packets() > before) {
@@ -139,14 +150,21 @@ Json ReportCapture(const CaptureResult& result, const Sinks& sinks) {
   if (result.dropped > 0) {
     Say("Dropped           %llu packets (the writer fell behind)\n", count(result.dropped));
   }
-  const std::vector<ServiceInfo> services = result.services.services();
+  const std::vector<Service> services = result.tables.services();
   Say("Services          %zu\n", services.size());
-  for (const ServiceInfo& service : services) {
-    std::string line = Format("  %5u  %-22s PMT %s", static_cast<unsigned>(service.program),
-                              service.name.empty() ? "(no name in the SDT)" : service.name.c_str(),
-                              PidText(service.pmt_pid).c_str());
+  for (const Service& service : services) {
+    // Padded to 22 characters, not bytes: a name may hold UTF-8 sequences.
+    const std::string name = service.name.empty() ? "(no name in the SDT)" : service.name;
+    const auto characters =
+        static_cast<std::size_t>(std::count_if(name.begin(), name.end(), [](char c) {
+          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    std::string line =
+        Format("  %5u  %s%s PMT %s", static_cast<unsigned>(service.program), name.c_str(),
+               std::string(22 - std::min<std::size_t>(characters, 22), ' ').c_str(),
+               PidText(service.pmt_pid).c_str());
     Json streams = Json::array();
-    for (const ElementaryStream& stream : service.streams) {
+    for (const ServiceStream& stream : service.streams) {
       line += "  " + PidText(stream.pid) + " " + StreamTypeName(stream.stream_type);
       streams.push_back({{"pid", stream.pid},
                          {"stream_type", stream.stream_type},

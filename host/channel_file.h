@@ -30,10 +30,11 @@
 #include <string>
 #include <vector>
 
-// Polarization, CodeRate, Modulation, Rolloff and Inversion are numbered as
-// the Linux DVB API numbers them (fe_code_rate_t and so on).
+#include "host/transponder.h"
+
+// Polarization (transponder.h), CodeRate, Modulation, Rolloff and Inversion
+// are numbered as the Linux DVB API numbers them (fe_code_rate_t and so on).
 enum class DeliverySystem : std::uint8_t { kDvbS, kDvbS2 };
-enum class Polarization : std::uint8_t { kOff, kHorizontal, kVertical, kLeft, kRight };
 enum class CodeRate : std::uint8_t {
   kNone,
   k1_2,

@@ -3,6 +3,33 @@
 #include "host/capture.h"
 #include "host/options.h"
 
+namespace {
+
+// The service kept: "kept" in the capture's JSON, and a line.
+void ReportKept(const ServiceFilter& filter) {
+  Service service;
+  if (filter.service(&service)) {
+    Report()["capture"]["kept"] = {{"program", service.program}, {"name", service.name}};
+    Say("Kept              service %u, %s\n", static_cast<unsigned>(service.program),
+        service.name.c_str());
+  }
+}
+
+// The chosen service was not on the transponder, or its tables never came:
+// what the stream carries instead.
+std::string MissingService(const ServiceFilter& filter) {
+  std::string carried;
+  for (const Service& service : filter.tables().services()) {
+    carried += Format("%s%u", carried.empty() ? "" : ", ", static_cast<unsigned>(service.program)) +
+               (service.name.empty() ? "" : " " + service.name);
+  }
+  return filter.state() == ServiceFilter::State::kNotFound
+             ? "the service is not on this transponder, which carries: " + carried
+             : "the service's tables were not read, so nothing was written";
+}
+
+}  // namespace
+
 int RunCapture(const Options& options) {
   // The outputs first: one that cannot be written ends the command before the card is touched.
   Sinks sinks;
@@ -28,7 +55,12 @@ int RunCapture(const Options& options) {
     return TuneFailure(request, report);  // the outputs are left as they were
   }
   CaptureResult result;
-  Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result);
+  std::optional<ServiceFilter> filter;
+  if (options.keep.has_value()) {
+    filter.emplace(*options.keep);
+  }
+  Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result,
+          filter.has_value() ? &*filter : nullptr);
   CardFigures figures;
   const bool figured = ReadCardFigures(session.library(), &figures);
   const std::int32_t closed = session.Close();
@@ -42,10 +74,17 @@ int RunCapture(const Options& options) {
     Report()["capture"]["card_figures"] = CardFiguresJson(figures);
     SayCardFigures(figures);
   }
+  if (filter.has_value()) {
+    ReportKept(*filter);
+  }
   const int status = ReportClose(closed);
   if (result.stopped_by == kStoppedByStreamFailure) {
     return Fail(kExitFailure, "the card's stream failed (the card library said why); " +
                                   std::to_string(figures.stream_errors) + " failed reads");
+  }
+  if (filter.has_value() && filter->state() != ServiceFilter::State::kKeeping &&
+      options.keep->pids.empty()) {
+    return Fail(kExitFailure, MissingService(*filter));
   }
   return failure.empty() ? status : Fail(kExitFile, failure);
 }

@@ -73,7 +73,7 @@ void TuneRow(const DeviceInterface& entries, LineupRow* row, Json* lineup) {
   Say("%3d %-12s %-12s %-9s %-3c %6s %-4s %-7s %7d%% %6d%% %5.2fs %s\n", row->satellite,
       row->satellite_name.c_str(),
       report.switch_message.empty() ? "-" : HexBytes(report.switch_message).c_str(),
-      (ThousandthsText(t.frequency_khz) + " MHz").c_str(), static_cast<char>(t.polarization),
+      (ThousandthsText(t.frequency_khz) + " MHz").c_str(), PolarizationLetter(t.polarization),
       ThousandthsText(t.symbol_rate).c_str(), FecName(t.fec_code).c_str(),
       report.switch_result != kResultOk ? "refused"
       : Locked(report)                  ? "Lock"

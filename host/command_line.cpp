@@ -6,11 +6,14 @@
 #include "host/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <map>
 
 #include <CLI/CLI.hpp>
 
+#include "host/dvb_text.h"
+#include "host/name_match.h"
 #include "host/program.h"
 #include "host/report.h"
 #include "host/transponder.h"
@@ -21,6 +24,7 @@ namespace {
 struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
   std::string card;
+  std::string channels, channel, service, pids;
   std::vector<std::string> bytes, watch;
 };
 
@@ -42,7 +46,8 @@ constexpr CommandText kCommands[] = {
      "Selects the dish first with --port (E0 10 38 Fx) and/or --burst when given.\n",
      "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
      "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2 --json\n"
-     "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish)\n"},
+     "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish)\n"
+     "  morvalind-host tune --channels channels.conf --channel 'Pellam Sport'\n"},
     {"signal", "show strength, quality and lock, once or watched",
      "Tunes first when --freq is given. --watch reads on, until interrupted or for\n"
      "SECONDS: in place on a terminal (bars fit its width), a line a second\n"
@@ -53,8 +58,12 @@ constexpr CommandText kCommands[] = {
      "Writes whole packets to the file (-o -: standard output, all text then on\n"
      "stderr) and/or to --udp HOST:PORT, seven a datagram, for --seconds or until\n"
      "Ctrl-C, SIGTERM or the reader going away. A file is replaced only once data\n"
-     "flows (FILE.partial until then); a write error stops the capture (status 6).\n",
+     "flows (FILE.partial until then); a write error stops the capture (status 6).\n"
+     "--service keeps one service (its own PAT, its PMT, streams and PCR), --pids\n"
+     "exactly the PIDs listed.\n",
      "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
+     "  morvalind-host capture -o talk.ts --channels channels.conf --channel 'Pellam Talk'\n"
+     "  morvalind-host capture -o one.ts --service 3002 --freq 11778 --pol V --sr 27500\n"
      "  morvalind-host capture -o - --freq 11778 --pol V --sr 27500 | ffplay -\n"
      "  morvalind-host capture --udp 239.1.1.1:1234 --freq 11095 --pol H --sr 27500 --port 2\n"},
     {"diseqc", "send a DiSEqC message, switch port, tone burst or positioner command",
@@ -62,6 +71,13 @@ constexpr CommandText kCommands[] = {
      "command stops the stream until the next tune.\n",
      "  morvalind-host diseqc E0 10 38 F3\n"
      "  morvalind-host diseqc --port 2 --pol H --burst B\n"},
+    {"scan", "tune every transponder of a channel file and list their services",
+     "Reads a dvbv5 transponder file (as dtv-scan-tables' dvb-s folder holds them),\n"
+     "tunes each entry, reads its PAT, SDT and PMTs and writes a dvbv5 channel file\n"
+     "of the services found to -o FILE or standard output; progress on stderr.\n"
+     "SAT_NUMBER picks the switch port (0: port 1); --port gives one for all.\n",
+     "  morvalind-host scan /usr/share/dvb/dvb-s/Astra-19.2E -o channels.conf\n"
+     "  morvalind-host scan ttlcdacc-transponders.conf --json\n"},
 #ifndef _WIN32
     {"adapters", "list the DVB adapters Linux drives, through the Linux DVB card library",
      "Each frontend with its name and delivery systems; --card remote:HOST:PORT\n"
@@ -139,15 +155,8 @@ void Add(CLI::App* command, const char* name, std::string* value, const char* ty
   command->add_option(name, *value, help)->type_name(type)->check(check);
 }
 
-void AddTune(CLI::App* command, Given* g) {
-  Add(command, "--freq", &g->freq, "MHZ", "frequency on the dish, e.g. 11778 or 11778.125",
-      Decimal("MHz"));
-  Add(command, "--pol", &g->pol, "H|V|L|R", "polarisation (L, R circular, on the H, V voltages)",
-      Choice({"H", "V", "L", "R"}));
-  Add(command, "--sr", &g->sr, "KSYMS", "symbol rate in kSym/s, 1000..45000, e.g. 27500",
-      Decimal("kSym/s"));
-  Add(command, "--fec", &g->fec, "N/M", "code rate 1/2 2/3 3/4 4/5 5/6 6/7 7/8 8/9, or auto",
-      Choice({"auto", "1/2", "2/3", "3/4", "4/5", "5/6", "6/7", "7/8", "8/9"}));
+// The LNB and the dish, which a channel file's entry may also give.
+void AddDish(CLI::App* command, Given* g) {
   std::vector<std::string> lnbs = {"list"};
   for (const LnbType& lnb : LnbTypes()) {
     lnbs.insert(lnbs.end(), {lnb.name, lnb.dvbv5_name});
@@ -157,10 +166,24 @@ void AddTune(CLI::App* command, Given* g) {
   Add(command, "--lof", &g->lof, "MHZ", "oscillator of an LNB not in the list", Decimal("MHz"));
   Add(command, "--tone", &g->tone, "on|off", "22 kHz tone (default: as the LNB's band needs)",
       Choice({"on", "off"}));
-  Add(command, "--inversion", &g->inversion, "off|on|auto", "spectral inversion (default auto)",
-      Choice({"off", "on", "auto"}));
   Add(command, "--port", &g->port, "N", "committed switch port 1..4 to select first", Whole(1, 4));
   Add(command, "--burst", &g->burst, "A|B", "tone burst to send first", Choice({"A", "B"}));
+}
+
+void AddTune(CLI::App* command, Given* g) {
+  Add(command, "--freq", &g->freq, "MHZ", "frequency on the dish, e.g. 11778 or 11778.125",
+      Decimal("MHz"));
+  Add(command, "--pol", &g->pol, "H|V|L|R", "polarisation (L, R circular, on the H, V voltages)",
+      Choice({"H", "V", "L", "R"}));
+  Add(command, "--sr", &g->sr, "KSYMS", "symbol rate in kSym/s, 1000..45000, e.g. 27500",
+      Decimal("kSym/s"));
+  Add(command, "--fec", &g->fec, "N/M", "code rate 1/2 2/3 3/4 4/5 5/6 6/7 7/8 8/9, or auto",
+      Choice({"auto", "1/2", "2/3", "3/4", "4/5", "5/6", "6/7", "7/8", "8/9"}));
+  Add(command, "--inversion", &g->inversion, "off|on|auto", "spectral inversion (default auto)",
+      Choice({"off", "on", "auto"}));
+  AddDish(command, g);
+  Add(command, "--channels", &g->channels, "FILE", "a dvbv5 channel file, for --channel");
+  Add(command, "--channel", &g->channel, "NAME", "tune that entry of the --channels file");
 }
 
 std::uint32_t Thousandths(const std::string& text) {
@@ -175,46 +198,184 @@ DishSelection Dish(const Given& g) {
   return {static_cast<int>(port), g.burst.empty() ? 0 : g.burst == "A" || g.burst == "a" ? 1 : 2};
 }
 
-// The tune options as a transponder; `needed` when the command cannot go without one.
-void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
-                std::string* error) {
-  if (g.freq.empty()) {
-    const bool others =
-        !(g.pol + g.sr + g.fec + g.lnb + g.lof + g.tone + g.inversion + g.port + g.burst).empty();
-    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr"
-             : others ? "the tune options need --freq, --pol and --sr"
-                      : "";
-    return;
+// A channel file's entry as the same request the tune options make: its
+// LNB by name (universal when it names none), SAT_NUMBER as the switch port.
+bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error) {
+  const TransponderParameters& p = entry.transponder;
+  Transponder& t = request->transponder;
+  t.frequency_khz = p.frequency_khz;
+  t.polarization = p.polarization;
+  t.symbol_rate = p.symbol_rate;
+  t.inversion = static_cast<std::uint32_t>(p.inversion);
+  std::string fec = CodeRateName(p.fec);
+  std::transform(fec.begin(), fec.end(), fec.begin(), [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
+  t.lnb = p.lnb.empty() ? &LnbTypes()[0] : FindLnb(p.lnb);
+  if (p.delivery_system != DeliverySystem::kDvbS) {
+    *error = "it is DVB-S2, which this DVB-S card does not receive";
+  } else if (p.polarization == Polarization::kOff) {
+    *error = "it has no polarisation (POLARIZATION = OFF)";
+  } else if (!ParseFec(fec == "none" ? "auto" : fec, &t.fec_code)) {
+    *error = std::string("its INNER_FEC ") + CodeRateName(p.fec) + " is not a DVB-S code rate";
+  } else if (t.lnb == nullptr) {
+    *error = "its LNB " + p.lnb + " is not a type this program knows (--lnb list)";
+  } else if (p.satellite_number.has_value() &&
+             (*p.satellite_number < 0 || *p.satellite_number > 3)) {
+    *error = "its SAT_NUMBER " + std::to_string(*p.satellite_number) + " is not a switch port 0..3";
+  } else {
+    request->dish.port = p.satellite_number.has_value() ? *p.satellite_number + 1 : 0;
+    return true;
   }
-  if (g.pol.empty() || g.sr.empty()) {
-    *error =
-        g.pol.empty() ? "--pol is needed (H, V, L or R)" : "--sr is needed (kSym/s, e.g. 27500)";
-    return;
+  return false;
+}
+
+// Up to eight names of the file's entries that hold `name` ignoring ASCII
+// case, or else its first eight: for the error that none is called so.
+std::string SimilarNames(const std::vector<ChannelEntry>& entries, const std::string& name) {
+  const auto holds = [&name](const ChannelEntry& entry) {
+    for (std::size_t at = 0; at + name.size() <= entry.name.size(); ++at) {
+      if (SameIgnoringCase(entry.name.substr(at, name.size()), name)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const bool any = std::any_of(entries.begin(), entries.end(), holds);
+  std::string names;
+  int listed = 0;
+  for (const ChannelEntry& entry : entries) {
+    if ((!any || holds(entry)) && listed++ < 8) {
+      names += (names.empty() ? "" : ", ") + entry.name;
+    }
   }
+  return entries.empty() ? "; it has no entries"
+         : any           ? "; did you mean: " + names
+                         : "; it has " + std::to_string(entries.size()) + ": " + names +
+                     (entries.size() > 8 ? ", ..." : "");
+}
+
+// The LNB, the tone and the dish as the options give them, over what a
+// channel file says; then the oscillator and tone settled.
+bool SettleDish(const Given& g, TuneRequest* request, std::string* error,
+                std::vector<std::string>* notes) {
+  Transponder& t = request->transponder;
   if (!g.lnb.empty() && !g.lof.empty()) {
     *error = "give --lnb or --lof, not both";
-    return;
+    return false;
   }
-  TuneRequest request;
-  Transponder& t = request.transponder;
-  t.frequency_khz = Thousandths(g.freq);
-  ParsePolarization(g.pol, &t.polarization);
-  t.symbol_rate = Thousandths(g.sr);
-  ParseFec(g.fec.empty() ? "auto" : g.fec, &t.fec_code);
-  ParseInversion(g.inversion.empty() ? "auto" : g.inversion, &t.inversion);
-  t.lnb = !g.lof.empty() ? nullptr : g.lnb.empty() ? &LnbTypes()[0] : FindLnb(g.lnb);
+  t.lnb = !g.lof.empty() ? nullptr : !g.lnb.empty() ? FindLnb(g.lnb) : t.lnb;
   t.lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
   if (!g.tone.empty()) {
     t.tone_given = g.tone == "on";
   }
-  request.dish = Dish(g);
+  const DishSelection dish = Dish(g);
+  request->dish.port = dish.port != 0 ? dish.port : request->dish.port;
+  request->dish.burst = dish.burst != 0 ? dish.burst : request->dish.burst;
+  return ResolveTransponder(&t, error, notes);
+}
+
+// The tune options as a transponder, or the --channel entry of the
+// --channels file; `needed` when the command cannot go without one.
+void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
+                std::string* error) {
+  TuneRequest request;
+  Transponder& t = request.transponder;
+  t.lnb = &LnbTypes()[0];
+  const std::string given_transponder = g.freq + g.pol + g.sr + g.fec + g.inversion;
+  if (!g.channel.empty() || !g.channels.empty()) {
+    std::vector<ChannelEntry> entries;
+    if (g.channel.empty() || g.channels.empty()) {
+      *error =
+          g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
+      return;
+    }
+    if (!given_transponder.empty()) {
+      *error = "--channel gives the transponder: leave out --freq, --pol, --sr, --fec, --inversion";
+      return;
+    }
+    if (!LoadChannelFile(g.channels, &entries, error)) {
+      return;
+    }
+    const std::string name = CommandLineTextToUtf8(g.channel);
+    const ChannelEntry* entry = FindChannel(entries, name);
+    if (entry == nullptr) {
+      *error = "no channel '" + name + "' in " + g.channels + SimilarNames(entries, name);
+      return;
+    }
+    if (!ChannelRequest(*entry, &request, error)) {
+      *error = "channel '" + entry->name + "' cannot be tuned: " + *error;
+      return;
+    }
+  } else if (g.freq.empty()) {
+    const bool others = !(given_transponder + g.lnb + g.lof + g.tone + g.port + g.burst).empty();
+    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr, or --channel"
+             : others ? "the tune options need --freq, --pol and --sr"
+                      : "";
+    return;
+  } else if (g.pol.empty() || g.sr.empty()) {
+    *error =
+        g.pol.empty() ? "--pol is needed (H, V, L or R)" : "--sr is needed (kSym/s, e.g. 27500)";
+    return;
+  } else {
+    t.frequency_khz = Thousandths(g.freq);
+    ParsePolarization(g.pol, &t.polarization);
+    t.symbol_rate = Thousandths(g.sr);
+    ParseFec(g.fec.empty() ? "auto" : g.fec, &t.fec_code);
+    ParseInversion(g.inversion.empty() ? "auto" : g.inversion, &t.inversion);
+  }
   std::vector<std::string> notes;
-  if (ResolveTransponder(&t, error, &notes)) {
+  if (SettleDish(g, &request, error, &notes)) {
     options->tune = request;
   }
   for (const std::string& note : notes) {
     Note(note);
   }
+}
+
+// The scan's transponder file: each entry this card can tune, the others noted.
+void SettleScan(const Given& g, Options* options, std::string* error) {
+  std::vector<ChannelEntry> entries;
+  if (!LoadChannelFile(g.channels, &entries, error)) {
+    return;
+  }
+  for (ChannelEntry& entry : entries) {
+    ScanTarget target{entry, {}};
+    std::string problem;
+    std::vector<std::string> notes;
+    if (ChannelRequest(entry, &target.request, &problem) &&
+        SettleDish(g, &target.request, &problem, &notes)) {
+      options->scan.push_back(std::move(target));
+    } else {
+      Note(Format("%s line %d: skipped, %s", g.channels.c_str(), entry.line, problem.c_str()));
+    }
+  }
+  if (options->scan.empty()) {
+    *error = g.channels + " has no transponder this card can tune";
+  }
+}
+
+// --pids: PIDs separated by commas or spaces, decimal or 0x hex ("0,0x1201,4641").
+bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids) {
+  std::size_t at = 0;
+  while ((at = text.find_first_not_of(", ", at)) != std::string::npos) {
+    const std::size_t end = std::min(text.find_first_of(", ", at), text.size());
+    const std::string word = text.substr(at, end - at);
+    const bool hex = word.size() > 2 && (word[1] == 'x' || word[1] == 'X') && word[0] == '0';
+    const std::string digits = hex ? word.substr(2) : word;
+    if (digits.empty() || digits.size() > 4 ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string::npos) {
+      return false;
+    }
+    const unsigned long pid = std::stoul(digits, nullptr, hex ? 16 : 10);
+    if (pid > 0x1FFF) {
+      return false;
+    }
+    pids->push_back(static_cast<std::uint16_t>(pid));
+    at = end;
+  }
+  return !pids->empty();
 }
 
 // The DiSEqC command's message: hex bytes, a switch port or a stored position.
@@ -246,6 +407,8 @@ void Settle(const Given& g, Options* options, std::string* error) {
     options->seconds = static_cast<double>(seconds);
   } else if (command == "demo") {
     options->seconds = 3;
+  } else if (command == "scan") {
+    options->seconds = 5;
   }
   if (command == "tune" || command == "capture" || command == "signal" || command == "demo") {
     SettleTune(g, command == "tune" || command == "capture", command, options, error);
@@ -254,6 +417,17 @@ void Settle(const Given& g, Options* options, std::string* error) {
   }
   if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
     *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
+  }
+  if (command == "scan") {
+    SettleScan(g, options, error);
+  }
+  if (!g.service.empty() && !g.pids.empty()) {
+    *error = "give --service or --pids, not both";
+  } else if (!g.service.empty()) {
+    options->keep = ChooseService(CommandLineTextToUtf8(g.service));
+  } else if (!g.pids.empty()) {
+    options->keep = FilterChoice{};
+    ParsePids(g.pids, &options->keep->pids);
   }
   if (command == "signal" && !g.watch.empty()) {  // "--watch" alone leaves an empty word
     options->watch = true;
@@ -293,6 +467,8 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   app.set_version_flag("--version", std::string(kProgram) + " " + VersionText(),
                        "show the program's version");
   app.require_subcommand(1);
+  // Options are -x and --xx on every system: a path such as /work/x.conf is a path.
+  app.allow_windows_style_options(false);
   app.footer(
       Footer("",
              "  morvalind-host demo\n"
@@ -301,11 +477,11 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
              "  morvalind-host help capture\n"));
   std::map<std::string, CLI::App*> commands;
   for (const CommandText& text : kCommands) {
-    const bool tunes = std::string("tune signal capture demo").find(text.name) != std::string::npos;
+    const std::string name = text.name;
+    const bool tunes = name == "tune" || name == "signal" || name == "capture" || name == "demo";
     CLI::App* command = app.add_subcommand(text.name, text.summary)->group("Commands");
     command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
                            text.examples));
-    const std::string name = text.name;
     if (name != "adapters") {
       command
           ->add_option("--module", options->session.module,
@@ -316,6 +492,10 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
       Add(command, "--card", &g.card, "CARD", kCardHelp, Card());
     }
     command->add_flag("--json", options->json, "print JSON instead of text");
+    if (name != "info" && name != "adapters") {
+      Add(command, "--replay", &options->session.replay, "FILE",
+          "the stand-in card plays this recording on every transponder");
+    }
     if (tunes) {
       AddTune(command, &g);
     }
@@ -331,6 +511,22 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
   Add(capture, "--seconds", &g.seconds, "N", "how long (default: until interrupted)",
       Whole(1, 1L << 30));
+  Add(capture, "--service", &g.service, "NAME|ID", "keep this service only");
+  Add(capture, "--pids", &g.pids, "LIST", "keep these PIDs only, e.g. 0,0x1201,4641",
+      CLI::Validator(
+          [](std::string& text) {
+            std::vector<std::uint16_t> pids;
+            return ParsePids(text, &pids) ? std::string()
+                                          : text + " is not a list of PIDs 0..8191 (0x1FFF)";
+          },
+          ""));
+  CLI::App* scan = commands["scan"];
+  scan->add_option("FILE", g.channels, "the dvbv5 transponder file")->required();
+  Add(scan, "-o,--out", &options->out, "FILE",
+      "the channel file to write (default: standard output)");
+  Add(scan, "--seconds", &g.seconds, "N", "longest wait for a transponder's tables (default 5)",
+      Whole(1, 1L << 30));
+  AddDish(scan, &g);
   commands["signal"]
       ->add_option("--watch", g.watch, "read on, until interrupted")
       ->expected(0, 1)

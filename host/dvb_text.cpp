@@ -224,3 +224,16 @@ std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length) {
   std::free(converted);
   return result;
 }
+
+std::string CommandLineTextToUtf8(const std::string& text) {
+#ifdef _WIN32
+  const int size =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  std::string utf8;
+  return FromWide(wide, &utf8) ? utf8 : text;
+#else
+  return text;
+#endif
+}

@@ -15,3 +15,8 @@
 // bytes that do not decode become U+FFFD. A table the platform cannot convert
 // (ISO-8859-10 and -14 under Windows) is read as ISO-8859-1.
 std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length);
+
+// A name as typed on the command line, in UTF-8 as the tables and channel
+// files give names: Windows hands a program its words in the ANSI code page;
+// elsewhere they are taken as they come (UTF-8).
+std::string CommandLineTextToUtf8(const std::string& text);

@@ -19,8 +19,9 @@ struct CommandRun {
   int (*run)(const Options& options);
 };
 constexpr CommandRun kRuns[] = {
-    {"info", RunInfo},     {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
-    {"diseqc", RunDiseqc}, {"capture", RunCapture}, {"demo", RunDemo},   {"adapters", RunAdapters}};
+    {"info", RunInfo},     {"open", RunOpen},     {"tune", RunSignal},
+    {"signal", RunSignal}, {"diseqc", RunDiseqc}, {"capture", RunCapture},
+    {"demo", RunDemo},     {"scan", RunScan},     {"adapters", RunAdapters}};
 
 }  // namespace
 
@@ -33,7 +34,10 @@ int main(int argc, char** argv) {
   if (!ReadCommandLine(words, &options, &status)) {
     return status == kExitOk ? status : FinishReport(status);
   }
-  SetUpReport(options.json, options.command == "capture" && options.out == "-");
+  // The stream (capture -o -) or the channel file (scan without -o FILE) on standard output.
+  SetUpReport(options.json,
+              (options.command == "capture" && options.out == "-") ||
+                  (options.command == "scan" && (options.out.empty() || options.out == "-")));
   CatchStopRequests();
   AnswerMessageBoxes(ReportModuleMessage);
   for (const CommandRun& command : kRuns) {

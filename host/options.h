@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/channel_file.h"
+#include "host/service_filter.h"
 #include "host/session.h"
 #include "host/tuning.h"
 
@@ -18,16 +20,24 @@ struct DiseqcRequest {
   int burst = 0;
 };
 
+// A transponder of the file scan reads, and how it is tuned.
+struct ScanTarget {
+  ChannelEntry entry;
+  TuneRequest request;
+};
+
 struct Options {
   std::string command;
-  bool json = false;                // --json
-  SessionOptions session;           // --module, --card
-  std::optional<TuneRequest> tune;  // --freq, --pol, --sr and the rest, when given
-  std::optional<double> seconds;    // capture and demo --seconds, signal --watch SECONDS
-  std::string out;                  // capture -o FILE ("-" standard output), demo --out FOLDER
-  std::string udp;                  // capture --udp HOST:PORT
-  bool watch = false;               // signal --watch
-  DiseqcRequest diseqc;             // diseqc
+  bool json = false;                 // --json
+  SessionOptions session;            // --module, --card, --replay
+  std::optional<TuneRequest> tune;   // --freq, --pol, --sr and the rest, or --channel, when given
+  std::optional<double> seconds;     // capture and demo --seconds, signal --watch SECONDS
+  std::string out;                   // capture -o FILE ("-" standard output), demo --out FOLDER
+  std::string udp;                   // capture --udp HOST:PORT
+  bool watch = false;                // signal --watch
+  DiseqcRequest diseqc;              // diseqc
+  std::optional<FilterChoice> keep;  // capture --service or --pids
+  std::vector<ScanTarget> scan;      // scan: the file's transponders that this card can tune
 };
 
 // False when the program ends here, with *status: 0 after the help, the
@@ -40,6 +50,7 @@ int RunSignal(const Options& options);   // command_signal.cpp: signal, and tune
 int RunDiseqc(const Options& options);   // command_diseqc.cpp
 int RunCapture(const Options& options);  // command_capture.cpp
 int RunDemo(const Options& options);     // command_demo.cpp
+int RunScan(const Options& options);     // command_scan.cpp
 
 // command_adapters.cpp, a command of the Linux build
 int RunAdapters(const Options& options);

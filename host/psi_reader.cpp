@@ -126,6 +126,8 @@ bool GatherTable(std::uint8_t* section, std::array<std::uint8_t*, 256>* next,
 
 }  // namespace
 
+const char* StreamTypeName(std::uint8_t stream_type) { return pmt_get_streamtype_txt(stream_type); }
+
 PsiReader::PsiReader() {
   table_of_pid_[PAT_PID] = kPatTable;
   table_of_pid_[SDT_PID] = kSdtTable;
@@ -191,7 +193,7 @@ void PsiReader::Take(const std::uint8_t* packet_in, std::uint16_t pid) {
       std::uint8_t* section =
           psi_assemble_payload(&assembly.buffer, &assembly.used, &rest, &length);
       if (section != nullptr) {
-        TakeSection(pid, section);
+        TakeSection(pid, section, &assembly);
       }
       // What did not end where the next section begins is damaged.
       psi_assemble_reset(&assembly.buffer, &assembly.used);
@@ -205,34 +207,49 @@ void PsiReader::Take(const std::uint8_t* packet_in, std::uint16_t pid) {
     std::uint8_t* section =
         psi_assemble_payload(&assembly.buffer, &assembly.used, &payload, &length);
     if (section != nullptr) {
-      TakeSection(pid, section);
+      TakeSection(pid, section, &assembly);
     }
   }
 }
 
-// Owns `section` (biTStream's allocation) from here on.
-void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section) {
+// Owns `section` (biTStream's allocation) from here on. Tables repeat many
+// times a second: a section that repeats the one last read whole on its PID
+// (a table of one section) is that table again, told but not read again.
+void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* assembly) {
+  const std::size_t size = psi_get_length(section) + PSI_HEADER_SIZE;
+  const TableKind kind = static_cast<TableKind>(table_of_pid_[pid]);
+  if (assembly->last.size() == size && std::memcmp(assembly->last.data(), section, size) == 0) {
+    std::free(section);
+    Tell(kind == kPatTable   ? Table::kPat
+         : kind == kSdtTable ? Table::kSdt
+                             : Table::kPmt,
+         psi_get_tableidext(assembly->last.data()));
+    return;
+  }
   const std::uint8_t table_id = psi_get_tableid(section);
   const bool sound = psi_get_syntax(section) && psi_validate(section) && psi_check_crc(section) &&
                      WithinCounters(section);
-  if (sound && table_of_pid_[pid] == kPatTable && table_id == PAT_TABLE_ID &&
-      pat_validate(section)) {
-    TakePat(section);
-  } else if (sound && table_of_pid_[pid] == kSdtTable && table_id == SDT_TABLE_ID_ACTUAL &&
+  std::vector<std::uint8_t> copy(section, section + size);
+  bool whole = false;
+  if (sound && kind == kPatTable && table_id == PAT_TABLE_ID && pat_validate(section)) {
+    whole = TakePat(section);
+  } else if (sound && kind == kSdtTable && table_id == SDT_TABLE_ID_ACTUAL &&
              sdt_validate(section)) {
-    TakeSdt(section);
-  } else if (sound && table_of_pid_[pid] == kPmtTable && table_id == PMT_TABLE_ID &&
-             pmt_validate(section)) {
-    TakePmt(pid, section);
+    whole = TakeSdt(section);
+  } else if (sound && kind == kPmtTable && table_id == PMT_TABLE_ID && pmt_validate(section)) {
+    whole = TakePmt(pid, section);
   } else {
     std::free(section);
   }
+  if (whole && psi_get_lastsection(copy.data()) == 0) {
+    assembly->last = std::move(copy);
+  }
 }
 
-void PsiReader::TakePat(std::uint8_t* section) {
+bool PsiReader::TakePat(std::uint8_t* section) {
   bool changed = false;
   if (!GatherTable(section, &pat_next_, &pat_, pat_read_, pat_table_validate, &changed)) {
-    return;
+    return false;
   }
   if (changed) {
     pat_read_ = true;
@@ -258,12 +275,13 @@ void PsiReader::TakePat(std::uint8_t* section) {
     SetTablePids();
   }
   Tell(Table::kPat, transport_stream_id_);
+  return true;
 }
 
-void PsiReader::TakeSdt(std::uint8_t* section) {
+bool PsiReader::TakeSdt(std::uint8_t* section) {
   bool changed = false;
   if (!GatherTable(section, &sdt_next_, &sdt_, sdt_read_, sdt_table_validate, &changed)) {
-    return;
+    return false;
   }
   if (changed) {
     sdt_read_ = true;
@@ -289,14 +307,15 @@ void PsiReader::TakeSdt(std::uint8_t* section) {
     }
   }
   Tell(Table::kSdt, psi_table_get_tableidext(sdt_.data()));
+  return true;
 }
 
-void PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
+bool PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
   const std::uint16_t number = pmt_get_program(section);
   const auto found = programs_.find(number);
   if (found == programs_.end() || found->second.pmt_pid != pid || !psi_get_current(section)) {
     std::free(section);  // a program this PAT does not give this PID
-    return;
+    return false;
   }
   Program& program = found->second;
   const std::size_t size = psi_get_length(section) + PSI_HEADER_SIZE;
@@ -312,10 +331,13 @@ void PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
   }
   std::free(section);
   Tell(Table::kPmt, number);
+  return true;
 }
 
-// The PAT and SDT PIDs stay; PMT PIDs follow the PAT in force.
+// The PAT and SDT PIDs stay; PMT PIDs follow the PAT in force. What was
+// read before is read afresh: a PMT may now belong to another program.
 void PsiReader::SetTablePids() {
+  ++table_pids_version_;
   for (std::size_t pid = 0; pid < table_of_pid_.size(); ++pid) {
     if (table_of_pid_[pid] == kPmtTable) {
       table_of_pid_[pid] = kNoTable;
@@ -327,6 +349,7 @@ void PsiReader::SetTablePids() {
     }
   }
   for (auto it = assemblies_.begin(); it != assemblies_.end();) {
+    it->second.last.clear();
     if (table_of_pid_[it->first] == kNoTable) {
       psi_assemble_reset(&it->second.buffer, &it->second.used);
       it = assemblies_.erase(it);

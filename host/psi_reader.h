@@ -38,6 +38,9 @@ struct Service {
   std::string provider;
 };
 
+// "13818-2 video (MPEG-2)" and so on for a PMT stream type.
+const char* StreamTypeName(std::uint8_t stream_type);
+
 // The tables whose reading the observer hears of.
 enum class Table : std::uint8_t { kPat, kPmt, kSdt };
 
@@ -80,12 +83,19 @@ class PsiReader {
   // The PMT section of `program` as last read, CRC included; nullptr before.
   const std::uint8_t* pmt_section(std::uint16_t program) const;
 
+  // Whether packets of `pid` carry a table it reads; the version of that set
+  // steps at each change (a new PAT), so that a reader of the stream can
+  // follow it cheaply.
+  bool Reads(std::uint16_t pid) const { return table_of_pid_[pid] != kNoTable; }
+  std::uint32_t table_pids_version() const { return table_pids_version_; }
+
  private:
   enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable };
   struct Assembly {
     std::uint8_t* buffer = nullptr;  // biTStream's section being gathered
     std::uint16_t used = 0;
     int last_continuity = -1;
+    std::vector<std::uint8_t> last;  // the section last read whole, a table of one section
   };
   struct Program {
     std::uint16_t pmt_pid = 0;
@@ -100,10 +110,11 @@ class PsiReader {
   };
 
   void Take(const std::uint8_t* packet, std::uint16_t pid);
-  void TakeSection(std::uint16_t pid, std::uint8_t* section);
-  void TakePat(std::uint8_t* section);
-  void TakeSdt(std::uint8_t* section);
-  void TakePmt(std::uint16_t pid, std::uint8_t* section);
+  void TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* assembly);
+  // True when the section made a whole table, read or repeated.
+  bool TakePat(std::uint8_t* section);
+  bool TakeSdt(std::uint8_t* section);
+  bool TakePmt(std::uint16_t pid, std::uint8_t* section);
   void SetTablePids();
   void Tell(Table table, std::uint16_t id) const;
 
@@ -113,6 +124,7 @@ class PsiReader {
   std::array<std::uint8_t*, 256> pat_{};             // the PAT in force
   std::array<std::uint8_t*, 256> sdt_next_{};
   std::array<std::uint8_t*, 256> sdt_{};
+  std::uint32_t table_pids_version_ = 0;
   bool pat_read_ = false;
   bool sdt_read_ = false;
   std::uint16_t transport_stream_id_ = 0;

@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <stdlib.h>
+
 #include <filesystem>
 #endif
 
@@ -18,6 +20,17 @@ bool module_spoke = false;
 
 void SayCardLibrary(const std::string& path) {
   Say("Card library      %s\n", path.empty() ? "none loaded" : path.c_str());
+}
+
+// The stand-in card reads MORVALIND_SIM_REPLAY from the process's environment
+// when it loads its lineup (GetEnvironmentVariableA under Windows), so it is
+// set here, before the module loads the card library.
+void SetReplay(const std::string& file) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("MORVALIND_SIM_REPLAY", file.c_str());
+#else
+  setenv("MORVALIND_SIM_REPLAY", file.c_str(), 1);
+#endif
 }
 
 }  // namespace
@@ -56,6 +69,9 @@ void ReportModuleMessage(const ShownMessageBox& box) {
 }
 
 Session::Session(const SessionOptions& options) : module_path_(ModulePath(options)) {
+  if (!options.replay.empty()) {
+    SetReplay(options.replay);
+  }
   if (!LoadModule(module_path_, &module_)) {
     return;
   }

@@ -17,6 +17,7 @@
 struct SessionOptions {
   std::string module;  // --module; empty for Morvalind.dev beside this program
   CardChoice card;     // --card
+  std::string replay;  // --replay FILE: on every transponder of the stand-in card
 };
 
 std::string ModulePath(const SessionOptions& options);

@@ -23,15 +23,8 @@
 #include "host/system_error.h"
 #include "host/transponder.h"
 
-namespace {
-
-constexpr std::size_t kPacketsPerDatagram = 7;
-
-// The system's reason for the last failed call, and whether it says that the
-// reader of a pipe went away.
 #ifdef _WIN32
-constexpr int kBinary = O_BINARY;
-std::string Reason(bool* pipe_closed = nullptr) {
+std::string Reason(bool* pipe_closed) {
   const DWORD code = GetLastError();
   if (pipe_closed != nullptr) {
     *pipe_closed =
@@ -39,23 +32,32 @@ std::string Reason(bool* pipe_closed = nullptr) {
   }
   return code != 0 ? WindowsErrorText(code) : std::strerror(errno);
 }
-bool Replace(const std::string& from, const std::string& to) {
+bool MoveOver(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
-bool CutTo(int file, std::uint64_t size) {
-  return _chsize_s(file, static_cast<long long>(size)) == 0;
-}
 #else
-constexpr int kBinary = 0;
-std::string Reason(bool* pipe_closed = nullptr) {
+std::string Reason(bool* pipe_closed) {
   if (pipe_closed != nullptr) {
     *pipe_closed = errno == EPIPE;
   }
   return std::strerror(errno);
 }
-bool Replace(const std::string& from, const std::string& to) {
+bool MoveOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
+#endif
+
+namespace {
+
+constexpr std::size_t kPacketsPerDatagram = 7;
+
+#ifdef _WIN32
+constexpr int kBinary = O_BINARY;
+bool CutTo(int file, std::uint64_t size) {
+  return _chsize_s(file, static_cast<long long>(size)) == 0;
+}
+#else
+constexpr int kBinary = 0;
 bool CutTo(int file, std::uint64_t size) { return ftruncate(file, static_cast<off_t>(size)) == 0; }
 #endif
 
@@ -117,7 +119,7 @@ class FileSink : public Sink {
     if (error.empty() && !partial_.empty() && bytes_ > 0) {
       close(file_);
       file_ = -1;
-      if (!Replace(partial_, path_)) {
+      if (!MoveOver(partial_, path_)) {
         return Failed("cannot put " + partial_ + " in place of " + path_ + ": " + Reason());
       }
       partial_.clear();

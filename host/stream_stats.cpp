@@ -12,7 +12,7 @@ constexpr unsigned kNullPid = 0x1FFF;
 // settles them (any flag fails it, and the null PID keeps failing it), and the
 // rest go to Check: packets without payload, first packets, repeats, gaps, and
 // the PIDs to look closer at.
-void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServices* tables) {
+void StreamStats::Add(const std::uint8_t* packets, std::size_t count, PsiReader* tables) {
   packets_ += count;
   const std::uint8_t* const end = packets + count * kTsPacketSize;
   for (const std::uint8_t* packet = packets; packet != end; packet += kTsPacketSize) {
@@ -35,14 +35,19 @@ void StreamStats::Add(const std::uint8_t* packets, std::size_t count, StreamServ
 
 // A packet without payload repeats the last counter; one repeat of a packet is
 // allowed; a discontinuity announced in the adaptation field starts afresh.
-void StreamStats::Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables) {
+void StreamStats::Check(const std::uint8_t* packet, unsigned pid, PsiReader* tables) {
   std::uint8_t& next = pid_next_[pid];
   // A PID is looked closer at only while it has no counter, or when it holds tables.
   const std::uint8_t flags = next & kTable;
-  if ((flags & kTable) != 0 && tables != nullptr &&
-      tables->Take(static_cast<std::uint16_t>(pid), packet)) {
-    for (const std::uint16_t table : tables->pids()) {
-      pid_next_[table] |= kTable | kLookCloser;
+  if ((flags & kTable) != 0 && tables != nullptr) {
+    tables->Add(packet);
+    if (tables->table_pids_version() != table_pids_version_) {  // a new PAT: its PMT PIDs
+      table_pids_version_ = tables->table_pids_version();
+      for (unsigned table = 0; table < pid_next_.size(); ++table) {
+        const bool reads = tables->Reads(static_cast<std::uint16_t>(table));
+        pid_next_[table] = static_cast<std::uint8_t>(reads ? pid_next_[table] | kTable | kLookCloser
+                                                           : pid_next_[table] & ~kTable);
+      }
     }
   }
   const auto counter = static_cast<std::uint8_t>(packet[3] & 0x0F);

@@ -1,7 +1,7 @@
 // What a capture received, counted in one pass over each run of packets with
 // a fixed table per PID: packets per PID, packets without a sync byte, packets
 // the demodulator marked as damaged, and continuity counter gaps. The packets
-// of the stream's tables are handed on to StreamServices on the way.
+// of the stream's tables are handed on to the table reader on the way.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -9,13 +9,13 @@
 #include <map>
 
 #include "host/packet_ring.h"
-#include "host/stream_services.h"
+#include "host/psi_reader.h"
 
 class StreamStats {
  public:
   // Counts whole 188-byte packets, in stream order; `tables` (may be null)
   // reads those of its PIDs.
-  void Add(const std::uint8_t* packets, std::size_t count, StreamServices* tables);
+  void Add(const std::uint8_t* packets, std::size_t count, PsiReader* tables);
 
   std::uint64_t packets() const { return packets_; }
   std::uint64_t bytes() const { return packets_ * kTsPacketSize; }
@@ -37,12 +37,13 @@ class StreamStats {
   static constexpr std::uint8_t kTable = 0x40;
   static constexpr std::uint8_t kRepeated = 0x80;  // the last packet repeated the one before
 
-  void Check(const std::uint8_t* packet, unsigned pid, StreamServices* tables);
+  void Check(const std::uint8_t* packet, unsigned pid, PsiReader* tables);
 
   std::uint64_t packets_ = 0;
   std::uint64_t missing_sync_ = 0;
   std::uint64_t continuity_errors_ = 0;
   std::uint64_t transport_errors_ = 0;
+  std::uint32_t table_pids_version_ = 0;  // of the tables' PIDs marked kTable
   // Per PID, in arrays of their own so that one index reaches both.
   std::array<std::uint64_t, 8192> pid_packets_{};
   // At first every PID is looked closer at; the PAT's and the SDT's go to the tables.

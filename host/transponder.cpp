@@ -200,8 +200,12 @@ bool ParsePolarization(const std::string& text, Polarization* polarization) {
   if (text.size() != 1 || std::string("HVLR").find(letter) == std::string::npos) {
     return false;
   }
-  *polarization = static_cast<Polarization>(letter);
+  *polarization = static_cast<Polarization>(std::string("-HVLR").find(letter));
   return true;
+}
+
+char PolarizationLetter(Polarization polarization) {
+  return "-HVLR"[static_cast<std::size_t>(polarization) % 5];
 }
 
 bool ParseInversion(const std::string& text, std::uint32_t* inversion) {
@@ -213,6 +217,6 @@ const char* InversionName(std::uint32_t inversion) {
 }
 
 std::string TransponderText(const Transponder& t) {
-  return Mhz(t.frequency_khz) + " " + static_cast<char>(t.polarization) + " " +
+  return Mhz(t.frequency_khz) + " " + PolarizationLetter(t.polarization) + " " +
          ThousandthsText(t.symbol_rate) + " kSym/s FEC " + FecName(t.fec_code);
 }

@@ -22,7 +22,8 @@ std::string ThousandthsText(std::uint64_t thousandths);
 // Digits only, within [low, high].
 bool ParseWhole(const std::string& text, long low, long high, long* value);
 
-enum class Polarization : char { kHorizontal = 'H', kVertical = 'V', kLeft = 'L', kRight = 'R' };
+// Numbered as the Linux DVB API numbers them, as channel files are read.
+enum class Polarization : std::uint8_t { kOff, kHorizontal, kVertical, kLeft, kRight };
 
 // Dish frequencies low..high reach the card through oscillator `lof` (0: no
 // such band), with the 22 kHz tone on or off.
@@ -75,6 +76,8 @@ bool ParseFec(const std::string& text, std::uint32_t* code);
 std::string FecName(std::uint32_t code);
 // "H", "v", "L", "R".
 bool ParsePolarization(const std::string& text, Polarization* polarization);
+// 'H', 'V', 'L', 'R' ('-' for none).
+char PolarizationLetter(Polarization polarization);
 // "off", "on", "auto" <-> 0, 1, 2.
 bool ParseInversion(const std::string& text, std::uint32_t* inversion);
 const char* InversionName(std::uint32_t inversion);

@@ -53,7 +53,7 @@ bool Locked(const TuneReport& report) {
 
 Json TransponderJson(const Transponder& t) {
   return {{"frequency_mhz", static_cast<double>(t.frequency_khz) / 1000},
-          {"polarization", std::string(1, static_cast<char>(t.polarization))},
+          {"polarization", std::string(1, PolarizationLetter(t.polarization))},
           {"symbol_rate_ksps", static_cast<double>(t.symbol_rate) / 1000},
           {"fec", FecName(t.fec_code)},
           {"inversion", InversionName(t.inversion)},

@@ -33,6 +33,15 @@ std::uint8_t TextLength(const std::string& text) {
   return static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), 64));
 }
 
+// A name as the SDT carries it: ASCII as it is, other text (the lineup's is
+// UTF-8) behind the character-table byte 0x15 that says UTF-8, as ffmpeg's
+// muxer writes it.
+std::string DvbText(const std::string& text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? text : "\x15" + text;
+}
+
 }  // namespace
 
 // Laid out as the lineup's transponders are: the PMTs on consecutive PIDs,
@@ -158,8 +167,9 @@ void TransportStreamGenerator::QueueTables() {
                     service.video_pid != 0 ? kServiceTypeTelevision : kServiceTypeRadio);
     desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(service.provider.data()),
                         TextLength(service.provider));
-    desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(service.name.data()),
-                       TextLength(service.name));
+    const std::string name = DvbText(service.name);
+    desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(name.data()),
+                       TextLength(name));
     desc48_set_length(descriptor);
     const auto descriptors =
         static_cast<std::uint16_t>(DESC_HEADER_SIZE + desc_get_length(descriptor));

@@ -4,6 +4,8 @@
 // one line naming the option) for everything that does not fit.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -210,6 +212,41 @@ TEST(CommandLine, TheCardLibraryChosen) {
   ExpectRefused({"tune", "--card", "linux:one"}, "linux:adapterN");
   ExpectRefused({"open", "--card", "remote:host"}, "remote:HOST:PORT");
 #endif
+}
+
+// A channel file's entry tunes as the same options would: its LNB by the
+// dvbv5 name, SAT_NUMBER as the switch port (the options still over it); a
+// scan passes over what this DVB-S card cannot tune, with a note.
+TEST(ChannelOptions, AnEntryIsTheSameRequestAndAScanSkipsWhatCannotBeTuned) {
+  const std::string path = testing::TempDir() + "host_options_channels.conf";
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(
+      "[C Band]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 3880000\n\tPOLARIZATION = RIGHT\n"
+      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 3/4\n\tSAT_NUMBER = 1\n\tLNB = C-BAND\n"
+      "[Two]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11778000\n\tPOLARIZATION = VERTICAL\n"
+      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 9/10\n",
+      file);
+  std::fclose(file);
+  const Options given = Accepted({"tune", "--lnb", "c-band", "--freq", "3880", "--pol", "R", "--sr",
+                                  "27500", "--fec", "3/4", "--port", "2"});
+  const Options read = Accepted({"tune", "--channels", path, "--channel", "c band"});
+  ASSERT_TRUE(read.tune.has_value() && given.tune.has_value());
+  const TuningRecord a = MakeTuningRecord(given.tune->transponder);
+  const TuningRecord b = MakeTuningRecord(read.tune->transponder);
+  EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+  EXPECT_EQ(read.tune->dish.port, 2);
+  EXPECT_EQ(
+      Accepted({"tune", "--channels", path, "--channel", "C Band", "--port", "4"}).tune->dish.port,
+      4);
+  ExpectRefused({"tune", "--channels", path, "--channel", "Two"}, "DVB-S2");
+  ExpectRefused({"tune", "--channels", path, "--channel", "Band"}, "did you mean: C Band");
+  ExpectRefused({"tune", "--channels", path, "--channel", "C Band", "--freq", "3880"}, "leave out");
+  testing::internal::CaptureStderr();
+  const Options scan = Accepted({"scan", path});
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("line 9: skipped"), std::string::npos);
+  ASSERT_EQ(scan.scan.size(), 1u);
+  EXPECT_EQ(scan.scan[0].request.transponder.lof_khz, 5150000u);
 }
 
 }  // namespace

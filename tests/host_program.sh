@@ -85,6 +85,7 @@ closed-reader)
   # A reader that goes away ends the capture and the watch at once, the card closed.
   "${host[@]}" capture -o - "${tune[@]}" 2>err.txt | head -c 1000 >/dev/null
   status=${PIPESTATUS[0]}
+  cp err.txt capture-err.txt  # kept whole: the watch below writes err.txt again
   expect_status 0
   expect_said err.txt "stopped by the reader going away"
   expect_said err.txt "DeviceClose       0 (closed)"
@@ -210,6 +211,27 @@ card-library)
     run open --json --card linux:seven
     expect_json 2 "'linux:seven' in last['error']"
   fi
+  ;;
+channels)
+  # A scan of the stand-in's transponder file finds every service of its
+  # lineup, one named with a DVB character table (UTF-8 in JSON and in the
+  # channel file, never raw bytes); its entries then tune and capture by name.
+  run scan --json "$(dirname "$program")/ttlcdacc-transponders.conf" -o channels.conf
+  expect_json 0 "last['scan'] == {'transponders': 6, 'locked': 6, 'services': 16, 'file': 'channels.conf'}" \
+    "'Drossel V\u00f6gel' in [s['name'] for t in last['transponders'] for s in t['services']]" \
+    "all(t['complete'] for t in last['transponders'])"
+  grep -qx "\[Drossel Vögel\]" channels.conf || fail "channels.conf lacks [Drossel Vögel]"
+  run tune --json --channels channels.conf --channel "drossel vögel"
+  expect_json 0 "last['dish']['port'] == 2 and last['tune']['locked']" \
+    "last['transponder']['frequency_mhz'] == 12012"
+  run capture --json -o talk.ts --seconds 1 --channels channels.conf --channel "Pellam Talk" \
+    --service "Pellam Talk"
+  expect_json 0 "last['capture']['kept'] == {'program': 3003, 'name': 'Pellam Talk'}" \
+    "last['capture']['outputs'][0]['packets'] > 0"
+  run tune --json --channels channels.conf --channel "Pellam"
+  expect_json 2 "'Pellam Sport Extra' in last['error']"
+  run capture --json -o none.ts --seconds 5 "${tune[@]}" --service 9999
+  expect_json 1 "'3004' in last['error']" "last['capture']['seconds'] < 4.5"
   ;;
 udp)
   # Datagrams of seven whole packets.

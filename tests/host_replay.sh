@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A recording made by ffmpeg's own muxer, replayed by the stand-in card on the
-# transponder that morvalind-host capture tunes (MORVALIND_SIM_REPLAY), at the
+# transponder that morvalind-host capture tunes (--replay), at the
 # pace of its PCR: the capture must be the recording's packets from wherever it
 # began, byte for byte up to the loop point and carried on after it, nothing
 # added, nothing lost (replay_compare). A recording that is missing keeps the
@@ -27,12 +27,12 @@ tune=(--freq 11778 --pol V --sr 27500 --fec 3/4)
 
 capture=$work/replay-capture.ts
 rm -f "$capture"
-MORVALIND_SIM_REPLAY=$recording "${host[@]}" capture -o "$capture" --seconds 3 "${tune[@]}" \
+"${host[@]}" capture --replay "$recording" -o "$capture" --seconds 3 "${tune[@]}" \
   >"$work/capture.txt"
 "${compare[@]}" "$recording" "$capture"
 
 status=0
-MORVALIND_SIM_REPLAY=$work/no-such-recording.ts "${host[@]}" capture -o "$work/none.ts" \
+"${host[@]}" capture --replay "$work/no-such-recording.ts" -o "$work/none.ts" \
   --seconds 1 "${tune[@]}" >"$work/missing.txt" 2>&1 || status=$?
 for said in "no-such-recording.ts\" cannot be opened" "OpenDevice not successful"; do
   if ! grep -q -- "$said" "$work/missing.txt"; then

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# One service as a program we did not write reads it: filter_service keeps
-# "Pellam Sport Extra" (program 3002, PMT 0x1201) of the stand-in's four-service
-# 11778 MHz transponder, and ffprobe must see exactly that one program, with
-# its video and audio stream and nothing else.
-# Usage: host_service_ffprobe.sh WORK_FOLDER FILTER_SERVICE...
-#   (the tool's command: under Wine, the runner followed by the .exe)
+# One service as a program we did not write reads it: morvalind-host capture
+# --service keeps "Pellam Sport Extra" (program 3002, PMT 0x1201) of the
+# stand-in's four-service 11778 MHz transponder, and ffprobe must see exactly
+# that one program, with its video and audio stream and nothing else.
+# Usage: host_service_ffprobe.sh WORK_FOLDER MORVALIND_HOST...
+#   (the program's command: under Wine, the runner followed by the .exe)
 set -euo pipefail
 work=$1
 shift
-tool=("$@")
+host=("$@")
 if ! command -v ffprobe >/dev/null; then
   echo "ffprobe is not installed (Debian ffmpeg): skipped"
   exit 77
@@ -16,11 +16,12 @@ fi
 mkdir -p "$work"
 file=$work/service.ts
 rm -f "$file"
-"${tool[@]}" "$file" 2 "Pellam Sport Extra"
+"${host[@]}" capture -o "$file" --seconds 2 --service "Pellam Sport Extra" \
+  --freq 11778 --pol V --sr 27500 >"$work/capture.txt"
 
 ffprobe -v error -show_programs -show_streams -of compact "$file" >"$work/probe.txt" 2>"$work/probe-errors.txt"
-# The stand-in's streams carry numbered filler, which the decoders complain of;
-# anything the transport stream reader says is a fault of the filter.
+# The capture begins mid-stream: a decoder may miss its first frame; anything
+# the transport stream reader says is a fault of the filter.
 if grep -v -e '^\[mpeg2video @' -e '^\[mp2float @' -e '^\[mp3float @' -e 'Last message repeated' \
      "$work/probe-errors.txt" | grep .; then
   echo "ffprobe reported the errors above"
@@ -33,7 +34,7 @@ if [ "$(grep -c '^program|' "$work/probe.txt" || true)" -ne 1 ] ||
   failed=1
 fi
 streams=$(ffprobe -v error -show_entries stream=codec_type,id -of csv=p=0 "$file" 2>/dev/null |
-  grep . | sort -u | tr '\n' ' ')
+  sed 's/,*$//' | grep . | sort -u | tr '\n' ' ')  # a video stream's side data adds commas
 if [ "$streams" != "audio,0x1222 video,0x1221 " ]; then
   echo "ffprobe sees the streams '$streams', not the video 0x1221 and audio 0x1222 alone"
   failed=1

@@ -14,7 +14,7 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/stream_services.h"
+#include "host/psi_reader.h"
 #include "host/stream_stats.h"
 #include "tests/support/psi_tables.h"
 
@@ -41,8 +41,7 @@ Packet Flagged(Packet packet) {  // a discontinuity announced in the adaptation 
   return packet;
 }
 
-void Feed(StreamStats* stats, const std::vector<Packet>& packets,
-          StreamServices* tables = nullptr) {
+void Feed(StreamStats* stats, const std::vector<Packet>& packets, PsiReader* tables = nullptr) {
   for (const Packet& packet : packets) {
     stats->Add(packet.data(), 1, tables);
   }
@@ -51,9 +50,9 @@ void Feed(StreamStats* stats, const std::vector<Packet>& packets,
 // A stream's statistics and the services it announces.
 struct Capture {
   StreamStats stats;
-  StreamServices tables;
+  PsiReader tables;
   void Feed(const std::vector<Packet>& packets) { ::Feed(&stats, packets, &tables); }
-  std::vector<ServiceInfo> services() const { return tables.services(); }
+  std::vector<Service> services() const { return tables.services(); }
 };
 
 TEST(ContinuityCount, CountersThatStepAndWrapAreClean) {
@@ -155,7 +154,7 @@ TEST(StreamTables, ServicesFromPatPmtAndASdtOverTwoPackets) {
   stats.Feed(Packets(0x200, Pmt(102, {{0x04, 0x202}}), &pmt2_cc));
   stats.Feed(sdt);
 
-  const std::vector<ServiceInfo> services = stats.services();
+  const std::vector<Service> services = stats.services();
   ASSERT_EQ(services.size(), 3u);  // program 0 is the network PID, not a service
   EXPECT_EQ(services[0].program, 101);
   EXPECT_EQ(services[0].pmt_pid, 0x100);
