@@ -27,6 +27,8 @@ install(TARGETS morvalind-host morvalind RUNTIME DESTINATION ${folder} LIBRARY D
         ${no_import_libraries})
 install(TARGETS ttlcdacc RUNTIME DESTINATION ${folder}/virtual-card
         LIBRARY DESTINATION ${folder}/virtual-card ${no_import_libraries})
+# The virtual card's transponders as a channel file, for morvalind-host scan.
+install(FILES ${CMAKE_BINARY_DIR}/bin/ttlcdacc-transponders.conf DESTINATION ${folder}/virtual-card)
 if(FFMPEG)
   # The lineup file that plays the recordings, beside the virtual card.
   install(FILES ${CMAKE_BINARY_DIR}/bin/ttlcdacc-lineup.json DESTINATION ${folder}/virtual-card)
