@@ -94,7 +94,7 @@ void ScanOne(const DeviceInterface& entries, const ScanTarget& target, const std
 int RunScan(const Options& options) {
   // The channel file goes to FILE.partial, renamed over FILE once it is whole.
   const bool to_file = !options.out.empty() && options.out != "-";
-  const std::string partial = options.out + ".partial";
+  const std::string partial = to_file ? options.out + ".partial" : std::string();
   std::ofstream file;
   if (to_file) {
     file.open(partial, std::ios::binary | std::ios::trunc);
@@ -104,7 +104,10 @@ int RunScan(const Options& options) {
   }
   Session session(options.session);
   if (session.status() != kExitOk) {
-    std::remove(partial.c_str());
+    if (to_file) {
+      file.close();  // closed first: under Windows an open file is not removed
+      std::remove(partial.c_str());
+    }
     return session.status();
   }
   const auto limit = std::chrono::milliseconds(static_cast<long long>(*options.seconds * 1000));

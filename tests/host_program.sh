@@ -216,6 +216,11 @@ channels)
   # A scan of the stand-in's transponder file finds every service of its
   # lineup, one named with a DVB character table (UTF-8 in JSON and in the
   # channel file, never raw bytes); its entries then tune and capture by name.
+  # Without -o there is no FILE.partial: a user's own ./.partial is not removed.
+  echo "mine" >.partial
+  run scan "$(dirname "$program")/ttlcdacc-transponders.conf" --module no-such.dev
+  expect_status 3
+  [ -e .partial ] || fail "a scan without -o removed ./.partial"
   run scan --json "$(dirname "$program")/ttlcdacc-transponders.conf" -o channels.conf
   expect_json 0 "last['scan'] == {'transponders': 6, 'locked': 6, 'services': 16, 'file': 'channels.conf'}" \
     "'Drossel V\u00f6gel' in [s['name'] for t in last['transponders'] for s in t['services']]" \
