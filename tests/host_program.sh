@@ -226,6 +226,15 @@ channels)
     "'Drossel V\u00f6gel' in [s['name'] for t in last['transponders'] for s in t['services']]" \
     "all(t['complete'] for t in last['transponders'])"
   grep -qx "\[Drossel Vögel\]" channels.conf || fail "channels.conf lacks [Drossel Vögel]"
+  # A scan that locks nothing leaves the channel file as it was.
+  cp channels.conf scanned.conf
+  printf '[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n' \
+    >nothing.conf
+  run scan --json nothing.conf -o channels.conf
+  expect_json 5 "last['scan']['file'] is None"
+  expect_said err.txt "channels.conf left as it was"
+  cmp -s channels.conf scanned.conf || fail "a scan that locked nothing changed channels.conf"
+  [ ! -e channels.conf.partial ] || fail "channels.conf.partial left behind"
   run tune --json --channels channels.conf --channel "drossel vögel"
   expect_json 0 "last['dish']['port'] == 2 and last['tune']['locked']" \
     "last['transponder']['frequency_mhz'] == 12012"
