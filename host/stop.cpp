@@ -19,9 +19,17 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return request.compare_exchange_strong(none, static_cast<int>(event) + 1) ? TRUE : FALSE;
 }
 #else
-extern "C" void OnStopSignal(int number) {
-  request.store(number);
-  std::signal(number, SIG_DFL);
+extern "C" void OnStopSignal(int number) { request.store(number); }
+
+// Once (the system's own handling ends the program at a second signal), and
+// without SA_RESTART, which std::signal sets: a write blocked on a full pipe
+// then returns at the signal, and the capture loop sees the request.
+void CatchSignal(int number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(number, &action, nullptr);
 }
 #endif
 
@@ -31,9 +39,9 @@ void CatchStopRequests() {
 #ifdef _WIN32
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-  std::signal(SIGPIPE, SIG_IGN);
+  CatchSignal(SIGINT, OnStopSignal);
+  CatchSignal(SIGTERM, OnStopSignal);
+  CatchSignal(SIGPIPE, SIG_IGN);
 #endif
 }
 

@@ -122,6 +122,24 @@ interrupt)
     expect_said out.txt "stopped by"
     expect_said out.txt "DeviceClose       0 (closed)"
   done
+  if [[ $program != *.exe ]]; then
+    # A reader that takes nothing: SIGINT ends the write that waits for it.
+    rm -f stalled
+    mkfifo stalled
+    exec 3<>stalled
+    "${host[@]}" capture -o - "${tune[@]}" >stalled 2>err.txt &
+    pid=$!
+    for _ in $(seq 300); do grep -q pipe_write "/proc/$pid/wchan" && break || sleep 0.1; done
+    kill -INT "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
+    ! kill -KILL "$pid" 2>/dev/null || fail "a capture waiting for its reader went on after SIGINT"
+    wait "$pid"
+    status=$?
+    exec 3>&-
+    expect_status 0
+    expect_said err.txt "stopped by SIGINT"
+    expect_said err.txt "DeviceClose       0 (closed)"
+  fi
   ;;
 full-disk)
   # The first failed write stops the capture with the system's reason, status 6.
