@@ -149,8 +149,15 @@ class FileSink : public Sink {
       Failed("writing " + name + " failed: " + Reason());
     }
     file_ = -1;
-    if (!partial_.empty() && bytes_ == 0) {
-      std::remove(partial_.c_str());
+    // A write failed before the partial file took the other's place: the
+    // whole packets that reached it were asked for, and go there too.
+    if (!partial_.empty()) {
+      if (written == 0) {
+        std::remove(partial_.c_str());
+      } else if (!MoveOver(partial_, path_)) {
+        Failed("cannot put " + partial_ + " in place of " + path_ + ": " + Reason());
+        name = partial_;  // where they are
+      }
       partial_.clear();
     }
     return error.empty();

@@ -147,6 +147,17 @@ full-disk)
   expect_status 6
   expect_json 6 "'/dev/full' in last['error']" "last['capture']['outputs'][0]['packets'] == 0" \
     "last['capture']['seconds'] < 30" "last['close']['closed']"
+  if [[ $program != *.exe ]]; then
+    # A first write that fits in part: the whole packets that reached the file
+    # replace the earlier recording, and the summary counts them (a 1 KiB file limit).
+    echo "an earlier recording" >capture.ts
+    (trap '' XFSZ && ulimit -f 1 && exec "${host[@]}" capture -o capture.ts --seconds 60 \
+      "${tune[@]}" --json) 2> >(cat >err.txt) | cat >out.txt
+    status=${PIPESTATUS[0]}
+    expect_json 6 "'File too large' in last['error']" "last['capture']['outputs'][0]['packets'] == 5"
+    [ "$(stat -c %s capture.ts)" -eq 940 ] || fail "capture.ts holds $(stat -c %s capture.ts) bytes, not 5 packets"
+    [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  fi
   ;;
 replace-file)
   # An existing recording stays as it was when the tune fails, and is replaced
