@@ -73,6 +73,10 @@ class FileSink : public Sink {
     path_ = path;
     name = path == "-" ? "standard output" : path;
     struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      *problem = "cannot write " + path + ": " + std::strerror(EISDIR);
+      return false;
+    }
     if (path == "-") {
 #ifdef _WIN32
       _setmode(1, O_BINARY);

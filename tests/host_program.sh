@@ -171,6 +171,13 @@ replace-file)
   expect_status 0
   whole_packets capture.ts
   [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  # A folder is refused before the card is tuned.
+  rm -f folder.partial
+  mkdir -p folder
+  run capture -o folder --seconds 1 "${tune[@]}"
+  expect_status 6
+  expect_said err.txt "cannot write folder"
+  [ ! -e folder.partial ] || fail "folder.partial left behind"
   ;;
 json)
   # Every command answers in JSON, also when it fails, one field name a concept.
