@@ -184,6 +184,7 @@ const Socket kNoSocket = INVALID_SOCKET;
 bool Refused() {
   return WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNREFUSED;
 }
+bool Interrupted() { return WSAGetLastError() == WSAEINTR; }
 bool StartSockets() {
   static WSADATA data;
   static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -192,7 +193,8 @@ bool StartSockets() {
 #else
 using Socket = int;
 constexpr Socket kNoSocket = -1;
-bool Refused() { return errno == ECONNREFUSED || errno == EINTR; }
+bool Refused() { return errno == ECONNREFUSED; }
+bool Interrupted() { return errno == EINTR; }
 bool StartSockets() { return true; }
 void closesocket(Socket socket) { close(socket); }
 #endif
@@ -254,14 +256,22 @@ class UdpSink : public Sink {
   }
 
  private:
+  // A refusal reports an earlier datagram's ICMP answer and sends nothing:
+  // this one is sent once more, and dropped, uncounted, at a second one.
   void Send() {
     const auto size = static_cast<int>(held_ * kTsPacketSize);
-    if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
-            size ||
-        Refused()) {
-      written += held_;
-    } else {
-      Failed("sending to " + name + " failed: " + Reason());
+    for (int refusals = 0; refusals < 2;) {
+      if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
+          size) {
+        written += held_;
+        break;
+      }
+      if (Refused()) {
+        ++refusals;
+      } else if (!Interrupted()) {
+        Failed("sending to " + name + " failed: " + Reason());
+        break;
+      }
     }
     held_ = 0;
   }

@@ -316,6 +316,11 @@ PY
   wait "$receiver" || fail "the receiver got no whole datagrams"
   expect_status 0
   [ "$(cat received.txt)" = "[1316]" ] || fail "datagrams of $(cat received.txt) bytes"
+  # No receiver: the refusals its ICMP answers bring are no failure, and every datagram is sent.
+  port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  run capture --json --udp "127.0.0.1:$port" --seconds 1 "${tune[@]}"
+  expect_json 0 "last['capture']['outputs'][0]['packets'] == last['capture']['packets'] > 0"
   ;;
 *)
   fail "no case $case_name"
