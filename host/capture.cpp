@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "host/card_library.h"
+#include "host/card_figures.h"
 #include "host/packet_ring.h"
 #include "host/program.h"
 #include "host/stop.h"
