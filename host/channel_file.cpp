@@ -32,13 +32,6 @@ constexpr Named<Polarization> kPolarizations[] = {
     {"RIGHT", Polarization::kRight},
     {"OFF", Polarization::kOff},
 };
-constexpr Named<CodeRate> kCodeRates[] = {
-    {"NONE", CodeRate::kNone}, {"1/2", CodeRate::k1_2}, {"2/3", CodeRate::k2_3},
-    {"3/4", CodeRate::k3_4},   {"4/5", CodeRate::k4_5}, {"5/6", CodeRate::k5_6},
-    {"6/7", CodeRate::k6_7},   {"7/8", CodeRate::k7_8}, {"8/9", CodeRate::k8_9},
-    {"AUTO", CodeRate::kAuto}, {"3/5", CodeRate::k3_5}, {"9/10", CodeRate::k9_10},
-    {"2/5", CodeRate::k2_5},
-};
 constexpr Named<Modulation> kModulations[] = {
     {"QPSK", Modulation::kQpsk},        {"QAM/16", Modulation::kQam16},
     {"QAM/32", Modulation::kQam32},     {"QAM/64", Modulation::kQam64},
@@ -63,9 +56,10 @@ constexpr Named<Inversion> kInversions[] = {
 constexpr std::uint16_t kMaxPid = 0x1FFF;
 constexpr char kNamelessSection[] = "CHANNEL";
 
-template <typename T, std::size_t N>
-const char* NameOf(const Named<T> (&table)[N], T value) {
-  for (const Named<T>& entry : table) {
+// A table's entries have a name and a value: Named, or CodeRateEntry.
+template <typename Entry, std::size_t N>
+const char* NameOf(const Entry (&table)[N], decltype(Entry::value) value) {
+  for (const Entry& entry : table) {
     if (entry.value == value) {
       return entry.name;
     }
@@ -74,9 +68,10 @@ const char* NameOf(const Named<T> (&table)[N], T value) {
 }
 
 // The value named `text`, or a problem that lists the names.
-template <typename T, std::size_t N>
-bool Lookup(const Named<T> (&table)[N], const std::string& text, T* value, std::string* problem) {
-  for (const Named<T>& entry : table) {
+template <typename Entry, std::size_t N>
+bool Lookup(const Entry (&table)[N], const std::string& text, decltype(Entry::value)* value,
+            std::string* problem) {
+  for (const Entry& entry : table) {
     if (SameIgnoringCase(text, entry.name)) {
       *value = entry.value;
       return true;

@@ -32,24 +32,9 @@
 
 #include "host/transponder.h"
 
-// Polarization (transponder.h), CodeRate, Modulation, Rolloff and Inversion
+// Polarization and CodeRate (transponder.h), Modulation, Rolloff and Inversion
 // are numbered as the Linux DVB API numbers them (fe_code_rate_t and so on).
 enum class DeliverySystem : std::uint8_t { kDvbS, kDvbS2 };
-enum class CodeRate : std::uint8_t {
-  kNone,
-  k1_2,
-  k2_3,
-  k3_4,
-  k4_5,
-  k5_6,
-  k6_7,
-  k7_8,
-  k8_9,
-  kAuto,
-  k3_5,
-  k9_10,
-  k2_5,
-};
 enum class Modulation : std::uint8_t {
   kQpsk,
   kQam16,

@@ -1,6 +1,7 @@
 // The adapters command: the DVB adapters the Linux DVB card library finds,
 // on this machine or on the dvbv5-daemon --card names. Neither the module nor
 // a card is opened.
+#include "host/card_figures.h"
 #include "host/options.h"
 
 int RunAdapters(const Options& options) {

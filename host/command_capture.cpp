@@ -1,6 +1,7 @@
 // The capture command: tune, write the transport stream to its outputs, and
 // summarise what it held.
 #include "host/capture.h"
+#include "host/card_figures.h"
 #include "host/options.h"
 
 namespace {

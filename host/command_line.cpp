@@ -207,16 +207,12 @@ bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string
   t.polarization = p.polarization;
   t.symbol_rate = p.symbol_rate;
   t.inversion = static_cast<std::uint32_t>(p.inversion);
-  std::string fec = CodeRateName(p.fec);
-  std::transform(fec.begin(), fec.end(), fec.begin(), [](char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  });
   t.lnb = p.lnb.empty() ? &LnbTypes()[0] : FindLnb(p.lnb);
   if (p.delivery_system != DeliverySystem::kDvbS) {
     *error = "it is DVB-S2, which this DVB-S card does not receive";
   } else if (p.polarization == Polarization::kOff) {
     *error = "it has no polarisation (POLARIZATION = OFF)";
-  } else if (!ParseFec(fec == "none" ? "auto" : fec, &t.fec_code)) {
+  } else if (!CardFecCode(p.fec, &t.fec_code)) {
     *error = std::string("its INNER_FEC ") + CodeRateName(p.fec) + " is not a DVB-S code rate";
   } else if (t.lnb == nullptr) {
     *error = "its LNB " + p.lnb + " is not a type this program knows (--lnb list)";

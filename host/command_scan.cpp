@@ -92,10 +92,16 @@ void ScanOne(const DeviceInterface& entries, const ScanTarget& target, const std
 }  // namespace
 
 int RunScan(const Options& options) {
-  // The channel file goes to FILE.partial, renamed over FILE once it is whole.
+  // The channel file goes to FILE.partial, renamed over FILE once it is whole
+  // and holds what a scan found: a scan that locked nothing, or was stopped
+  // part-way, leaves FILE as it was.
   const bool to_file = !options.out.empty() && options.out != "-";
-  const std::string partial = options.out + ".partial";
+  const std::string partial = to_file ? options.out + ".partial" : std::string();
   std::ofstream file;
+  const auto drop_partial = [&] {
+    file.close();  // closed first: under Windows an open file is not removed
+    std::remove(partial.c_str());
+  };
   if (to_file) {
     file.open(partial, std::ios::binary | std::ios::trunc);
     if (!file) {
@@ -104,7 +110,9 @@ int RunScan(const Options& options) {
   }
   Session session(options.session);
   if (session.status() != kExitOk) {
-    std::remove(partial.c_str());
+    if (to_file) {
+      drop_partial();
+    }
     return session.status();
   }
   const auto limit = std::chrono::milliseconds(static_cast<long long>(*options.seconds * 1000));
@@ -120,29 +128,39 @@ int RunScan(const Options& options) {
             &found, &transponders);
   }
   const int status = ReportClose(session.Close());
-  std::ostream& out = to_file ? static_cast<std::ostream&>(file) : std::cout;
-  WriteChannelFile(out, found);
-  out.flush();
-  const bool written = static_cast<bool>(out);
-  if (to_file) {
+  std::size_t locked = 0;
+  for (const Json& entry : transponders) {
+    locked += entry.contains("services") ? 1 : 0;
+  }
+  const bool whole = locked > 0 && StopRequest() == nullptr;
+  const std::string destination = to_file ? options.out : "standard output";
+  std::string said = "to " + destination;
+  bool written = true;
+  if (!to_file) {
+    WriteChannelFile(std::cout, found);
+    std::cout.flush();
+    written = static_cast<bool>(std::cout);
+  } else if (whole) {
+    WriteChannelFile(file, found);
     file.close();
-    if (!written || !MoveOver(partial, options.out)) {
+    if (!file || !MoveOver(partial, options.out)) {
       const std::string reason = Reason();
       std::remove(partial.c_str());
       return Fail(kExitFile, "cannot write " + options.out + ": " + reason);
     }
-  }
-  std::size_t locked = 0;
-  for (const Json& entry : transponders) {
-    locked += entry.contains("services") ? 1 : 0;
+  } else {
+    drop_partial();
+    Note(options.out + " left as it was: " +
+         (locked == 0 ? "no transponder locked" : "the scan was stopped part-way"));
+    said = "not written";
   }
   Report()["transponders"] = transponders;
   Report()["scan"] = {{"transponders", scanned},
                       {"locked", locked},
                       {"services", found.size()},
-                      {"file", to_file ? options.out : "standard output"}};
-  Say("Scanned           %zu transponders, %zu locked, %zu services to %s\n", scanned, locked,
-      found.size(), to_file ? options.out.c_str() : "standard output");
+                      {"file", to_file && !whole ? Json() : Json(destination)}};
+  Say("Scanned           %zu transponders, %zu locked, %zu services %s\n", scanned, locked,
+      found.size(), said.c_str());
   if (!written) {
     return Fail(kExitFile, "the channel file could not be written to standard output");
   }

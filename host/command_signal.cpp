@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "host/card_figures.h"
 #include "host/options.h"
 #include "host/stop.h"
 

@@ -45,5 +45,7 @@ int main(int argc, char** argv) {
       status = command.run(options);
     }
   }
-  return FinishReport(status);
+  status = FinishReport(status);
+  ReadyToEnd();
+  return status;
 }

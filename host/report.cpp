@@ -2,6 +2,7 @@
 #include "host/report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 
@@ -33,7 +34,12 @@ std::string FormatList(const char* format, std::va_list arguments) {
 }
 
 void Write(const std::string& text) {
-  closed = closed || std::fputs(text.c_str(), report_stream) < 0 || std::fflush(report_stream) != 0;
+  if (!closed && (std::fputs(text.c_str(), report_stream) < 0 || std::fflush(report_stream) != 0)) {
+    // A stop request's signal may end a write that waited for the reader:
+    // that text is lost, the stream is not.
+    closed = errno != EINTR;
+    std::clearerr(report_stream);
+  }
 }
 
 }  // namespace

@@ -14,12 +14,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "host/packet_ring.h"
 #include "host/sinks.h"
+#include "host/stop.h"
 #include "host/system_error.h"
 #include "host/transponder.h"
 
@@ -50,6 +53,7 @@ bool MoveOver(const std::string& from, const std::string& to) {
 namespace {
 
 constexpr std::size_t kPacketsPerDatagram = 7;
+constexpr std::size_t kPipePiece = 21 * kTsPacketSize;  // 3948 bytes: PIPE_BUF holds them
 
 #ifdef _WIN32
 constexpr int kBinary = O_BINARY;
@@ -68,49 +72,62 @@ class FileSink : public Sink {
   bool Open(const std::string& path, std::string* problem) {
     path_ = path;
     name = path == "-" ? "standard output" : path;
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      *problem = "cannot write " + path + ": " + std::strerror(EISDIR);
+      return false;
+    }
     if (path == "-") {
 #ifdef _WIN32
       _setmode(1, O_BINARY);
 #endif
       file_ = 1;
       owned_ = false;
-      return true;
-    }
-    // A device or a pipe is written as it is, a file beside the one it replaces.
-    file_ = open(path.c_str(), O_WRONLY | kBinary);
-    struct stat status {};
-    if (file_ < 0 || fstat(file_, &status) != 0 || S_ISREG(status.st_mode)) {
-      close(file_);  // nothing to close when the open failed
-      partial_ = path + ".partial";
-      file_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0666);
+    } else {
+      // A device or a pipe is written as it is, a file beside the one it replaces.
+      file_ = open(path.c_str(), O_WRONLY | kBinary);
+      if (file_ < 0 || fstat(file_, &status) != 0 || S_ISREG(status.st_mode)) {
+        close(file_);  // nothing to close when the open failed
+        partial_ = path + ".partial";
+        file_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0666);
+      }
     }
     if (file_ < 0) {
       *problem = "cannot write " + (partial_.empty() ? path : partial_) + ": " + Reason();
       partial_.clear();
+      return false;
     }
-    return file_ >= 0;
+    // A pipe takes a write of up to 4096 bytes whole or not at all: a signal
+    // that ends a write to it then never leaves part of a packet behind.
+    if (fstat(file_, &status) == 0 && !S_ISREG(status.st_mode)) {
+      piece_ = kPipePiece;
+    }
+    return true;
   }
 
   bool Write(const std::uint8_t* packets, std::size_t count) override {
     const std::size_t size = count * kTsPacketSize;
     std::size_t done = 0;
-    while (error.empty() && done < size) {
+    while (error.empty() && !stopped_ && done < size) {
       errno = 0;
 #ifdef _WIN32
       SetLastError(0);
 #endif
-      const auto wrote = write(file_, packets + done, static_cast<unsigned>(size - done));
-      if (wrote > 0) {
-        done += static_cast<std::size_t>(wrote);
-      } else if (errno != EINTR) {
+      const std::size_t piece = std::min(size - done, piece_);
+      const auto wrote = write(file_, packets + done, static_cast<unsigned>(piece));
+      done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+      if (wrote < 0 && errno != EINTR) {
         bool pipe_closed = false;
         const std::string reason = Reason(&pipe_closed);
         Failed("writing " + name + " failed: " + reason, pipe_closed);
+      } else if ((wrote < 0 || static_cast<std::size_t>(wrote) < piece) &&
+                 StopRequest() != nullptr) {
+        stopped_ = true;  // a stop request's signal ended a write that waited for the reader
       }
     }
     bytes_ += done;
     // The part of a packet that reached a file is cut off again: it holds whole packets.
-    if (!error.empty() && bytes_ % kTsPacketSize != 0 &&
+    if ((!error.empty() || stopped_) && bytes_ % kTsPacketSize != 0 &&
         CutTo(file_, bytes_ - bytes_ % kTsPacketSize)) {
       bytes_ -= bytes_ % kTsPacketSize;
     }
@@ -136,8 +153,15 @@ class FileSink : public Sink {
       Failed("writing " + name + " failed: " + Reason());
     }
     file_ = -1;
-    if (!partial_.empty() && bytes_ == 0) {
-      std::remove(partial_.c_str());
+    // A write failed before the partial file took the other's place: the
+    // whole packets that reached it were asked for, and go there too.
+    if (!partial_.empty()) {
+      if (written == 0) {
+        std::remove(partial_.c_str());
+      } else if (!MoveOver(partial_, path_)) {
+        Failed("cannot put " + partial_ + " in place of " + path_ + ": " + Reason());
+        name = partial_;  // where they are
+      }
       partial_.clear();
     }
     return error.empty();
@@ -148,6 +172,8 @@ class FileSink : public Sink {
   std::string partial_;  // written beside path_ until data flows
   int file_ = -1;
   bool owned_ = true;
+  std::size_t piece_ = SIZE_MAX;  // bytes a write() at most
+  bool stopped_ = false;          // a stop request ended the writing
   std::uint64_t bytes_ = 0;
 };
 
@@ -158,6 +184,7 @@ const Socket kNoSocket = INVALID_SOCKET;
 bool Refused() {
   return WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNREFUSED;
 }
+bool Interrupted() { return WSAGetLastError() == WSAEINTR; }
 bool StartSockets() {
   static WSADATA data;
   static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -166,7 +193,8 @@ bool StartSockets() {
 #else
 using Socket = int;
 constexpr Socket kNoSocket = -1;
-bool Refused() { return errno == ECONNREFUSED || errno == EINTR; }
+bool Refused() { return errno == ECONNREFUSED; }
+bool Interrupted() { return errno == EINTR; }
 bool StartSockets() { return true; }
 void closesocket(Socket socket) { close(socket); }
 #endif
@@ -228,14 +256,22 @@ class UdpSink : public Sink {
   }
 
  private:
+  // A refusal reports an earlier datagram's ICMP answer and sends nothing:
+  // this one is sent once more, and dropped, uncounted, at a second one.
   void Send() {
     const auto size = static_cast<int>(held_ * kTsPacketSize);
-    if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
-            size ||
-        Refused()) {
-      written += held_;
-    } else {
-      Failed("sending to " + name + " failed: " + Reason());
+    for (int refusals = 0; refusals < 2;) {
+      if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
+          size) {
+        written += held_;
+        break;
+      }
+      if (Refused()) {
+        ++refusals;
+      } else if (!Interrupted()) {
+        Failed("sending to " + name + " failed: " + Reason());
+        break;
+      }
     }
     held_ = 0;
   }

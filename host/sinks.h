@@ -16,7 +16,8 @@ struct Sink {
   // Writes whole packets; false from the first error on (`error` says why).
   virtual bool Write(const std::uint8_t* packets, std::size_t count) = 0;
   // Ends the output: sends what is held back, closes. A file that received no
-  // packet is left as it was (NAME.partial removed).
+  // packet is left as it was (NAME.partial removed); the packets a failed
+  // write left in NAME.partial take its place.
   virtual bool Finish() = 0;
   // Keeps the first error; returns false.
   bool Failed(const std::string& problem, bool pipe_closed = false);

@@ -11,3 +11,8 @@ void CatchStopRequests();
 
 // nullptr until a request came, then its name: "SIGINT", "SIGTERM", "Ctrl-C".
 const char* StopRequest();
+
+// The command is done: the card closed, the outputs finished. Under Windows a
+// console close, logoff or shutdown event waits for this (4 s at most) before
+// the system ends the program.
+void ReadyToEnd();

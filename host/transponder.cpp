@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/name_match.h"
+
 namespace {
 
 bool Digits(const std::string& text, std::size_t longest) {
@@ -16,10 +18,6 @@ bool Digits(const std::string& text, std::size_t longest) {
 struct NamedCode {
   const char* name;
   std::uint32_t code;
-};
-constexpr NamedCode kFecTable[] = {
-    {"auto", 0x00}, {"1/2", 0x12}, {"2/3", 0x23}, {"3/4", 0x34}, {"4/5", 0x45},
-    {"5/6", 0x56},  {"6/7", 0x67}, {"7/8", 0x78}, {"8/9", 0x89},
 };
 constexpr NamedCode kInversionTable[] = {{"off", 0}, {"on", 1}, {"auto", 2}};
 
@@ -182,17 +180,42 @@ TuningRecord MakeTuningRecord(const Transponder& t) {
   return record;
 }
 
+// The rates the card takes by name: NONE aside, which the command line does not give.
+bool CardRate(const CodeRateEntry& entry) {
+  return entry.value != CodeRate::kNone && entry.card_code != kNoCardCode;
+}
+
 bool ParseFec(const std::string& text, std::uint32_t* code) {
-  return Lookup(kFecTable, text, code);
+  for (const CodeRateEntry& entry : kCodeRates) {
+    if (CardRate(entry) && SameIgnoringCase(text, entry.name)) {
+      *code = entry.card_code;
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string FecName(std::uint32_t code) {
-  for (const NamedCode& entry : kFecTable) {
-    if (code == entry.code) {
-      return entry.name;
+  for (const CodeRateEntry& entry : kCodeRates) {
+    if (CardRate(entry) && code == entry.card_code) {
+      std::string name = entry.name;
+      std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      });
+      return name;
     }
   }
   return "code " + std::to_string(code);
+}
+
+bool CardFecCode(CodeRate rate, std::uint32_t* code) {
+  for (const CodeRateEntry& entry : kCodeRates) {
+    if (entry.value == rate && entry.card_code != kNoCardCode) {
+      *code = entry.card_code;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ParsePolarization(const std::string& text, Polarization* polarization) {

@@ -24,6 +24,40 @@ bool ParseWhole(const std::string& text, long low, long high, long* value);
 
 // Numbered as the Linux DVB API numbers them, as channel files are read.
 enum class Polarization : std::uint8_t { kOff, kHorizontal, kVertical, kLeft, kRight };
+enum class CodeRate : std::uint8_t {
+  kNone,
+  k1_2,
+  k2_3,
+  k3_4,
+  k4_5,
+  k5_6,
+  k6_7,
+  k7_8,
+  k8_9,
+  kAuto,
+  k3_5,
+  k9_10,
+  k2_5,
+};
+
+// Each code rate: its name as a channel file gives it (INNER_FEC), and the
+// card's code for it, kNoCardCode for the rates DVB-S does not have. The
+// command line and the reports name the card's codes in lower case ("auto").
+constexpr std::uint32_t kNoCardCode = 0xFF;
+struct CodeRateEntry {
+  const char* name;
+  CodeRate value;
+  std::uint32_t card_code;
+};
+inline constexpr CodeRateEntry kCodeRates[] = {
+    {"NONE", CodeRate::kNone, 0x00},      {"1/2", CodeRate::k1_2, 0x12},
+    {"2/3", CodeRate::k2_3, 0x23},        {"3/4", CodeRate::k3_4, 0x34},
+    {"4/5", CodeRate::k4_5, 0x45},        {"5/6", CodeRate::k5_6, 0x56},
+    {"6/7", CodeRate::k6_7, 0x67},        {"7/8", CodeRate::k7_8, 0x78},
+    {"8/9", CodeRate::k8_9, 0x89},        {"AUTO", CodeRate::kAuto, 0x00},
+    {"3/5", CodeRate::k3_5, kNoCardCode}, {"9/10", CodeRate::k9_10, kNoCardCode},
+    {"2/5", CodeRate::k2_5, kNoCardCode},
+};
 
 // Dish frequencies low..high reach the card through oscillator `lof` (0: no
 // such band), with the 22 kHz tone on or off.
@@ -74,6 +108,9 @@ TuningRecord MakeTuningRecord(const Transponder& transponder);
 // "3/4" <-> 0x34, "auto" <-> 0.
 bool ParseFec(const std::string& text, std::uint32_t* code);
 std::string FecName(std::uint32_t code);
+// The card's code for a channel file's code rate (NONE and AUTO: 0, the card
+// finds it); false for a rate DVB-S does not have.
+bool CardFecCode(CodeRate rate, std::uint32_t* code);
 // "H", "v", "L", "R".
 bool ParsePolarization(const std::string& text, Polarization* polarization);
 // 'H', 'V', 'L', 'R' ('-' for none).

@@ -660,7 +660,7 @@ int ListAdapters(char* buffer, int capacity) {
     const dvb_dev_list& node = device->devices[i];
     unsigned adapter = 0;
     unsigned number = 0;
-    if (node.dvb_type != DVB_DEVICE_FRONTEND ||
+    if (node.dvb_type != DVB_DEVICE_FRONTEND || node.sysname == nullptr ||
         std::sscanf(node.sysname, "dvb%u.frontend%u", &adapter, &number) != 2) {
       continue;
     }

@@ -225,7 +225,11 @@ TEST(ChannelOptions, AnEntryIsTheSameRequestAndAScanSkipsWhatCannotBeTuned) {
       "[C Band]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 3880000\n\tPOLARIZATION = RIGHT\n"
       "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 3/4\n\tSAT_NUMBER = 1\n\tLNB = C-BAND\n"
       "[Two]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11778000\n\tPOLARIZATION = VERTICAL\n"
-      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 9/10\n",
+      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 9/10\n"
+      "[Odd]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11778000\n\tPOLARIZATION = VERTICAL\n"
+      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 3/5\n"
+      "[None]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11778000\n\tPOLARIZATION = VERTICAL\n"
+      "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = NONE\n",
       file);
   std::fclose(file);
   const Options given = Accepted({"tune", "--lnb", "c-band", "--freq", "3880", "--pol", "R", "--sr",
@@ -240,12 +244,15 @@ TEST(ChannelOptions, AnEntryIsTheSameRequestAndAScanSkipsWhatCannotBeTuned) {
       Accepted({"tune", "--channels", path, "--channel", "C Band", "--port", "4"}).tune->dish.port,
       4);
   ExpectRefused({"tune", "--channels", path, "--channel", "Two"}, "DVB-S2");
+  ExpectRefused({"tune", "--channels", path, "--channel", "Odd"}, "INNER_FEC 3/5 is not a DVB-S");
+  EXPECT_EQ(Accepted({"tune", "--channels", path, "--channel", "None"}).tune->transponder.fec_code,
+            0u);
   ExpectRefused({"tune", "--channels", path, "--channel", "Band"}, "did you mean: C Band");
   ExpectRefused({"tune", "--channels", path, "--channel", "C Band", "--freq", "3880"}, "leave out");
   testing::internal::CaptureStderr();
   const Options scan = Accepted({"scan", path});
   EXPECT_NE(testing::internal::GetCapturedStderr().find("line 9: skipped"), std::string::npos);
-  ASSERT_EQ(scan.scan.size(), 1u);
+  ASSERT_EQ(scan.scan.size(), 2u);
   EXPECT_EQ(scan.scan[0].request.transponder.lof_khz, 5150000u);
 }
 

@@ -93,6 +93,17 @@ closed-reader)
   status=${PIPESTATUS[0]}
   expect_status 0
   expect_said out.txt "Transponder"
+  # A reader slower than the stream: the capture still ends at its time.
+  "${host[@]}" capture -o - --seconds 1 "${tune[@]}" 2>err.txt | python3 -c '
+import sys, time
+for _ in range(1000):
+    if not sys.stdin.buffer.read(16384):
+        break
+    time.sleep(0.02)'
+  status=${PIPESTATUS[0]}
+  expect_status 0
+  expect_said err.txt "Captured"
+  ! grep -q "stopped by" err.txt || fail "a slow reader kept the capture past its time: $(grep Captured err.txt)"
   ;;
 interrupt)
   # Ctrl-C (and natively SIGTERM) mid-capture: whole packets, the summary, the card closed.
@@ -111,6 +122,24 @@ interrupt)
     expect_said out.txt "stopped by"
     expect_said out.txt "DeviceClose       0 (closed)"
   done
+  if [[ $program != *.exe ]]; then
+    # A reader that takes nothing: SIGINT ends the write that waits for it.
+    rm -f stalled
+    mkfifo stalled
+    exec 3<>stalled
+    "${host[@]}" capture -o - "${tune[@]}" >stalled 2>err.txt &
+    pid=$!
+    for _ in $(seq 300); do grep -q pipe_write "/proc/$pid/wchan" && break || sleep 0.1; done
+    kill -INT "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
+    ! kill -KILL "$pid" 2>/dev/null || fail "a capture waiting for its reader went on after SIGINT"
+    wait "$pid"
+    status=$?
+    exec 3>&-
+    expect_status 0
+    expect_said err.txt "stopped by SIGINT"
+    expect_said err.txt "DeviceClose       0 (closed)"
+  fi
   ;;
 full-disk)
   # The first failed write stops the capture with the system's reason, status 6.
@@ -118,6 +147,17 @@ full-disk)
   expect_status 6
   expect_json 6 "'/dev/full' in last['error']" "last['capture']['outputs'][0]['packets'] == 0" \
     "last['capture']['seconds'] < 30" "last['close']['closed']"
+  if [[ $program != *.exe ]]; then
+    # A first write that fits in part: the whole packets that reached the file
+    # replace the earlier recording, and the summary counts them (a 1 KiB file limit).
+    echo "an earlier recording" >capture.ts
+    (trap '' XFSZ && ulimit -f 1 && exec "${host[@]}" capture -o capture.ts --seconds 60 \
+      "${tune[@]}" --json) 2> >(cat >err.txt) | cat >out.txt
+    status=${PIPESTATUS[0]}
+    expect_json 6 "'File too large' in last['error']" "last['capture']['outputs'][0]['packets'] == 5"
+    [ "$(stat -c %s capture.ts)" -eq 940 ] || fail "capture.ts holds $(stat -c %s capture.ts) bytes, not 5 packets"
+    [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  fi
   ;;
 replace-file)
   # An existing recording stays as it was when the tune fails, and is replaced
@@ -131,6 +171,13 @@ replace-file)
   expect_status 0
   whole_packets capture.ts
   [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  # A folder is refused before the card is tuned.
+  rm -f folder.partial
+  mkdir -p folder
+  run capture -o folder --seconds 1 "${tune[@]}"
+  expect_status 6
+  expect_said err.txt "cannot write folder"
+  [ ! -e folder.partial ] || fail "folder.partial left behind"
   ;;
 json)
   # Every command answers in JSON, also when it fails, one field name a concept.
@@ -216,11 +263,25 @@ channels)
   # A scan of the stand-in's transponder file finds every service of its
   # lineup, one named with a DVB character table (UTF-8 in JSON and in the
   # channel file, never raw bytes); its entries then tune and capture by name.
+  # Without -o there is no FILE.partial: a user's own ./.partial is not removed.
+  echo "mine" >.partial
+  run scan "$(dirname "$program")/ttlcdacc-transponders.conf" --module no-such.dev
+  expect_status 3
+  [ -e .partial ] || fail "a scan without -o removed ./.partial"
   run scan --json "$(dirname "$program")/ttlcdacc-transponders.conf" -o channels.conf
   expect_json 0 "last['scan'] == {'transponders': 6, 'locked': 6, 'services': 16, 'file': 'channels.conf'}" \
     "'Drossel V\u00f6gel' in [s['name'] for t in last['transponders'] for s in t['services']]" \
     "all(t['complete'] for t in last['transponders'])"
   grep -qx "\[Drossel Vögel\]" channels.conf || fail "channels.conf lacks [Drossel Vögel]"
+  # A scan that locks nothing leaves the channel file as it was.
+  cp channels.conf scanned.conf
+  printf '[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n' \
+    >nothing.conf
+  run scan --json nothing.conf -o channels.conf
+  expect_json 5 "last['scan']['file'] is None"
+  expect_said err.txt "channels.conf left as it was"
+  cmp -s channels.conf scanned.conf || fail "a scan that locked nothing changed channels.conf"
+  [ ! -e channels.conf.partial ] || fail "channels.conf.partial left behind"
   run tune --json --channels channels.conf --channel "drossel vögel"
   expect_json 0 "last['dish']['port'] == 2 and last['tune']['locked']" \
     "last['transponder']['frequency_mhz'] == 12012"
@@ -255,6 +316,11 @@ PY
   wait "$receiver" || fail "the receiver got no whole datagrams"
   expect_status 0
   [ "$(cat received.txt)" = "[1316]" ] || fail "datagrams of $(cat received.txt) bytes"
+  # No receiver: the refusals its ICMP answers bring are no failure, and every datagram is sent.
+  port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  run capture --json --udp "127.0.0.1:$port" --seconds 1 "${tune[@]}"
+  expect_json 0 "last['capture']['outputs'][0]['packets'] == last['capture']['packets'] > 0"
   ;;
 *)
   fail "no case $case_name"
