@@ -25,14 +25,14 @@ double MbitPerSecond(std::uint64_t packets, double seconds) {
 std::string PidText(std::uint16_t pid) { return Format("0x%04X", static_cast<unsigned>(pid)); }
 
 // Takes packets ready in the ring: counts them and writes them to every sink,
-// or what the filter keeps of them. At most kDrainPackets a call: with a sink
-// slower than the stream it still returns soon, for the capture loop to see
-// stop requests, the time and the progress. False when a sink failed.
+// or what the filter keeps of them. At most `budget` packets a call: with a
+// sink slower than the stream it still returns soon, for the capture loop to
+// see stop requests, the time and the progress. False when a sink failed.
 bool Drain(const Sinks& sinks, CaptureResult* result, ServiceFilter* filter,
-           std::vector<std::uint8_t>* kept) {
-  for (std::size_t budget = kDrainPackets; budget > 0;) {
+           std::vector<std::uint8_t>* kept, std::uint64_t budget = kDrainPackets) {
+  while (budget > 0) {
     CaptureRing::Run run = packet_ring.Readable();
-    run.packets = std::min(run.packets, budget);
+    run.packets = static_cast<std::size_t>(std::min<std::uint64_t>(run.packets, budget));
     if (run.packets == 0) {
       break;
     }
@@ -93,7 +93,15 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
       result->stopped_by = kStoppedByStreamFailure;  // the adapter or its daemon gone
     }
     const std::uint64_t before = result->stats.packets();
-    if (!Drain(sinks, result, filter, &kept)) {
+    bool written = Drain(sinks, result, filter, &kept);
+    if (written && !result->stopped_by.empty()) {
+      // Everything the ring held when the capture stopped is written too.
+      const std::uint64_t end = packet_ring.pushed();
+      while (written && packet_ring.taken() < end) {
+        written = Drain(sinks, result, filter, &kept, end - packet_ring.taken());
+      }
+    }
+    if (!written) {
       const bool gone = std::any_of(sinks.begin(), sinks.end(),
                                     [](const auto& sink) { return sink->reader_gone; });
       result->stopped_by = gone ? "the reader going away" : "a write error";

@@ -70,6 +70,8 @@ class PacketRing {
   void Discard() { tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release); }
 
   std::uint64_t pushed() const { return head_.load(std::memory_order_acquire); }
+  // Consumer: packets taken so far, in the count pushed() uses.
+  std::uint64_t taken() const { return tail_.load(std::memory_order_relaxed); }
   std::uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
  private:
