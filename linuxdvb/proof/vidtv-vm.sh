@@ -119,8 +119,9 @@ step "initramfs ready, booting (tcg)"
 : >"$work/console.log"
 timeout 900 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot \
   -kernel "$kernel/boot/vmlinuz-$abi" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 morvalind.out=$out" \
+  -append "console=ttyS0 quiet panic=-1 morvalind.out=$out morvalind.tree=$root" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+  -virtfs "local,path=$root,mount_tag=tree,security_model=none,readonly=on" \
   -virtfs "local,path=$out,mount_tag=out,security_model=none" \
   -netdev "user,id=net0,hostfwd=tcp:127.0.0.1:$port-:5555" -device virtio-net-pci,netdev=net0,romfile= \
   </dev/null >"$work/console.log" 2>&1 &
