@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 for preset in "${presets[@]}"; do
-  echo "== $preset"
+  echo "== $preset (at ${SECONDS} s)"
   if [ "$preset" = fuzz ]; then
     fuzz/run.sh  # a short run; see README, Hardening, for long ones
     continue
@@ -53,7 +53,7 @@ for preset in "${presets[@]}"; do
   ctest --preset "$preset" -j "$jobs"
 done
 
-echo "== format"
+echo "== format (at ${SECONDS} s)"
 files=$(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror $files
 echo "formatting clean"
@@ -61,7 +61,7 @@ echo "formatting clean"
 # Lint needs the native build's compile commands; skipped when only other
 # presets were asked for.
 if [ -f build/native/compile_commands.json ]; then
-  echo "== lint"
+  echo "== lint (at ${SECONDS} s)"
   # clang-tidy reads the native build's commands, without the flags only GCC knows.
   mkdir -p build/lint
   sed 's/ -fno-gnu-unique//g' build/native/compile_commands.json >build/lint/compile_commands.json
@@ -70,3 +70,4 @@ if [ -f build/native/compile_commands.json ]; then
     { grep -E "(error|warning):" build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
   echo "clang-tidy clean"
 fi
+echo "== all passed in ${SECONDS} s (setup included)"
