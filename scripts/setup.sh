@@ -29,5 +29,20 @@ sudo=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+# A mirror in the middle of a sync can hand over an index of the wrong size, and
+# apt then goes on without that index: try once more after a pause.
+if ! $sudo apt-get update -q; then
+  sleep 30
+  $sudo apt-get update -q || echo "setup: some package indexes did not arrive; installing from those that did" >&2
+fi
+install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "$@" "${missing[@]}"; }
+if ! install; then
+  # Without the security archive's index of one architecture, a library's amd64
+  # and i386 builds have different candidates, which multiarch refuses (Wine
+  # needs both). The point release alone offers the same version of each.
+  echo "setup: installing again from the point release alone, without the security archive" >&2
+  preferences=$(mktemp)
+  trap 'rm -f "$preferences"' EXIT
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: -1\n' >"$preferences"
+  install -o Dir::Etc::Preferences="$preferences"
+fi
