@@ -9,7 +9,7 @@
 #
 # Usage: linuxdvb/proof/vidtv-vm.sh [BIN]
 #   BIN: the native build's program folder (default build/native/bin)
-# Everything it fetches and builds stays in build/vidtv/ (kept between runs).
+# Its files stay in build/vidtv/, the kernel and vidtv in build/kernel/ (kept between runs).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -24,36 +24,16 @@ skip() {
 }
 step() { printf 'vidtv: %-52s %4d s\n' "$1" $((SECONDS - started)); }
 
-[ "$(uname -m)" = x86_64 ] || skip "it boots an x86-64 kernel, and this machine is $(uname -m)"
 if [ ! -x "$bin/morvalind-host" ] || [ ! -f "$bin/linuxdvb/ttlcdacc.dll" ]; then
   echo "vidtv: no morvalind-host or linuxdvb/ttlcdacc.dll in $bin: build the native preset first"
   exit 1
 fi
-# The kernel headers scripts/setup.sh installs name the kernel to boot.
-headers=$(find /usr/src -maxdepth 1 -name 'linux-headers-6.1.*-amd64' | sort -V | tail -1)
 source_tar=$(find /usr/src -maxdepth 1 -name 'linux-source-6.1.tar.xz' | head -1)
-if [ -z "$headers" ] || [ -z "$source_tar" ]; then
-  echo "vidtv: linux-headers-6.1.*-amd64 and linux-source-6.1 are needed (scripts/setup.sh)"
-  exit 1
-fi
-abi=${headers#/usr/src/linux-headers-}
-mkdir -p "$work/cache"
-
-# Debian's kernel for that ABI, unpacked: it has dvb-core, but not vidtv.
-deb=$(find "$work/cache" -name "linux-image-${abi}_*.deb" | head -1)
-if [ -z "$deb" ]; then
-  (cd "$work/cache" && apt-get download -q "linux-image-$abi" >"$work/download.log" 2>&1) ||
-    skip "linux-image-$abi cannot be fetched with apt-get download (see $work/download.log)"
-  deb=$(find "$work/cache" -name "linux-image-${abi}_*.deb" | head -1)
-fi
-kernel=$work/kernel-$abi
-modules=$kernel/lib/modules/$abi
-if [ ! -f "$kernel/unpacked" ]; then
-  rm -rf "$kernel"
-  mkdir -p "$kernel"
-  dpkg-deb -x "$deb" "$kernel"
-  touch "$kernel/unpacked"
-fi
+[ -n "$source_tar" ] || { echo "vidtv: linux-source-6.1 is needed (scripts/setup.sh)"; exit 1; }
+# shellcheck source=scripts/vm-kernel.sh
+. "$root/scripts/vm-kernel.sh"
+# Debian's kernel: it has dvb-core, but not vidtv.
+vm_kernel
 step "kernel $abi unpacked"
 
 # vidtv, built out of tree from the kernel's own source against its headers.
@@ -72,29 +52,13 @@ fi
 depmod -b "$kernel" "$abi"
 step "vidtv built"
 
-insmod_order() {
-  modprobe -d "$kernel" -S "$abi" --show-depends -a "$@" | awk '$1 == "insmod" && !seen[$2]++ { print $2 }'
-}
-
-# The initramfs: busybox, what mounting the shares and the network need, init.
-initrd=$work/initrd
-rm -rf "$initrd"
-mkdir -p "$initrd/bin" "$initrd/modules" "$initrd/proc" "$initrd/sys" "$initrd/dev" "$initrd/host"
-cp /bin/busybox "$initrd/bin/busybox"
-install -m 0755 "$here/init" "$initrd/init"
-insmod_order 9p 9pnet_virtio virtio_pci virtio_net | while read -r module; do
-  cp "$module" "$initrd/modules/"
-  echo "insmod /modules/${module##*/}"
-done >"$initrd/modules/load"
-(cd "$initrd" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
-
 # What the guest loads: dvb-core and its needs, vidtv's tuner and demodulator
 # (the bridge asks for them by name, which nothing in the VM could answer),
 # then the bridge with the proof's parameters.
 rm -rf "$out"
 mkdir -p "$out"
 {
-  insmod_order dvb_vidtv_bridge | grep -v '/extra/'
+  vm_insmod_order dvb_vidtv_bridge | grep -v '/extra/'
   echo "$modules/extra/dvb-vidtv-tuner.ko"
   echo "$modules/extra/dvb-vidtv-demod.ko"
 } >"$out/dvb-modules"
@@ -114,18 +78,10 @@ cat >"$out/guest-start.sh" <<EOF
 export BIN='$bin' OUT='$out' PROOF='$here' BRIDGE='$modules/extra/dvb-vidtv-bridge.ko'
 exec bash '$here/guest.sh'
 EOF
-step "initramfs ready, booting (tcg)"
+step "booting (tcg)"
 
-: >"$work/console.log"
-timeout 900 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot \
-  -kernel "$kernel/boot/vmlinuz-$abi" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 morvalind.out=$out morvalind.tree=$root" \
-  -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-  -virtfs "local,path=$root,mount_tag=tree,security_model=none,readonly=on" \
-  -virtfs "local,path=$out,mount_tag=out,security_model=none" \
-  -netdev "user,id=net0,hostfwd=tcp:127.0.0.1:$port-:5555" -device virtio-net-pci,netdev=net0,romfile= \
-  </dev/null >"$work/console.log" 2>&1 &
-vm=$!
+vm_limit=900 vm_boot "$out" "$work/console.log" ro -m 1024 \
+  -netdev "user,id=net0,hostfwd=tcp:127.0.0.1:$port-:5555" -device virtio-net-pci,netdev=net0,romfile=
 tail -n +1 -f "$work/console.log" --pid=$vm 2>/dev/null | grep --line-buffered '^\(vm\|guest\):' &
 
 # The remote part, from this side of the port forward, once the daemon is up.
