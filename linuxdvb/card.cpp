@@ -275,8 +275,7 @@ Measure MeasureOf(const dtv_stats* stat) {
     return measure;
   }
   if (stat->scale == FE_SCALE_DECIBEL) {
-    measure.scale = Measure::Scale::kDecibel;
-    measure.value = static_cast<double>(stat->svalue) / 1000.0;  // 0.001 dB units
+    measure = DecibelMeasure(stat->svalue);
   } else if (stat->scale == FE_SCALE_RELATIVE) {
     measure.scale = Measure::Scale::kRelative;
     measure.value = static_cast<double>(stat->uvalue);

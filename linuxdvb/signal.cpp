@@ -7,6 +7,8 @@ namespace {
 constexpr double kWeakestDbm = -80.0;    // 0 %: below what a satellite tuner still takes
 constexpr double kStrongestDbm = -20.0;  // 100 %: above the strongest input a tuner accepts
 constexpr double kRelativeFull = 65535.0;
+constexpr double kLowestDecibels = -200.0;
+constexpr double kHighestDecibels = 100.0;
 constexpr double kV3Unit = 1e-9;
 
 std::uint8_t Percent(double fraction) {
@@ -17,6 +19,14 @@ std::uint8_t Percent(double fraction) {
 }
 
 }  // namespace
+
+Measure DecibelMeasure(std::int64_t thousandths) {
+  const double decibels = static_cast<double>(thousandths) / 1000.0;
+  if (decibels < kLowestDecibels || decibels > kHighestDecibels) {
+    return {};
+  }
+  return {Measure::Scale::kDecibel, decibels};
+}
 
 std::uint8_t LevelFromStrength(const Measure& strength) {
   switch (strength.scale) {

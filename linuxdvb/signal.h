@@ -14,6 +14,11 @@ struct Measure {
   double value = 0;  // dB (dBm for the signal strength), or 0..65535 when relative
 };
 
+// A statistic given in 0.001 dB units (dBm for the signal strength), or none
+// when it lies outside what a frontend can measure, -200..+100 dB: vidtv, for
+// one, hands over millions of dB below zero while it has no signal.
+Measure DecibelMeasure(std::int64_t thousandths);
+
 // The level byte, 0..100: signal strength from -80 dBm (0) to -20 dBm (100),
 // linear in dB, or a relative strength in proportion; 0 when the frontend
 // gives none.

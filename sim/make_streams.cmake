@@ -65,10 +65,12 @@ foreach(t RANGE ${last_transponder})
   endforeach()
   set(file ttlcdacc-streams/${frequency}${polarity}.ts)
   # One audio frame per PES packet and a PCR every 20 ms: timestamps that show
-  # exactly how long a pass lasts.
+  # exactly how long a pass lasts. Every picture opens a group of its own with
+  # a sequence header, so that a capture decodes from its first whole picture
+  # wherever it begins.
   execute_process(
     COMMAND ${FFMPEG} -nostdin -v error -y ${inputs} ${outputs}
-            -c:v mpeg2video -b:v 200k -g 12 -bf 0 -c:a mp2 -b:a 64k -ac 1
+            -c:v mpeg2video -b:v 200k -g 1 -bf 0 -c:a mp2 -b:a 64k -ac 1
             -mpegts_pmt_start_pid ${first_pmt} -mpegts_transport_stream_id ${transport_stream_id}
             -mpegts_original_network_id ${network_id} -mpegts_flags system_b
             -pes_payload_size 0 -pcr_period 20 -fflags +bitexact ${OUT}/${file}

@@ -113,6 +113,10 @@ TEST(LinuxDvbSignal, LevelIsLinearFromMinus80ToMinus20DbmOrRelative) {
   EXPECT_EQ(LevelFromStrength({Measure::Scale::kRelative, 32768}), 50);
   EXPECT_EQ(LevelFromStrength({Measure::Scale::kRelative, 65535}), 100);
   EXPECT_EQ(LevelFromStrength({Measure::Scale::kNone, -30}), 0);
+  // A driver's figure no frontend can measure is no figure.
+  EXPECT_DOUBLE_EQ(DecibelMeasure(-55200).value, -55.2);
+  EXPECT_EQ(DecibelMeasure(-4009793800).scale, Measure::Scale::kNone);
+  EXPECT_EQ(DecibelMeasure(150000).scale, Measure::Scale::kNone);
 }
 
 TEST(LinuxDvbSignal, BitErrorRateIsErrorsOverBitsCountedBetweenPolls) {
