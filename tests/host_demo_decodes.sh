@@ -2,7 +2,8 @@
 # The demo's capture as programs we did not write read it: morvalind-host demo
 # tunes the stand-in card's lineup and captures 11778 MHz V, which plays a
 # recording made with ffmpeg and loops it; ffmpeg must decode every picture and
-# sound of the capture without a word, and ffprobe list the transponder's four
+# sound of the capture without a word (but for the last of each stream, which
+# the capture's end may cut short), and ffprobe list the transponder's four
 # services with their names, video and audio streams.
 # Usage: host_demo_decodes.sh WORK_FOLDER MORVALIND_HOST...
 #   (the host program's command: under Wine, the runner followed by the .exe)
@@ -24,7 +25,19 @@ if [ "$size" -eq 0 ] || [ $((size % 188)) -ne 0 ]; then
   exit 1
 fi
 
-if ! ffmpeg -nostdin -v error -i "$file" -f null - >"$work/decode.txt" 2>&1 || [ -s "$work/decode.txt" ]; then
+# Each PID's packets from its last payload start on are left out: the last
+# picture or sound of a stream, which the capture may have ended inside.
+python3 - "$file" "$work/decoded.ts" <<'TRIM'
+import sys
+data = open(sys.argv[1], "rb").read()
+packets = [data[i:i + 188] for i in range(0, len(data), 188)]
+pid = lambda packet: ((packet[1] & 0x1F) << 8) | packet[2]
+last_start = {pid(p): n for n, p in enumerate(packets) if p[1] & 0x40}
+kept = [p for n, p in enumerate(packets) if n < last_start.get(pid(p), len(packets))]
+open(sys.argv[2], "wb").write(b"".join(kept))
+TRIM
+if ! ffmpeg -nostdin -v error -i "$work/decoded.ts" -f null - >"$work/decode.txt" 2>&1 ||
+  [ -s "$work/decode.txt" ]; then
   cat "$work/decode.txt"
   echo "ffmpeg did not decode the capture cleanly"
   exit 1
