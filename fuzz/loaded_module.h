@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/module.h"
+#include "loader/module.h"
 #include "platform/testing.h"
 
 inline const DeviceInterface& LoadedModuleEntries() {

@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
-#include "host/psi_reader.h"
+#include "dvb/psi_reader.h"
+#include "dvb/service_filter.h"
+#include "dvb/stream_stats.h"
 #include "host/report.h"
-#include "host/service_filter.h"
 #include "host/sinks.h"
-#include "host/stream_stats.h"
 #include "plugin/records.h"
 
 struct CaptureResult {

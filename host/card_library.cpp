@@ -4,15 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "host/module.h"
 #include "host/program.h"
+#include "loader/module.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <link.h>
-
+#ifndef _WIN32
 #include "linuxdvb/selector.h"
 #endif
 
@@ -123,15 +118,7 @@ bool LoadCardLibrary(const CardChoice& choice, std::string* problem) {
     return false;
   }
   // Kept loaded: the module's load of the vendor library's name takes it.
-#ifdef _WIN32
-  const bool named = GetModuleHandleA(kCardLibraryName) == static_cast<HMODULE>(handle);
-#else
-  void* by_name = dlopen(kCardLibraryName, RTLD_LAZY | RTLD_NOLOAD);
-  const bool named = by_name == handle;
-  if (by_name != nullptr) {
-    dlclose(by_name);
-  }
-#endif
+  const bool named = LoadedLibrary(kCardLibraryName) == handle;
   if (!named) {
     CloseLibrary(handle);
 #ifdef _WIN32
@@ -148,35 +135,21 @@ bool LoadCardLibrary(const CardChoice& choice, std::string* problem) {
 
 CardLibrary FindCardLibrary() {
   CardLibrary library;
-#ifdef _WIN32
-  const HMODULE handle = GetModuleHandleA(kCardLibraryName);
-  char path[MAX_PATH] = {};
-  const DWORD length = handle != nullptr ? GetModuleFileNameA(handle, path, sizeof path) : 0;
-  library.path.assign(path, length < sizeof path ? length : 0);
-  const auto find = [handle](const char* name) { return GetProcAddress(handle, name); };
-#else
   // As the module's loader takes it: one known by that name first (a chosen
   // library, or one whose SONAME it is), then beside this program, then in
   // the working folder.
   void* handle = nullptr;
   for (const std::string& name : {std::string(kCardLibraryName), ProgramFolder() + kCardLibraryName,
                                   std::string("./") + kCardLibraryName}) {
-    handle = handle != nullptr ? handle : dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    handle = handle != nullptr ? handle : LoadedLibrary(name);
   }
-  link_map* map = nullptr;
-  if (handle != nullptr && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map->l_name != nullptr) {
-    library.path = map->l_name;
-  }
-  const auto find = [handle](const char* name) { return dlsym(handle, name); };
-#endif
   if (handle != nullptr) {
+    const auto find = [handle](const char* name) { return LibraryEntry(handle, name); };
+    library.path = LibraryFile(handle);
     library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
     library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
-#ifndef _WIN32
     library.read_figures = AsFunction<ReadFiguresFunction>(find("LinuxDvbReadFigures"));
     library.list_adapters = AsFunction<ListAdaptersFunction>(find("LinuxDvbListAdapters"));
-    dlclose(handle);  // the module keeps it loaded
-#endif
   }
   in_use = library;
   return library;

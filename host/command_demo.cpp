@@ -3,10 +3,10 @@
 #include <chrono>
 #include <filesystem>
 
+#include "dvb/transponder.h"
 #include "host/capture.h"
 #include "host/options.h"
 #include "host/stop.h"
-#include "host/transponder.h"
 
 namespace {
 

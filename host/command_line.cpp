@@ -12,11 +12,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/dvb_text.h"
-#include "host/name_match.h"
+#include "dvb/dvb_text.h"
+#include "dvb/name_match.h"
+#include "dvb/transponder.h"
 #include "host/program.h"
 #include "host/report.h"
-#include "host/transponder.h"
 
 namespace {
 

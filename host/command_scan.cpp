@@ -6,9 +6,9 @@
 #include <iostream>
 #include <thread>
 
+#include "dvb/scan.h"
 #include "host/options.h"
 #include "host/packet_ring.h"
-#include "host/scan.h"
 #include "host/sinks.h"
 #include "host/stop.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/channel_file.h"
-#include "host/service_filter.h"
+#include "dvb/channel_file.h"
+#include "dvb/service_filter.h"
 #include "host/session.h"
 #include "host/tuning.h"
 

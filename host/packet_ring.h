@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "dvb/ts_packet.h"
 #include "plugin/records.h"
-
-constexpr std::size_t kTsPacketSize = 188;
 
 // One packet in six 32-byte moves, the last overlapping the one before: six
 // instructions each way where the processor has 32-byte registers, twelve

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "host/card_library.h"
-#include "host/message_boxes.h"
-#include "host/module.h"
 #include "host/program.h"
 #include "host/report.h"
+#include "loader/message_boxes.h"
+#include "loader/module.h"
 
 // Which module to load and which card library it drives the card through; a
 // stream to replay joins them.

@@ -20,11 +20,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dvb/transponder.h"
 #include "host/packet_ring.h"
 #include "host/sinks.h"
 #include "host/stop.h"
-#include "host/system_error.h"
-#include "host/transponder.h"
+#include "loader/system_error.h"
 
 #ifdef _WIN32
 std::string Reason(bool* pipe_closed) {

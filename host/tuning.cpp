@@ -1,6 +1,8 @@
 // Selecting the dish and tuning, and the report of it: see tuning.h.
 #include "host/tuning.h"
 
+#include <algorithm>
+
 #include "host/program.h"
 
 namespace {
@@ -27,6 +29,32 @@ std::string Bar(int percent, std::size_t width) {
 }
 
 }  // namespace
+
+const char* BurstName(int burst) { return burst == 1 ? "A" : burst == 2 ? "B" : ""; }
+
+std::int32_t SendDiseqc(const DeviceInterface& entries, const std::vector<std::uint8_t>& message,
+                        int burst) {
+  // The record holds at least 8 bytes and at least 5 + length.
+  std::vector<std::uint8_t> record(std::max<std::size_t>(8, 5 + message.size()), 0);
+  record[4] = static_cast<std::uint8_t>(message.size());
+  std::copy(message.begin(), message.end(), record.begin() + 5);
+  return entries.send_diseqc(reinterpret_cast<DiseqcRecord*>(record.data()),
+                             static_cast<std::uint32_t>(burst));
+}
+
+TuningRecord MakeTuningRecord(const Transponder& t) {
+  TuningRecord record{};
+  record.primary_value = t.frequency_khz;
+  record.word2_value = t.symbol_rate;
+  record.word3_value = t.lof_khz;
+  record.word4_value = t.tone ? 1 : 0;
+  // Circular polarisation rides on the same two voltages: right like vertical (13 V).
+  record.polarity =
+      t.polarization == Polarization::kVertical || t.polarization == Polarization::kRight ? 1 : 0;
+  record.fec_code = t.fec_code;
+  record.tristate_option = t.inversion;
+  return record;
+}
 
 void SelectAndTune(const DeviceInterface& entries, const TuneRequest& request, TuneReport* report) {
   const Transponder& transponder = request.transponder;

@@ -4,9 +4,23 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/diseqc.h"
+#include "dvb/diseqc.h"
+#include "dvb/transponder.h"
 #include "host/report.h"
-#include "host/transponder.h"
+#include "plugin/records.h"
+
+// How the dish is reached before tuning: a committed switch port, a burst.
+struct DishSelection {
+  int port = 0;   // 1..4, 0 none
+  int burst = 0;  // DeviceSendDiseqc's mode: 1 burst A, 2 burst B, 0 none
+};
+
+// "A", "B" or "" for none.
+const char* BurstName(int burst);
+
+// Sends `message` (may be empty for a burst alone) with `burst`.
+std::int32_t SendDiseqc(const DeviceInterface& entries, const std::vector<std::uint8_t>& message,
+                        int burst);
 
 // The signal as the module reports it.
 struct SignalReading {
@@ -16,6 +30,9 @@ struct SignalReading {
 };
 
 SignalReading ReadSignal(const DeviceInterface& entries);
+
+// The module's record for a transponder whose oscillator and tone are settled.
+TuningRecord MakeTuningRecord(const Transponder& transponder);
 
 // A figure as the module gives it, shown as a percentage capped at 100.
 int Percent(std::uint8_t figure);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/module.h"
+#include "loader/module.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "dvb/transponder.h"
 #include "host/options.h"
-#include "host/transponder.h"
+#include "host/tuning.h"
 
 namespace {
 

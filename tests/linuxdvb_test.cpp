@@ -10,11 +10,11 @@
 #include <cstring>
 #include <vector>
 
-#include "host/module.h"
 #include "linuxdvb/channel.h"
 #include "linuxdvb/packets.h"
 #include "linuxdvb/selector.h"
 #include "linuxdvb/signal.h"
+#include "loader/module.h"
 #include "platform/win32.h"
 #include "tests/support/message_boxes.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/module.h"
+#include "loader/module.h"
 #include "platform/testing.h"
 #include "sim/control.h"
 #include "tests/support/journals.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/module.h"
+#include "loader/module.h"
 #include "tests/support/message_boxes.h"
 
 #ifdef _WIN32

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/channel_file.h"
+#include "dvb/channel_file.h"
 
 namespace {
 

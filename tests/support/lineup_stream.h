@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/scan.h"
+#include "dvb/scan.h"
 #include "sim/frontend.h"
 #include "sim/stream.h"
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "host/message_boxes.h"
+#include "loader/message_boxes.h"
 
 class MessageBoxWatcher {
  public:

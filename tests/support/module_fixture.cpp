@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/module.h"
+#include "loader/module.h"
 #include "platform/testing.h"
 
 namespace {

@@ -1,23 +1,20 @@
 // Checks the packets the module hands to the host's callback, as they arrive
 // on the capture thread: lengths and sync bytes, continuity counters per PID,
 // the order of the numbered elementary-stream packets, and the service names
-// of the SDT.
+// of the SDT as the host's table reader reads them.
 #pragma once
 
-#include <bitstream/dvb/si/desc_48.h>
-#include <bitstream/dvb/si/sdt.h>
-#include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
 
+#include "dvb/psi_reader.h"
 #include "plugin/records.h"
 
 struct StreamCheck {
@@ -30,8 +27,7 @@ struct StreamCheck {
   std::int64_t numbered = 0;  // elementary-stream packets, which carry their number
   std::int64_t last_number = -1;
   std::map<std::uint16_t, std::uint8_t> last_continuity;
-  std::set<std::string> service_names;
-  bool pat_seen = false;
+  PsiReader tables;
 
   // The one check the callback below feeds.
   static StreamCheck*& Current() {
@@ -56,15 +52,12 @@ struct StreamCheck {
       ++continuity_errors;
     }
     last_continuity[pid] = ts_get_cc(packet);
+    tables.Add(packet);
     // The stand-in's PMTs sit on consecutive PIDs from one that ends in two
     // zero nibbles, its video and audio PIDs on 0x10 (s + 1) + 1 and + 2 above
     // it; their packets end with the stream's packet number, 32 bits big-endian.
     const unsigned kind = pid & 0x0FU;
-    if (pid == PAT_PID) {
-      pat_seen = true;
-    } else if (pid == SDT_PID) {
-      ReadServiceNames(packet);
-    } else if (pid >= 0x100 && (pid & 0xF0U) != 0 && (kind == 1 || kind == 2)) {
+    if (pid >= 0x100 && (pid & 0xF0U) != 0 && (kind == 1 || kind == 2)) {
       std::int64_t number = 0;
       for (int i = 184; i < 188; ++i) {
         number = (number << 8) | packet[i];
@@ -78,22 +71,12 @@ struct StreamCheck {
     arrived.notify_all();
   }
 
-  // The stand-in's SDT fits one packet.
-  void ReadServiceNames(const std::uint8_t* packet) {
-    std::uint8_t copy[188];
-    std::memcpy(copy, packet, sizeof copy);
-    std::uint8_t* section = ts_section(copy);
-    if (!ts_get_unitstart(copy) || !psi_validate(section) || !psi_check_crc(section) ||
-        !sdt_validate(section)) {
-      service_names.insert("(invalid SDT)");
-      return;
+  std::set<std::string> ServiceNames() const {
+    std::set<std::string> names;
+    for (const Service& service : tables.services()) {
+      names.insert(service.name);
     }
-    for (std::uint8_t n = 0; std::uint8_t* service = sdt_get_service(section, n); ++n) {
-      std::uint8_t* descriptor = sdtn_get_descs(service) + DESCS_HEADER_SIZE;
-      std::uint8_t name_length = 0;
-      const std::uint8_t* name = desc48_get_service(descriptor, &name_length);
-      service_names.emplace(reinterpret_cast<const char*>(name), name_length);
-    }
+    return names;
   }
 
   bool WaitFor(std::int64_t count) {

@@ -1,14 +1,14 @@
 // One action per PID (drop, pass, or hand to the table reader), set again
 // whenever the service's PAT entry or PMT is read; the PAT and the PMT are
 // written out here, the PAT reduced to the one program.
-#include "host/service_filter.h"
+#include "dvb/service_filter.h"
 
 #include <cstring>
 
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/name_match.h"
+#include "dvb/name_match.h"
 
 namespace {
 

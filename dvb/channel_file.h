@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "host/transponder.h"
+#include "dvb/transponder.h"
 
 // Polarization and CodeRate (transponder.h), Modulation, Rolloff and Inversion
 // are numbered as the Linux DVB API numbers them (fe_code_rate_t and so on).

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/channel_file.h"
+#include "dvb/channel_file.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Sections gathered by biTStream's psi_assemble_* per table PID, whole tables
 // by its psi_table_*, each checked (CRC, layout) before it is read.
-#include "host/psi_reader.h"
+#include "dvb/psi_reader.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/dvb_text.h"
+#include "dvb/dvb_text.h"
 
 namespace {
 

@@ -25,6 +25,14 @@ enum class LoadStatus {
 // PATH: the system's reason") when the loader refuses it.
 void* OpenLibrary(const std::string& path, std::string* error);
 void CloseLibrary(void* handle);
+// The library of that name (a file name, a path, or natively its SONAME)
+// that the process has loaded already, or nullptr; it is not loaded here, and
+// what holds it loaded still decides how long it stays.
+void* LoadedLibrary(const std::string& name);
+// The file it was loaded from.
+std::string LibraryFile(void* handle);
+// What it exports by that name, or nullptr.
+void* LibraryEntry(void* handle, const char* name);
 
 class Module {
  public:

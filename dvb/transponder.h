@@ -1,14 +1,12 @@
 // A transponder in the units people use (MHz, kSym/s, H/V/L/R, 3/4, an LNB
 // type), whether a person gave it on the command line or a channel file holds
 // it, and what follows from it for the card: the oscillator and 22 kHz tone
-// the LNB uses, and the module's TuningRecord. Nothing here touches the module.
+// the LNB uses. Nothing here touches the module.
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "plugin/records.h"
 
 // Numbers as people write them on a command line or in a channel file: digits
 // with up to three decimals, nothing else (no sign, exponent, hex or spaces),
@@ -102,8 +100,6 @@ constexpr std::uint32_t kSymbolRateHigh = 45000000;
 // about a tone and an oscillator that disagree go to *notes.
 bool ResolveTransponder(Transponder* transponder, std::string* error,
                         std::vector<std::string>* notes);
-
-TuningRecord MakeTuningRecord(const Transponder& transponder);
 
 // "3/4" <-> 0x34, "auto" <-> 0.
 bool ParseFec(const std::string& text, std::uint32_t* code);

@@ -1,12 +1,12 @@
 // Transponders, LNB types and the tuning record: see transponder.h.
-#include "host/transponder.h"
+#include "dvb/transponder.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "host/name_match.h"
+#include "dvb/name_match.h"
 
 namespace {
 
@@ -164,20 +164,6 @@ bool ResolveTransponder(Transponder* t, std::string* error, std::vector<std::str
     return false;
   }
   return true;
-}
-
-TuningRecord MakeTuningRecord(const Transponder& t) {
-  TuningRecord record{};
-  record.primary_value = t.frequency_khz;
-  record.word2_value = t.symbol_rate;
-  record.word3_value = t.lof_khz;
-  record.word4_value = t.tone ? 1 : 0;
-  // Circular polarisation rides on the same two voltages: right like vertical (13 V).
-  record.polarity =
-      t.polarization == Polarization::kVertical || t.polarization == Polarization::kRight ? 1 : 0;
-  record.fec_code = t.fec_code;
-  record.tristate_option = t.inversion;
-  return record;
 }
 
 // The rates the card takes by name: NONE aside, which the command line does not give.

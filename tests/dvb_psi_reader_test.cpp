@@ -12,8 +12,8 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/dvb_text.h"
-#include "host/psi_reader.h"
+#include "dvb/dvb_text.h"
+#include "dvb/psi_reader.h"
 #include "tests/support/lineup_stream.h"
 #include "tests/support/psi_tables.h"
 

@@ -1,5 +1,5 @@
 // DiSEqC messages: see diseqc.h.
-#include "host/diseqc.h"
+#include "dvb/diseqc.h"
 
 #include <algorithm>
 #include <sstream>
@@ -13,8 +13,6 @@ constexpr std::uint8_t kPositioner = 0x31;
 constexpr std::uint8_t kGotoStored = 0x6B;
 
 }  // namespace
-
-const char* BurstName(int burst) { return burst == 1 ? "A" : burst == 2 ? "B" : ""; }
 
 std::vector<std::uint8_t> SwitchMessage(int port, bool horizontal, bool high_band) {
   const int bits = ((port - 1) & 3) << 2 | (horizontal ? 2 : 0) | (high_band ? 1 : 0);
@@ -63,14 +61,4 @@ std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
     text += (text.empty() ? "" : " ") + std::string{kDigits[byte >> 4], kDigits[byte & 0xF]};
   }
   return text;
-}
-
-std::int32_t SendDiseqc(const DeviceInterface& entries, const std::vector<std::uint8_t>& message,
-                        int burst) {
-  // The record holds at least 8 bytes and at least 5 + length.
-  std::vector<std::uint8_t> record(std::max<std::size_t>(8, 5 + message.size()), 0);
-  record[4] = static_cast<std::uint8_t>(message.size());
-  std::copy(message.begin(), message.end(), record.begin() + 5);
-  return entries.send_diseqc(reinterpret_cast<DiseqcRecord*>(record.data()),
-                             static_cast<std::uint32_t>(burst));
 }

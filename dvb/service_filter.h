@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/psi_reader.h"
+#include "dvb/psi_reader.h"
 
 // What to keep.
 struct FilterChoice {

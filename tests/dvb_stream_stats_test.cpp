@@ -14,8 +14,8 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/psi_reader.h"
-#include "host/stream_stats.h"
+#include "dvb/psi_reader.h"
+#include "dvb/stream_stats.h"
 #include "tests/support/psi_tables.h"
 
 namespace {

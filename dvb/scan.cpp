@@ -1,10 +1,10 @@
 // A transponder's tables read by the table reader; its services turned into
 // channel entries.
-#include "host/scan.h"
+#include "dvb/scan.h"
 
 #include <algorithm>
 
-#include "host/psi_reader.h"
+#include "dvb/psi_reader.h"
 
 namespace {
 

@@ -1,16 +1,17 @@
 // Module loading over the system loader of each target.
-#include "host/module.h"
+#include "loader/module.h"
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "host/system_error.h"
+#include "loader/system_error.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #endif
 
 namespace {
@@ -106,6 +107,37 @@ void CloseLibrary(void* handle) {
   }
 }
 
+void* LoadedLibrary(const std::string& name) {
+#ifdef _WIN32
+  return GetModuleHandleA(name.c_str());
+#else
+  void* handle = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle != nullptr) {
+    dlclose(handle);  // the count this look-up added
+  }
+  return handle;
+#endif
+}
+
+std::string LibraryFile(void* handle) {
+#ifdef _WIN32
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(handle), path, sizeof path);
+  return std::string(path, length < sizeof path ? length : 0);
+#else
+  link_map* map = nullptr;
+  return dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map->l_name != nullptr ? map->l_name : "";
+#endif
+}
+
+void* LibraryEntry(void* handle, const char* name) {
+#ifdef _WIN32
+  return AsFunction<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+#else
+  return dlsym(handle, name);
+#endif
+}
+
 Module::~Module() { Unload(); }
 
 void Module::Unload() {
@@ -191,7 +223,7 @@ LoadStatus Module::ResolveExports(const std::string& path) {
     }
     found[i] = AsFunction<void*>(by_name);
 #else
-    found[i] = dlsym(handle_, wanted[i].name);
+    found[i] = LibraryEntry(handle_, wanted[i].name);
     if (found[i] == nullptr) {
       return Fail(LoadStatus::kMissingExport, path + " does not export " + wanted[i].name);
     }

@@ -1,20 +1,9 @@
-// DiSEqC: the messages for a committed switch port and a positioner, messages
-// written as hex bytes, and sending one through the module's entry.
+// DiSEqC messages: those for a committed switch port and a positioner, and
+// messages written as hex bytes.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "plugin/records.h"
-
-// How the dish is reached before tuning: a committed switch port, a burst.
-struct DishSelection {
-  int port = 0;   // 1..4, 0 none
-  int burst = 0;  // DeviceSendDiseqc's mode: 1 burst A, 2 burst B, 0 none
-};
-
-// "A", "B" or "" for none.
-const char* BurstName(int burst);
 
 // The committed switch message for `port` (1..4): E0 10 38 Fx, x carrying the
 // port and the polarisation (bit 1 horizontal) and band (bit 0 high) bits.
@@ -27,7 +16,3 @@ std::vector<std::uint8_t> GotoMessage(int position);
 bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_t>* message,
                   std::string* error);
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);
-
-// Sends `message` (may be empty for a burst alone) with `burst`.
-std::int32_t SendDiseqc(const DeviceInterface& entries, const std::vector<std::uint8_t>& message,
-                        int burst);

@@ -1,7 +1,7 @@
 // DVB strings to UTF-8: biTStream reads the character-table bytes and hands
 // the text to a converter, iconv natively and the Windows code pages under
 // Windows; a final pass makes the result valid UTF-8 without control codes.
-#include "host/dvb_text.h"
+#include "dvb/dvb_text.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/channel_file.h"
+#include "dvb/channel_file.h"
 
 // Where a scan's packets come from: the card's capture while it is tuned to
 // the transponder, or a generated stream in the tests.

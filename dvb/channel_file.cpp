@@ -1,6 +1,6 @@
 // Reading and writing dvbv5 channel files: a table of keys, each with the
 // routine that takes its value, and tables of the values' names.
-#include "host/channel_file.h"
+#include "dvb/channel_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include <istream>
 #include <ostream>
 
-#include "host/name_match.h"
+#include "dvb/name_match.h"
 
 namespace {
 

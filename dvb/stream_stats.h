@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <map>
 
-#include "host/packet_ring.h"
-#include "host/psi_reader.h"
+#include "dvb/psi_reader.h"
+#include "dvb/ts_packet.h"
 
 class StreamStats {
  public:

@@ -11,8 +11,8 @@
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
-#include "host/psi_reader.h"
-#include "host/service_filter.h"
+#include "dvb/psi_reader.h"
+#include "dvb/service_filter.h"
 #include "tests/support/lineup_stream.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/message_boxes.h"
+#include "loader/message_boxes.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // The system's words for an error: see system_error.h.
-#include "host/system_error.h"
+#include "loader/system_error.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Packet counting and continuity checks: see stream_stats.h.
-#include "host/stream_stats.h"
+#include "dvb/stream_stats.h"
 
 namespace {
 

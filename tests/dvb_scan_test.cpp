@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/channel_file.h"
-#include "host/scan.h"
+#include "dvb/channel_file.h"
+#include "dvb/scan.h"
 #include "tests/support/lineup_stream.h"
 
 namespace {

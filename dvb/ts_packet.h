@@ -1,0 +1,5 @@
+// The transport stream's unit: every packet is 188 bytes, the first the sync byte.
+#pragma once
+#include <cstddef>
+
+constexpr std::size_t kTsPacketSize = 188;
