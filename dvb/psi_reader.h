@@ -1,4 +1,4 @@
-// The host's reader of a transport stream's programme tables: packets in,
+// A reader of a transport stream's programme tables: packets in,
 // typed services out. It gathers sections with biTStream, checks their CRC,
 // and reads the PAT (programs and their PMT PIDs), each program's PMT (PCR
 // PID, elementary streams) and the SDT of the stream itself (service and

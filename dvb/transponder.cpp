@@ -1,4 +1,4 @@
-// Transponders, LNB types and the tuning record: see transponder.h.
+// Transponders and LNB types: see transponder.h.
 #include "dvb/transponder.h"
 
 #include <algorithm>
