@@ -2,7 +2,6 @@
 #include "host/card_figures.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #ifndef _WIN32
 #include "linuxdvb/figures.h"
@@ -96,45 +95,37 @@ std::uint64_t CardStreamErrors() {
 }
 
 bool ListAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters) {
+#ifdef _WIN32
+  (void)library;
+  (void)adapters;
+  return false;
+#else
   if (library.list_adapters == nullptr) {
     return false;
   }
-  std::string text(4096, '\0');
-  int length = library.list_adapters(&text[0], static_cast<int>(text.size()));
-  if (length >= static_cast<int>(text.size())) {  // a longer list: once more, all of it
-    text.resize(static_cast<std::size_t>(length) + 1);
-    length = library.list_adapters(&text[0], static_cast<int>(text.size()));
+  std::vector<LinuxDvbAdapter> read(16);
+  int count = library.list_adapters(read.data(), static_cast<int>(read.size()), sizeof read[0]);
+  if (count > static_cast<int>(read.size())) {  // more than fit: once more, with room for all
+    read.resize(static_cast<std::size_t>(count));
+    count = library.list_adapters(read.data(), count, sizeof read[0]);
   }
-  if (length < 0) {
+  if (count < 0) {
     return false;
   }
-  text.resize(std::min(static_cast<std::size_t>(length), text.size() - 1));
-  // "adapter0 frontend0: NAME (DVBS DVBS2)", or without ": ..." when it could not be described.
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end;
-    const std::string line = text.substr(start, end - start);
-    start = end + 1;
-    AdapterEntry entry;
-    if (std::sscanf(line.c_str(), "adapter%d frontend%d", &entry.adapter, &entry.frontend) != 2) {
-      continue;
-    }
-    const std::size_t colon = line.find(": ");
-    const std::size_t open = line.rfind(" (");
-    if (colon != std::string::npos && open != std::string::npos && open > colon &&
-        line.back() == ')') {
-      entry.name = line.substr(colon + 2, open - colon - 2);
-      const std::string systems = line.substr(open + 2, line.size() - open - 3);
-      for (std::size_t at = 0; at < systems.size();) {
-        std::size_t space = systems.find(' ', at);
-        space = space == std::string::npos ? systems.size() : space;
-        if (space > at) {
-          entry.systems.push_back(systems.substr(at, space - at));
+  read.resize(std::min(read.size(), static_cast<std::size_t>(count)));
+  for (const LinuxDvbAdapter& frontend : read) {
+    AdapterEntry& entry = adapters->emplace_back();
+    entry.adapter = frontend.adapter;
+    entry.frontend = frontend.frontend;
+    if (frontend.described != 0) {
+      entry.name = frontend.name;
+      for (const auto& system : frontend.systems) {
+        if (system[0] != '\0') {
+          entry.systems.emplace_back(system);
         }
-        at = space + 1;
       }
     }
-    adapters->push_back(entry);
   }
   return true;
+#endif
 }

@@ -3,6 +3,7 @@
 // the vendor library's name takes it, and finding the one the module loaded
 // with the entries of their own it has (card_figures.h reads them).
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "sim/control.h"  // the layout of the stand-in's lineup entries; nothing is linked
@@ -38,10 +39,12 @@ std::string CardLibraryPath(const CardChoice& choice);
 bool LoadCardLibrary(const CardChoice& choice, std::string* problem);
 
 struct LinuxDvbFigures;  // linuxdvb/figures.h
+struct LinuxDvbAdapter;
 using LineupEntryFunction = int (*)(int index, SimTransponder* out);
 using SatelliteNameFunction = int (*)(int satellite, char* buffer, int capacity);
 using ReadFiguresFunction = int (*)(LinuxDvbFigures* figures);
-using ListAdaptersFunction = int (*)(char* buffer, int capacity);
+using ListAdaptersFunction = int (*)(LinuxDvbAdapter* adapters, int capacity,
+                                     std::uint32_t entry_size);
 
 // The card library in the process, found by the vendor library's name: its
 // file, and the entries of their own that the stand-in card and the Linux DVB

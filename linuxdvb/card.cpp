@@ -120,14 +120,17 @@ void SleepMs(unsigned milliseconds) {
   }
 }
 
+const char* SystemName(unsigned system) {
+  const char* name = system < sizeof delivery_system_name / sizeof delivery_system_name[0]
+                         ? delivery_system_name[system]
+                         : nullptr;
+  return name != nullptr ? name : "?";
+}
+
 std::string SystemsText(const dvb_v5_fe_parms* parms) {
   std::string text;
   for (int i = 0; i < parms->num_systems; ++i) {
-    const unsigned system = parms->systems[i];
-    const char* name = system < sizeof delivery_system_name / sizeof delivery_system_name[0]
-                           ? delivery_system_name[system]
-                           : nullptr;
-    text += (text.empty() ? "" : " ") + std::string(name != nullptr ? name : "?");
+    text += (text.empty() ? "" : " ") + std::string(SystemName(parms->systems[i]));
   }
   return text;
 }
@@ -640,7 +643,7 @@ void SayFigures() {
 
 }  // namespace
 
-int ListAdapters(char* buffer, int capacity) {
+int ListAdapters(LinuxDvbAdapter* adapters, int capacity) {
   DeviceSelector selector;
   std::string error;
   if (!ParseSelector(std::getenv(kSelectorVariable), &selector, &error)) {
@@ -654,29 +657,32 @@ int ListAdapters(char* buffer, int capacity) {
   if (device == nullptr) {
     return -1;
   }
-  std::string list;
+  int count = 0;
   for (int i = 0; i < device->num_devices; ++i) {
     const dvb_dev_list& node = device->devices[i];
-    unsigned adapter = 0;
-    unsigned number = 0;
+    LinuxDvbAdapter entry{};
     if (node.dvb_type != DVB_DEVICE_FRONTEND || node.sysname == nullptr ||
-        std::sscanf(node.sysname, "dvb%u.frontend%u", &adapter, &number) != 2) {
+        std::sscanf(node.sysname, "dvb%d.frontend%d", &entry.adapter, &entry.frontend) != 2) {
       continue;
     }
-    std::string line = "adapter" + std::to_string(adapter) + " frontend" + std::to_string(number);
     // Read-only: a frontend another program tunes can still be described.
     if (dvb_open_descriptor* opened = dvb_dev_open(device, node.sysname, O_RDONLY)) {
-      line += std::string(": ") + device->fe_parms->info.name + " (" +
-              SystemsText(device->fe_parms) + ")";
+      const dvb_v5_fe_parms* parms = device->fe_parms;
+      entry.described = 1;
+      std::snprintf(entry.name, sizeof entry.name, "%s", parms->info.name);
+      for (int s = 0; s < parms->num_systems && s < LINUXDVB_SYSTEMS; ++s) {
+        std::snprintf(entry.systems[s], sizeof entry.systems[s], "%s",
+                      SystemName(parms->systems[s]));
+      }
       dvb_dev_close(opened);
     }
-    list += line + "\n";
+    if (count < capacity) {
+      adapters[count] = entry;
+    }
+    ++count;
   }
   dvb_dev_free(device);
-  if (buffer != nullptr && capacity > 0) {
-    std::snprintf(buffer, static_cast<std::size_t>(capacity), "%s", list.c_str());
-  }
-  return static_cast<int>(list.size());
+  return count;
 }
 
 }  // namespace linuxdvb

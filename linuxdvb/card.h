@@ -44,6 +44,6 @@ bool Record(bool on);
 std::int32_t ReadStream(std::uint8_t* buffer, std::int32_t capacity);
 
 int ReadFigures(LinuxDvbFigures* figures);
-int ListAdapters(char* buffer, int capacity);
+int ListAdapters(LinuxDvbAdapter* adapters, int capacity);
 
 }  // namespace linuxdvb

@@ -113,8 +113,8 @@ LINUXDVB_ENTRY void InitDvbApiDll() {}
 
 int LinuxDvbReadFigures(LinuxDvbFigures* figures) { return linuxdvb::ReadFigures(figures); }
 
-int LinuxDvbListAdapters(char* buffer, int capacity) {
-  return linuxdvb::ListAdapters(buffer, capacity);
+int LinuxDvbListAdapters(LinuxDvbAdapter* adapters, int capacity, std::uint32_t entry_size) {
+  return entry_size == sizeof(LinuxDvbAdapter) ? linuxdvb::ListAdapters(adapters, capacity) : -1;
 }
 
 }  // extern "C"

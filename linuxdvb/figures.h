@@ -48,12 +48,25 @@ struct LinuxDvbFigures {
 /* Fills `figures`; 0 done, -1 when figures->size does not match this build. */
 LINUXDVB_API int LinuxDvbReadFigures(struct LinuxDvbFigures* figures);
 
+/* One frontend of a DVB adapter. */
+#define LINUXDVB_SYSTEMS 8
+struct LinuxDvbAdapter {
+  int32_t adapter;
+  int32_t frontend;
+  int32_t described; /* 0: it could not be opened to read the rest */
+  char name[128];    /* the frontend's own name */
+  /* Its delivery systems by their Linux DVB names ("DVBS", "DVBS2", ...),
+   * empty after the last. */
+  char systems[LINUXDVB_SYSTEMS][16];
+};
+
 /* The DVB adapters of this machine, or of the dvbv5-daemon that MORVALIND_DVB
- * names, one line each: "adapter0 frontend0: NAME (DVBS DVBS2 ...)".
- * Writes up to `capacity` bytes, NUL-terminated; returns the length of the
- * whole list, or -1 when the adapters cannot be listed (the reason goes to
- * stderr). */
-LINUXDVB_API int LinuxDvbListAdapters(char* buffer, int capacity);
+ * names: fills up to `capacity` entries when `entry_size` is
+ * sizeof(struct LinuxDvbAdapter); returns how many frontends there are (more
+ * than `capacity` when they did not all fit), or -1 when they cannot be
+ * listed (the reason goes to stderr) or the size does not match this build. */
+LINUXDVB_API int LinuxDvbListAdapters(struct LinuxDvbAdapter* adapters, int capacity,
+                                      uint32_t entry_size);
 
 #ifdef __cplusplus
 }

@@ -26,6 +26,10 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+# Where this machine's kernel runs no 32-bit programs, Wine's among them, Wine
+# runs in a VM of Debian's own kernel (scripts/vm.sh), which has its own display.
+wine_here=false
+if wine --version >/dev/null 2>&1; then wine_here=true; fi
 
 for preset in "${presets[@]}"; do
   echo "== $preset (at ${SECONDS} s)"
@@ -38,7 +42,7 @@ for preset in "${presets[@]}"; do
     linuxdvb/proof/vidtv-vm.sh build/native/bin || [ $? -eq 77 ]
     continue
   fi
-  if { [ "$preset" = win32 ] || [ "$preset" = package ]; } && [ -z "${DISPLAY:-}" ]; then
+  if { [ "$preset" = win32 ] || [ "$preset" = package ]; } && $wine_here && [ -z "${DISPLAY:-}" ]; then
     display=:$((90 + RANDOM % 400))
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
@@ -48,23 +52,23 @@ for preset in "${presets[@]}"; do
     scripts/package.sh
     continue
   fi
-  if [ "$preset" = win32 ] && ! wine --version >/dev/null 2>&1; then
-    # This machine's kernel runs no 32-bit programs, Wine's among them: the
-    # tests run in a VM of Debian's own kernel (77: it cannot boot here
-    # either). Under emulation the program's cases take longer, and those that
-    # stream at a transponder's rate run one at a time.
+  configure=()
+  if [ "$preset" = win32 ] && ! $wine_here; then
+    # Under emulation the program's cases take longer, and those that stream
+    # at a transponder's rate run one at a time (77: the VM cannot boot here).
     echo "win32: Wine's 32-bit programs do not run on this kernel; the tests run under Wine in a VM"
-    cmake --preset win32 -DMORVALIND_SCRIPT_TIMEOUT=900 >/dev/null
-    cmake --build --preset win32 -j "$jobs"
+    configure=(-DMORVALIND_SCRIPT_TIMEOUT=900)
+  fi
+  cmake --preset "$preset" "${configure[@]}" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  if [ ${#configure[@]} -gt 0 ]; then
     streaming='^host_(program|demo|replay|service)'
     scripts/vm.sh env MORVALIND_WINE_HOME=/tmp/wine xvfb-run -a -s "-screen 0 1024x768x24" \
       bash -c 'ctest --preset win32 -j "$1" -E "$2"; a=$?; ctest --preset win32 -R "$2"; b=$?
         exit $((a | b))' win32-tests "$jobs" "$streaming" || [ $? -eq 77 ]
-    continue
+  else
+    ctest --preset "$preset" -j "$jobs"
   fi
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
 done
 
 echo "== format (at ${SECONDS} s)"
