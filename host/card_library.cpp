@@ -148,8 +148,10 @@ CardLibrary FindCardLibrary() {
     library.path = LibraryFile(handle);
     library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
     library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
+#ifndef _WIN32
     library.read_figures = AsFunction<ReadFiguresFunction>(find("LinuxDvbReadFigures"));
     library.list_adapters = AsFunction<ListAdaptersFunction>(find("LinuxDvbListAdapters"));
+#endif
   }
   in_use = library;
   return library;

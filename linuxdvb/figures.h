@@ -55,8 +55,8 @@ struct LinuxDvbAdapter {
   int32_t frontend;
   int32_t described; /* 0: it could not be opened to read the rest */
   char name[128];    /* the frontend's own name */
-  /* Its delivery systems by their Linux DVB names ("DVBS", "DVBS2", ...),
-   * empty after the last. */
+  /* Its first LINUXDVB_SYSTEMS delivery systems by their Linux DVB names
+   * ("DVBS", "DVBS2", ...), empty after the last. */
   char systems[LINUXDVB_SYSTEMS][16];
 };
 

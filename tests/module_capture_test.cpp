@@ -51,6 +51,7 @@ TEST_P(CaptureStream, EveryPacketTheCardRecordedReachesTheHostOnceAndInOrder) {
   EXPECT_EQ(check->continuity_errors, 0);
   EXPECT_EQ(check->order_errors, 0);
   EXPECT_GT(check->numbered, wanted / 2);
+  EXPECT_EQ(check->bad_sdt_sections, 0);
   EXPECT_TRUE(check->tables.pat_read());
   EXPECT_EQ(check->ServiceNames(),
             (std::set<std::string>{"Morvalind One", "Morvalind Two", "Morvalind Radio"}));

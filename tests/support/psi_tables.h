@@ -1,5 +1,5 @@
 // Programme tables built with biTStream, as a multiplexer builds them, for the
-// tests of the host's table readers: a PAT, a PMT, an SDT naming services.
+// tests of the table reader and its users: a PAT, a PMT, an SDT naming services.
 #pragma once
 
 #include <bitstream/dvb/si/desc_48.h>

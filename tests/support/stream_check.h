@@ -1,14 +1,17 @@
 // Checks the packets the module hands to the host's callback, as they arrive
 // on the capture thread: lengths and sync bytes, continuity counters per PID,
 // the order of the numbered elementary-stream packets, and the service names
-// of the SDT as the host's table reader reads them.
+// of the SDT as the table reader reads them, every SDT section's CRC checked.
 #pragma once
 
+#include <bitstream/dvb/si/sdt.h>
+#include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -27,7 +30,8 @@ struct StreamCheck {
   std::int64_t numbered = 0;  // elementary-stream packets, which carry their number
   std::int64_t last_number = -1;
   std::map<std::uint16_t, std::uint8_t> last_continuity;
-  PsiReader tables;
+  std::int64_t bad_sdt_sections = 0;  // the stand-in's SDT fits one packet
+  PsiReader tables;                   // skips a damaged section, which bad_sdt_sections counts
 
   // The one check the callback below feeds.
   static StreamCheck*& Current() {
@@ -53,6 +57,12 @@ struct StreamCheck {
     }
     last_continuity[pid] = ts_get_cc(packet);
     tables.Add(packet);
+    if (pid == SDT_PID && ts_get_unitstart(packet)) {
+      std::uint8_t copy[188];
+      std::memcpy(copy, packet, sizeof copy);
+      const std::uint8_t* section = ts_section(copy);
+      bad_sdt_sections += psi_validate(section) && psi_check_crc(section) ? 0 : 1;
+    }
     // The stand-in's PMTs sit on consecutive PIDs from one that ends in two
     // zero nibbles, its video and audio PIDs on 0x10 (s + 1) + 1 and + 2 above
     // it; their packets end with the stream's packet number, 32 bits big-endian.
