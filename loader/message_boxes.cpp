@@ -1,6 +1,7 @@
 #include "loader/message_boxes.h"
 
 #include <atomic>
+#include <set>
 
 #include "platform/testing.h"
 #include "platform/win32.h"
@@ -11,6 +12,10 @@ std::atomic<MessageBoxReport> reporter{nullptr};
 
 #ifdef _WIN32
 HHOOK hook = nullptr;
+// The boxes reported and not yet destroyed: a box can be activated again
+// before it takes the OK posted to it (seen under Wine on a slow display),
+// and is still one box.
+std::set<HWND> answered;
 
 std::string Text(HWND window) {
   char buffer[2048] = {};
@@ -22,7 +27,10 @@ std::string Text(HWND window) {
 // static control 0xFFFF), its icon and its buttons are in place. Read them,
 // then press OK.
 LRESULT CALLBACK OnWindowEvent(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE) {
+  if (code == HCBT_DESTROYWND) {
+    answered.erase(reinterpret_cast<HWND>(wparam));
+  }
+  if (code == HCBT_ACTIVATE && answered.count(reinterpret_cast<HWND>(wparam)) == 0) {
     auto* box = reinterpret_cast<HWND>(wparam);
     char class_name[16] = {};
     GetClassNameA(box, class_name, sizeof class_name);
@@ -44,6 +52,7 @@ LRESULT CALLBACK OnWindowEvent(int code, WPARAM wparam, LPARAM lparam) {
       if (MessageBoxReport report = reporter.load()) {
         report(seen);
       }
+      answered.insert(box);
       PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
   }
@@ -72,6 +81,7 @@ void AnswerMessageBoxes(MessageBoxReport report) {
     UnhookWindowsHookEx(hook);
     hook = nullptr;
   }
+  answered.clear();
   if (report != nullptr) {
     hook = SetWindowsHookExA(WH_CBT, OnWindowEvent, nullptr, GetCurrentThreadId());
   }
