@@ -204,12 +204,11 @@ LoadStatus Module::ResolveExports(const std::string& path) {
   void* found[2] = {};
   const ExportName wanted[2] = {kGetInterface, kGetInterfaceInfo};
   for (int i = 0; i < 2; ++i) {
+    found[i] = LibraryEntry(handle_, wanted[i].name);
 #ifdef _WIN32
-    const auto module = static_cast<HMODULE>(handle_);
-    const FARPROC by_name = GetProcAddress(module, wanted[i].name);
-    const FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(wanted[i].ordinal));
+    const void* by_ordinal = LibraryEntry(handle_, MAKEINTRESOURCEA(wanted[i].ordinal));
     const std::string ordinal = "ordinal " + std::to_string(wanted[i].ordinal);
-    if (by_name == nullptr) {
+    if (found[i] == nullptr) {
       return Fail(LoadStatus::kMissingExport,
                   path + " does not export " + wanted[i].name + " (" + ordinal + ")");
     }
@@ -217,13 +216,11 @@ LoadStatus Module::ResolveExports(const std::string& path) {
       return Fail(LoadStatus::kExportMismatch,
                   path + " exports " + wanted[i].name + " but nothing at " + ordinal);
     }
-    if (by_ordinal != by_name) {
+    if (by_ordinal != found[i]) {
       return Fail(LoadStatus::kExportMismatch,
                   path + ": " + ordinal + " is not " + wanted[i].name + " but another function");
     }
-    found[i] = AsFunction<void*>(by_name);
 #else
-    found[i] = LibraryEntry(handle_, wanted[i].name);
     if (found[i] == nullptr) {
       return Fail(LoadStatus::kMissingExport, path + " does not export " + wanted[i].name);
     }
