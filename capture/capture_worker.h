@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "abi/records.h"
 #include "capture/worker_thread.h"
 #include "card/vendor.h"
-#include "plugin/records.h"
 
 class CaptureWorker : public WorkerThread {
  public:

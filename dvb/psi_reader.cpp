@@ -220,10 +220,7 @@ void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* 
   const TableKind kind = static_cast<TableKind>(table_of_pid_[pid]);
   if (assembly->last.size() == size && std::memcmp(assembly->last.data(), section, size) == 0) {
     std::free(section);
-    Tell(kind == kPatTable   ? Table::kPat
-         : kind == kSdtTable ? Table::kSdt
-                             : Table::kPmt,
-         psi_get_tableidext(assembly->last.data()));
+    Count(kind, psi_get_tableidext(assembly->last.data()));
     return;
   }
   const std::uint8_t table_id = psi_get_tableid(section);
@@ -274,7 +271,7 @@ bool PsiReader::TakePat(std::uint8_t* section) {
     programs_ = std::move(programs);
     SetTablePids();
   }
-  Tell(Table::kPat, transport_stream_id_);
+  Count(kPatTable, transport_stream_id_);
   return true;
 }
 
@@ -306,7 +303,7 @@ bool PsiReader::TakeSdt(std::uint8_t* section) {
       }
     }
   }
-  Tell(Table::kSdt, psi_table_get_tableidext(sdt_.data()));
+  Count(kSdtTable, psi_table_get_tableidext(sdt_.data()));
   return true;
 }
 
@@ -330,7 +327,7 @@ bool PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
     }
   }
   std::free(section);
-  Tell(Table::kPmt, number);
+  Count(kPmtTable, number);
   return true;
 }
 
@@ -359,10 +356,20 @@ void PsiReader::SetTablePids() {
   }
 }
 
-void PsiReader::Tell(Table table, std::uint16_t id) const {
-  if (observer_) {
-    observer_(table, id);
+// `id`: the program number for a PMT, the transport stream id for the PAT and the SDT.
+void PsiReader::Count(TableKind kind, std::uint16_t id) {
+  if (kind == kPatTable) {
+    ++pats_read_;
+  } else if (kind == kSdtTable) {
+    ++sdts_read_;
+  } else {
+    ++pmts_read_[id];
   }
+}
+
+std::uint32_t PsiReader::pmts_read(std::uint16_t program) const {
+  const auto found = pmts_read_.find(program);
+  return found != pmts_read_.end() ? found->second : 0;
 }
 
 bool PsiReader::FindService(std::uint16_t program, Service* service) const {

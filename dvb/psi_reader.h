@@ -14,7 +14,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,16 +40,8 @@ struct Service {
 // "13818-2 video (MPEG-2)" and so on for a PMT stream type.
 const char* StreamTypeName(std::uint8_t stream_type);
 
-// The tables whose reading the observer hears of.
-enum class Table : std::uint8_t { kPat, kPmt, kSdt };
-
 class PsiReader {
  public:
-  // Called for every table read whole and valid, also for a repetition of
-  // one read before: `id` is the program number for a PMT, the transport
-  // stream id for the PAT and the SDT.
-  using Observer = std::function<void(Table table, std::uint16_t id)>;
-
   PsiReader();
   ~PsiReader();
   PsiReader(const PsiReader&) = delete;
@@ -65,7 +56,12 @@ class PsiReader {
   }
   void Add(const std::uint8_t* packets, std::size_t count);
 
-  void SetObserver(Observer observer) { observer_ = std::move(observer); }
+  // Tables read whole and valid so far, repetitions of one read before
+  // included: a follower of the stream (the service filter) sees from a
+  // change that one was read by the packet it just handed in.
+  std::uint32_t pats_read() const { return pats_read_; }
+  std::uint32_t sdts_read() const { return sdts_read_; }
+  std::uint32_t pmts_read(std::uint16_t program) const;
 
   // The PAT's programs (program 0, the network PID, left out) and the
   // services the SDT names, in program number order.
@@ -116,7 +112,7 @@ class PsiReader {
   bool TakeSdt(std::uint8_t* section);
   bool TakePmt(std::uint16_t pid, std::uint8_t* section);
   void SetTablePids();
-  void Tell(Table table, std::uint16_t id) const;
+  void Count(TableKind kind, std::uint16_t id);
 
   std::array<std::uint8_t, 0x2000> table_of_pid_{};  // TableKind by PID
   std::map<std::uint16_t, Assembly> assemblies_;     // by PID
@@ -130,5 +126,7 @@ class PsiReader {
   std::uint16_t transport_stream_id_ = 0;
   std::map<std::uint16_t, Program> programs_;  // the PAT's, by program number
   std::map<std::uint16_t, Names> names_;       // the SDT's, by service id
-  Observer observer_;
+  std::uint32_t pats_read_ = 0;
+  std::uint32_t sdts_read_ = 0;
+  std::map<std::uint16_t, std::uint32_t> pmts_read_;  // by program number, kept across PATs
 };

@@ -38,8 +38,8 @@ FilterChoice ChooseService(const std::string& text) {
   return choice;
 }
 
-ServiceFilter::ServiceFilter(FilterChoice choice)
-    : choice_(std::move(choice)), action_(kPidCount, kDrop) {
+ServiceFilter::ServiceFilter(FilterChoice choice, const PsiReader* tables)
+    : choice_(std::move(choice)), action_(kPidCount, kDrop), tables_(tables) {
   if (choice_.program == 0 && choice_.service_name.empty()) {
     for (const std::uint16_t pid : choice_.pids) {
       if (pid < kPidCount) {
@@ -51,66 +51,68 @@ ServiceFilter::ServiceFilter(FilterChoice choice)
   }
   program_ = choice_.program;
   SetActions(Service());  // the PAT, and the SDT: the name it may be chosen by and is reported with
-  reader_.SetObserver([this](Table table, std::uint16_t id) { TableRead(table, id); });
 }
 
-void ServiceFilter::Filter(const std::uint8_t* packets, std::size_t count,
-                           std::vector<std::uint8_t>* out) {
-  out_ = out;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* packet = packets + i * TS_SIZE;
-    if (!ts_validate(packet)) {
-      continue;  // without its sync byte even the PID cannot be trusted
-    }
-    const std::uint8_t action = action_[((packet[1] & 0x1Fu) << 8) | packet[2]];
-    if (action == kPass) {
-      out->insert(out->end(), packet, packet + TS_SIZE);
-    } else if (action == kTables) {
-      reader_.Add(packet);
-    }
+void ServiceFilter::Take(const std::uint8_t* packet, std::vector<std::uint8_t>* out) {
+  const std::uint8_t action = action_[((packet[1] & 0x1Fu) << 8) | packet[2]];
+  if (action == kPass) {
+    out->insert(out->end(), packet, packet + TS_SIZE);
+  } else if (action == kTables) {
+    out_ = out;
+    TablesRead();
+    out_ = nullptr;
   }
-  out_ = nullptr;
 }
 
 bool ServiceFilter::service(Service* service) const {
-  return program_ != 0 && state_ == State::kKeeping && reader_.FindService(program_, service);
+  return program_ != 0 && state_ == State::kKeeping && tables_->FindService(program_, service);
 }
 
-// The stream's own PAT and PMT never pass: the reader has taken them, and
-// what they say is written out here at the point they were read.
-void ServiceFilter::TableRead(Table table, std::uint16_t id) {
-  if (table == Table::kPmt && id != program_) {
-    return;  // another program's PMT on a PID shared with ours
-  }
-  Resolve();
-  Service service;
-  if (program_ == 0 || !reader_.FindService(program_, &service) || service.pmt_pid == 0) {
+// The stream's own PAT and PMT never pass: what they say is written out here
+// at the point the tables read them, as often as the stream repeats them.
+void ServiceFilter::TablesRead() {
+  const bool sdt = tables_->sdts_read() != sdts_seen_;
+  const bool pat = tables_->pats_read() != pats_seen_;
+  const bool pmt = program_ != 0 && tables_->pmts_read(program_) != pmts_seen_;
+  sdts_seen_ = tables_->sdts_read();
+  pats_seen_ = tables_->pats_read();
+  if (!sdt && !pat && !pmt) {
     return;
   }
-  if (table == Table::kPat) {
+  Resolve();
+  pmts_seen_ = program_ != 0 ? tables_->pmts_read(program_) : 0;
+  Service service;
+  if (program_ == 0 || !tables_->FindService(program_, &service) || service.pmt_pid == 0) {
+    return;
+  }
+  // A service found in tables read before it was chosen (by its name, from
+  // the SDT) starts its recording with its PAT and PMT at once.
+  const bool first = !pat_written_ && state_ == State::kKeeping;
+  if (pat || first) {
     AppendPat(service.pmt_pid);
-  } else if (table == Table::kPmt) {
-    AppendSection(service.pmt_pid, reader_.pmt_section(program_), &pmt_continuity_);
+  }
+  if (pmt || first) {
+    AppendSection(service.pmt_pid, tables_->pmt_section(program_), &pmt_continuity_);
   }
 }
 
 // Which program, and whether the tables read so far have it.
 void ServiceFilter::Resolve() {
   if (program_ == 0) {
-    if (!reader_.sdt_read()) {
+    if (!tables_->sdt_read()) {
       return;
     }
-    program_ = ProgramNamed(reader_.services(), choice_.service_name);
+    program_ = ProgramNamed(tables_->services(), choice_.service_name);
     if (program_ == 0) {
       state_ = State::kNotFound;
       return;
     }
   }
-  if (!reader_.pat_read()) {
+  if (!tables_->pat_read()) {
     return;
   }
   Service service;
-  if (!reader_.FindService(program_, &service) || service.pmt_pid == 0) {
+  if (!tables_->FindService(program_, &service) || service.pmt_pid == 0) {
     state_ = State::kNotFound;
     service = Service();
   } else {
@@ -146,7 +148,7 @@ void ServiceFilter::SetActions(const Service& service) {
 // The stream's PAT cut down to this program; a new version whenever that
 // changes (the PMT moved, another transport stream).
 void ServiceFilter::AppendPat(std::uint16_t pmt_pid) {
-  const std::uint16_t stream_id = reader_.transport_stream_id();
+  const std::uint16_t stream_id = tables_->transport_stream_id();
   const std::uint32_t content = (std::uint32_t{stream_id} << 16) | pmt_pid;
   if (pat_written_ && content != pat_content_) {
     pat_version_ = static_cast<std::uint8_t>((pat_version_ + 1) & 0x1F);
@@ -185,4 +187,40 @@ void ServiceFilter::AppendSection(std::uint16_t pid, const std::uint8_t* section
     *continuity = static_cast<std::uint8_t>((*continuity + 1) & 0x0F);
     out_->insert(out_->end(), packet, packet + TS_SIZE);
   }
+}
+
+void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
+                   ServiceFilter* filter, std::vector<std::uint8_t>* out) {
+  for (const std::uint8_t* packet = packets; packet != packets + count * TS_SIZE;
+       packet += TS_SIZE) {
+    if (!ts_validate(packet)) {
+      continue;  // without its sync byte even the PID cannot be trusted
+    }
+    if (!ts_get_transporterror(packet)) {
+      tables->Add(packet);
+    }
+    filter->Take(packet, out);
+  }
+}
+
+bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids) {
+  std::size_t at = 0;
+  while ((at = text.find_first_not_of(", ", at)) != std::string::npos) {
+    const std::size_t end = std::min(text.find_first_of(", ", at), text.size());
+    const std::string word = text.substr(at, end - at);
+    const bool hex = word.size() > 2 && (word[1] == 'x' || word[1] == 'X') && word[0] == '0';
+    const std::string digits = hex ? word.substr(2) : word;
+    if (digits.empty() || digits.size() > 4 ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string::npos) {
+      return false;
+    }
+    const unsigned long pid = std::stoul(digits, nullptr, hex ? 16 : 10);
+    if (pid > 0x1FFF) {
+      return false;
+    }
+    pids->push_back(static_cast<std::uint16_t>(pid));
+    at = end;
+  }
+  return !pids->empty();
 }

@@ -28,6 +28,10 @@ struct FilterChoice {
 // else by name (exact, or the only one that matches ignoring ASCII case).
 FilterChoice ChooseService(const std::string& text);
 
+// `--pids`: PIDs separated by commas or spaces, decimal or 0x hex
+// ("0,0x1201,4641"). False for an empty list or a word that is not a PID 0..8191.
+bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids);
+
 class ServiceFilter {
  public:
   enum class State {
@@ -36,25 +40,29 @@ class ServiceFilter {
     kNotFound,  // the PAT (or, by name, the SDT) has been read and lacks it
   };
 
-  explicit ServiceFilter(FilterChoice choice);
+  // Follows the stream's tables as `tables` reads them (a PID list needs
+  // none): each packet goes to `tables` first, then to Take, in stream order,
+  // so that the tables are read once however many follow them.
+  ServiceFilter(FilterChoice choice, const PsiReader* tables);
   ServiceFilter(const ServiceFilter&) = delete;
   ServiceFilter& operator=(const ServiceFilter&) = delete;
 
-  // Appends to *out the packets of `count` whole packets that the service
-  // keeps, with the PAT and PMT written here in place of the stream's.
-  void Filter(const std::uint8_t* packets, std::size_t count, std::vector<std::uint8_t>* out);
+  // Appends the packet to *out when the service keeps it; a table packet
+  // that completed the stream's PAT or the service's PMT is replaced by the
+  // PAT and PMT written here.
+  void Take(const std::uint8_t* packet, std::vector<std::uint8_t>* out);
 
   State state() const { return state_; }
   // The service kept, as its tables give it (for the report); false until
   // found, and always for a PID list.
   bool service(Service* service) const;
   // The stream's tables as read so far: what the service is found among.
-  const PsiReader& tables() const { return reader_; }
+  const PsiReader& tables() const { return *tables_; }
 
  private:
   enum Action : std::uint8_t { kDrop, kPass, kTables };
 
-  void TableRead(Table table, std::uint16_t id);
+  void TablesRead();
   void Resolve();
   void SetActions(const Service& service);
   void AppendPat(std::uint16_t pmt_pid);
@@ -65,11 +73,20 @@ class ServiceFilter {
   State state_ = State::kLearning;
   std::vector<std::uint8_t> action_;   // Action by PID
   std::vector<std::uint16_t> marked_;  // the PIDs whose action is not kDrop
-  PsiReader reader_;
-  std::vector<std::uint8_t>* out_ = nullptr;  // while Filter runs
+  const PsiReader* tables_;
+  std::uint32_t pats_seen_ = 0;  // the tables' counts of reads, as last followed
+  std::uint32_t sdts_seen_ = 0;
+  std::uint32_t pmts_seen_ = 0;               // of program_
+  std::vector<std::uint8_t>* out_ = nullptr;  // while Take runs
   bool pat_written_ = false;
   std::uint32_t pat_content_ = 0;  // transport stream id and PMT PID of the PAT last written
   std::uint8_t pat_version_ = 0;
   std::uint8_t pat_continuity_ = 0;
   std::uint8_t pmt_continuity_ = 0;
 };
+
+// Hands `count` whole packets to `tables` and to `filter` in stream order,
+// the kept ones to *out. Packets without their sync byte are left out, and
+// the tables read no packet the demodulator marked as damaged.
+void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
+                   ServiceFilter* filter, std::vector<std::uint8_t>* out);

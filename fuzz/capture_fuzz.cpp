@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "abi/records.h"
 #include "fuzz/loaded_module.h"
 #include "platform/testing.h"
-#include "plugin/records.h"
 #include "sim/control.h"
 
 namespace {

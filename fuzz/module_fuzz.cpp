@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "abi/records.h"
 #include "fuzz/loaded_module.h"
 #include "platform/testing.h"
-#include "plugin/records.h"
 #include "sim/control.h"
 #include "tests/support/tuning_records.h"
 

@@ -8,7 +8,7 @@
 #include "host/card_figures.h"
 #include "host/packet_ring.h"
 #include "host/program.h"
-#include "host/stop.h"
+#include "host/system.h"
 #include "host/tuning.h"
 
 namespace {
@@ -37,12 +37,15 @@ bool Drain(const Sinks& sinks, CaptureResult* result, ServiceFilter* filter,
       break;
     }
     budget -= run.packets;
-    result->stats.Add(run.data, run.packets, &result->tables);
     const std::uint8_t* packets = run.data;
     std::size_t count = run.packets;
-    if (filter != nullptr) {
+    if (filter == nullptr) {
+      result->stats.Add(run.data, run.packets, &result->tables);
+    } else {
+      // The filter follows the tables as they are read, packet by packet.
+      result->stats.Add(run.data, run.packets, nullptr);
       kept->clear();
-      filter->Filter(run.data, run.packets, kept);
+      FilterPackets(run.data, run.packets, &result->tables, filter, kept);
       packets = kept->data();
       count = kept->size() / kTsPacketSize;
     }

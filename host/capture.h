@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "abi/records.h"
 #include "dvb/psi_reader.h"
 #include "dvb/service_filter.h"
 #include "dvb/stream_stats.h"
 #include "host/report.h"
 #include "host/sinks.h"
-#include "plugin/records.h"
 
 struct CaptureResult {
   StreamStats stats;  // every packet received

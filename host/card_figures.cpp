@@ -3,47 +3,10 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
-#include "linuxdvb/figures.h"
-#endif
+#include "host/linux_card.h"
 
 bool ReadCardFigures(const CardLibrary& library, CardFigures* figures) {
-#ifdef _WIN32
-  (void)library;
-  (void)figures;
-  return false;
-#else
-  LinuxDvbFigures read{};
-  read.size = sizeof read;
-  if (library.read_figures == nullptr || library.read_figures(&read) != 0) {
-    return false;
-  }
-  const auto measure = [](std::int32_t scale, double value, std::optional<double>* decibel,
-                          std::optional<double>* relative) {
-    if (scale == LINUXDVB_SCALE_DECIBEL) {
-      *decibel = value;
-    } else if (scale == LINUXDVB_SCALE_RELATIVE) {
-      *relative = value;
-    }
-  };
-  CardFigures& out = *figures;
-  out = CardFigures();
-  out.device = read.device;
-  out.frontend = read.frontend;
-  out.locked = read.locked != 0;
-  measure(read.strength_scale, read.strength, &out.level_dbm, &out.level_relative);
-  measure(read.cnr_scale, read.cnr, &out.cnr_db, &out.cnr_relative);
-  if (read.ber_source != LINUXDVB_BER_NONE) {
-    out.bit_error_rate = read.bit_error_rate;
-    out.ber_source = read.ber_source == LINUXDVB_BER_COUNTERS ? "counters" : "v3";
-  }
-  out.packets = read.packets;
-  out.overflows = read.overflows;
-  out.skipped_bytes = read.skipped_bytes;
-  out.lock_losses = read.lock_losses;
-  out.stream_errors = read.stream_errors;
-  return true;
-#endif
+  return ReadLinuxFigures(library, figures);
 }
 
 Json CardFiguresJson(const CardFigures& figures) {
@@ -92,40 +55,4 @@ void SayCardFigures(const CardFigures& figures) {
 std::uint64_t CardStreamErrors() {
   CardFigures figures;
   return ReadCardFigures(CardLibraryInUse(), &figures) ? figures.stream_errors : 0;
-}
-
-bool ListAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters) {
-#ifdef _WIN32
-  (void)library;
-  (void)adapters;
-  return false;
-#else
-  if (library.list_adapters == nullptr) {
-    return false;
-  }
-  std::vector<LinuxDvbAdapter> read(16);
-  int count = library.list_adapters(read.data(), static_cast<int>(read.size()), sizeof read[0]);
-  if (count > static_cast<int>(read.size())) {  // more than fit: once more, with room for all
-    read.resize(static_cast<std::size_t>(count));
-    count = library.list_adapters(read.data(), count, sizeof read[0]);
-  }
-  if (count < 0) {
-    return false;
-  }
-  read.resize(std::min(read.size(), static_cast<std::size_t>(count)));
-  for (const LinuxDvbAdapter& frontend : read) {
-    AdapterEntry& entry = adapters->emplace_back();
-    entry.adapter = frontend.adapter;
-    entry.frontend = frontend.frontend;
-    if (frontend.described != 0) {
-      entry.name = frontend.name;
-      for (const auto& system : frontend.systems) {
-        if (system[0] != '\0') {
-          entry.systems.emplace_back(system);
-        }
-      }
-    }
-  }
-  return true;
-#endif
 }

@@ -50,7 +50,3 @@ struct AdapterEntry {
   std::string name;  // empty when it could not be described
   std::vector<std::string> systems;
 };
-
-// The adapters the library finds; false when they cannot be listed (the
-// library said why on stderr).
-bool ListAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters);

@@ -4,20 +4,14 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "host/linux_card.h"
 #include "host/program.h"
+#include "host/system.h"
 #include "loader/module.h"
-
-#ifndef _WIN32
-#include "linuxdvb/selector.h"
-#endif
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
+constexpr char kSeparator = std::filesystem::path::preferred_separator;
 
 CardLibrary in_use;  // the one FindCardLibrary found last
 
@@ -25,20 +19,6 @@ bool IsFile(const std::string& path) {
   std::error_code unknown;
   return std::filesystem::is_regular_file(path, unknown);
 }
-
-#ifndef _WIN32
-// "adapter1" for "1" or "adapter1", "remote:HOST:PORT[:adapterN]" as it is,
-// each checked the way the Linux library reads it.
-bool Selector(const std::string& text, std::string* selector) {
-  linuxdvb::DeviceSelector read;
-  std::string error;
-  if (!linuxdvb::ParseSelector(text.c_str(), &read, &error)) {
-    return false;
-  }
-  *selector = read.server.empty() ? "adapter" + std::to_string(read.adapter) : text;
-  return true;
-}
-#endif
 
 }  // namespace
 
@@ -50,26 +30,23 @@ bool ParseCardChoice(const std::string& text, CardChoice* choice, std::string* e
     *error = "give a card library: linux, remote:HOST:PORT or a path";
     return false;
   }
-#ifdef _WIN32
-  if (linux_word || remote) {
+  if ((linux_word || remote) && !kLinuxCards) {
     *error = text +
              ": the Linux DVB card library is for the Linux build of this program; "
              "here give the path of a card library";
     return false;
   }
-#else
   if (linux_word || remote) {
     choice->kind = CardKind::kLinux;
     if (text == "linux") {
       return true;
     }
-    if (!Selector(remote ? text : text.substr(6), &choice->selector)) {
+    if (!LinuxCardSelector(remote ? text : text.substr(6), &choice->selector)) {
       *error = text + ": give linux, linux:adapterN, remote:HOST:PORT or remote:HOST:PORT:adapterN";
       return false;
     }
     return true;
   }
-#endif
   choice->kind = CardKind::kPath;
   choice->path = text;
   return true;
@@ -89,11 +66,9 @@ std::string CardLibraryPath(const CardChoice& choice) {
 }
 
 bool LoadCardLibrary(const CardChoice& choice, std::string* problem) {
-#ifndef _WIN32
   if (!choice.selector.empty()) {
-    setenv(linuxdvb::kSelectorVariable, choice.selector.c_str(), 1);
+    ChooseLinuxAdapter(choice.selector);
   }
-#endif
   const std::string path = CardLibraryPath(choice);
   if (path.empty()) {
     return true;
@@ -121,13 +96,9 @@ bool LoadCardLibrary(const CardChoice& choice, std::string* problem) {
   const bool named = LoadedLibrary(kCardLibraryName) == handle;
   if (!named) {
     CloseLibrary(handle);
-#ifdef _WIN32
-    *problem = "the card library " + path + " is not named " + kCardLibraryName +
-               ", the name the module loads";
-#else
-    *problem = "the card library " + path + " does not have " + kCardLibraryName +
-               " as its SONAME, the name the module loads";
-#endif
+    *problem = "the card library " + path +
+               (kWindowsSystem ? " is not named " : " does not have ") + kCardLibraryName +
+               (kWindowsSystem ? "" : " as its SONAME") + ", the name the module loads";
     return false;
   }
   return true;
@@ -148,10 +119,7 @@ CardLibrary FindCardLibrary() {
     library.path = LibraryFile(handle);
     library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
     library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
-#ifndef _WIN32
-    library.read_figures = AsFunction<ReadFiguresFunction>(find("LinuxDvbReadFigures"));
-    library.list_adapters = AsFunction<ListAdaptersFunction>(find("LinuxDvbListAdapters"));
-#endif
+    FindLinuxCardEntries(handle, &library);
   }
   in_use = library;
   return library;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/control.h"  // the layout of the stand-in's lineup entries; nothing is linked
+#include "sim/lineup_entry.h"
 
 constexpr char kCardLibraryName[] = "ttlcdacc.dll";
 

@@ -1,7 +1,7 @@
 // The adapters command: the DVB adapters the Linux DVB card library finds,
 // on this machine or on the dvbv5-daemon --card names. Neither the module nor
 // a card is opened.
-#include "host/card_figures.h"
+#include "host/linux_card.h"
 #include "host/options.h"
 
 int RunAdapters(const Options& options) {
@@ -22,7 +22,7 @@ int RunAdapters(const Options& options) {
                                " cannot list adapters (it is not the Linux DVB card library)");
   }
   std::vector<AdapterEntry> adapters;
-  if (!ListAdapters(library, &adapters)) {
+  if (!ListLinuxAdapters(library, &adapters)) {
     return Fail(kExitCard, "the adapters cannot be listed (the card library said why)");
   }
   Json& list = Report()["adapters"] = Json::array();

@@ -58,7 +58,7 @@ int RunCapture(const Options& options) {
   CaptureResult result;
   std::optional<ServiceFilter> filter;
   if (options.keep.has_value()) {
-    filter.emplace(*options.keep);
+    filter.emplace(*options.keep, &result.tables);
   }
   Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result,
           filter.has_value() ? &*filter : nullptr);

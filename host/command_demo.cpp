@@ -6,7 +6,7 @@
 #include "dvb/transponder.h"
 #include "host/capture.h"
 #include "host/options.h"
-#include "host/stop.h"
+#include "host/system.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The info command: the module's descriptor and, for a Windows module, its
 // version resource and the export table of its loaded image.
 #include "host/options.h"
+#include "host/system.h"
 #include "loader/module_image.h"
 
 namespace {
@@ -51,11 +52,9 @@ int RunInfo(const Options& options) {
   if (ReadVersionResource(path, &version)) {
     ReportVersion(version);
   } else {
-#ifdef _WIN32
-    Say("Version resource  none\n");
-#else
-    Say("Version resource  only in the Windows build (this module is a Linux shared object)\n");
-#endif
+    Say("Version resource  %s\n",
+        kWindowsSystem ? "none"
+                       : "only in the Windows build (this module is a Linux shared object)");
   }
   if (ReadExportTable(module, &exports)) {
     ReportExports(exports);

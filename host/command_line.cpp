@@ -1,32 +1,21 @@
 // The command line: every command's options, their help and their checks,
 // read once with CLI11. Each value is checked strictly as it is read (MHz as
 // digits with up to three decimals, never hex or exponents, names from their
-// lists); then the options that belong together are settled into Options: the
-// transponder and its LNB, the outputs, the DiSEqC message.
-#include "host/options.h"
-
+// lists); settle.cpp then settles the options that belong together into
+// Options.
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <map>
 
 #include <CLI/CLI.hpp>
 
-#include "dvb/dvb_text.h"
-#include "dvb/name_match.h"
 #include "dvb/transponder.h"
+#include "host/linux_card.h"
 #include "host/program.h"
 #include "host/report.h"
+#include "host/settle.h"
 
 namespace {
-
-// The words the options took, each checked; empty when not given.
-struct Given {
-  std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
-  std::string card;
-  std::string channels, channel, service, pids;
-  std::vector<std::string> bytes, watch;
-};
 
 struct CommandText {
   const char* name;
@@ -78,13 +67,11 @@ constexpr CommandText kCommands[] = {
      "SAT_NUMBER picks the switch port (0: port 1); --port gives one for all.\n",
      "  morvalind-host scan /usr/share/dvb/dvb-s/Astra-19.2E -o channels.conf\n"
      "  morvalind-host scan ttlcdacc-transponders.conf --json\n"},
-#ifndef _WIN32
     {"adapters", "list the DVB adapters Linux drives, through the Linux DVB card library",
      "Each frontend with its name and delivery systems; --card remote:HOST:PORT\n"
      "lists those a dvbv5-daemon serves. No card is opened, no module loaded.\n",
      "  morvalind-host adapters\n"
-     "  morvalind-host adapters --json\n"},
-#endif
+     "  morvalind-host adapters --json\n"},  // the Linux build's
     {"demo", "show the module at work on the stand-in card",
      "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
      "transponder with the most services and shows what it holds.\n",
@@ -135,16 +122,13 @@ CLI::Validator Card() {
       "");
 }
 
-#ifdef _WIN32
 constexpr char kCardHelp[] =
     "the card library's path (default: ttlcdacc.dll beside\n"
     "this program, else virtual-card\\ttlcdacc.dll there)";
-#else
-constexpr char kCardHelp[] =
+constexpr char kLinuxCardHelp[] =
     "the card library: linux[:adapterN], remote:HOST:PORT\n"
     "(Linux DVB), or a path (default: ttlcdacc.dll beside\n"
     "this program, else virtual-card/ttlcdacc.dll there)";
-#endif
 
 CLI::Validator Choice(std::vector<std::string> names) {
   return CLI::IsMember(std::move(names), CLI::ignore_case).description("");
@@ -186,253 +170,6 @@ void AddTune(CLI::App* command, Given* g) {
   Add(command, "--channel", &g->channel, "NAME", "tune that entry of the --channels file");
 }
 
-std::uint32_t Thousandths(const std::string& text) {
-  std::uint32_t value = 0;
-  ParseThousandths(text, &value);  // checked as it was read
-  return value;
-}
-
-DishSelection Dish(const Given& g) {
-  long port = 0;
-  ParseWhole(g.port, 1, 4, &port);
-  return {static_cast<int>(port), g.burst.empty() ? 0 : g.burst == "A" || g.burst == "a" ? 1 : 2};
-}
-
-// A channel file's entry as the same request the tune options make: its
-// LNB by name (universal when it names none), SAT_NUMBER as the switch port.
-bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error) {
-  const TransponderParameters& p = entry.transponder;
-  Transponder& t = request->transponder;
-  t.frequency_khz = p.frequency_khz;
-  t.polarization = p.polarization;
-  t.symbol_rate = p.symbol_rate;
-  t.inversion = static_cast<std::uint32_t>(p.inversion);
-  t.lnb = p.lnb.empty() ? &LnbTypes()[0] : FindLnb(p.lnb);
-  if (p.delivery_system != DeliverySystem::kDvbS) {
-    *error = "it is DVB-S2, which this DVB-S card does not receive";
-  } else if (p.polarization == Polarization::kOff) {
-    *error = "it has no polarisation (POLARIZATION = OFF)";
-  } else if (!CardFecCode(p.fec, &t.fec_code)) {
-    *error = std::string("its INNER_FEC ") + CodeRateName(p.fec) + " is not a DVB-S code rate";
-  } else if (t.lnb == nullptr) {
-    *error = "its LNB " + p.lnb + " is not a type this program knows (--lnb list)";
-  } else if (p.satellite_number.has_value() &&
-             (*p.satellite_number < 0 || *p.satellite_number > 3)) {
-    *error = "its SAT_NUMBER " + std::to_string(*p.satellite_number) + " is not a switch port 0..3";
-  } else {
-    request->dish.port = p.satellite_number.has_value() ? *p.satellite_number + 1 : 0;
-    return true;
-  }
-  return false;
-}
-
-// Up to eight names of the file's entries that hold `name` ignoring ASCII
-// case, or else its first eight: for the error that none is called so.
-std::string SimilarNames(const std::vector<ChannelEntry>& entries, const std::string& name) {
-  const auto holds = [&name](const ChannelEntry& entry) {
-    for (std::size_t at = 0; at + name.size() <= entry.name.size(); ++at) {
-      if (SameIgnoringCase(entry.name.substr(at, name.size()), name)) {
-        return true;
-      }
-    }
-    return false;
-  };
-  const bool any = std::any_of(entries.begin(), entries.end(), holds);
-  std::string names;
-  int listed = 0;
-  for (const ChannelEntry& entry : entries) {
-    if ((!any || holds(entry)) && listed++ < 8) {
-      names += (names.empty() ? "" : ", ") + entry.name;
-    }
-  }
-  return entries.empty() ? "; it has no entries"
-         : any           ? "; did you mean: " + names
-                         : "; it has " + std::to_string(entries.size()) + ": " + names +
-                     (entries.size() > 8 ? ", ..." : "");
-}
-
-// The LNB, the tone and the dish as the options give them, over what a
-// channel file says; then the oscillator and tone settled.
-bool SettleDish(const Given& g, TuneRequest* request, std::string* error,
-                std::vector<std::string>* notes) {
-  Transponder& t = request->transponder;
-  if (!g.lnb.empty() && !g.lof.empty()) {
-    *error = "give --lnb or --lof, not both";
-    return false;
-  }
-  t.lnb = !g.lof.empty() ? nullptr : !g.lnb.empty() ? FindLnb(g.lnb) : t.lnb;
-  t.lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
-  if (!g.tone.empty()) {
-    t.tone_given = g.tone == "on";
-  }
-  const DishSelection dish = Dish(g);
-  request->dish.port = dish.port != 0 ? dish.port : request->dish.port;
-  request->dish.burst = dish.burst != 0 ? dish.burst : request->dish.burst;
-  return ResolveTransponder(&t, error, notes);
-}
-
-// The tune options as a transponder, or the --channel entry of the
-// --channels file; `needed` when the command cannot go without one.
-void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
-                std::string* error) {
-  TuneRequest request;
-  Transponder& t = request.transponder;
-  t.lnb = &LnbTypes()[0];
-  const std::string given_transponder = g.freq + g.pol + g.sr + g.fec + g.inversion;
-  if (!g.channel.empty() || !g.channels.empty()) {
-    std::vector<ChannelEntry> entries;
-    if (g.channel.empty() || g.channels.empty()) {
-      *error =
-          g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
-      return;
-    }
-    if (!given_transponder.empty()) {
-      *error = "--channel gives the transponder: leave out --freq, --pol, --sr, --fec, --inversion";
-      return;
-    }
-    if (!LoadChannelFile(g.channels, &entries, error)) {
-      return;
-    }
-    const std::string name = CommandLineTextToUtf8(g.channel);
-    const ChannelEntry* entry = FindChannel(entries, name);
-    if (entry == nullptr) {
-      *error = "no channel '" + name + "' in " + g.channels + SimilarNames(entries, name);
-      return;
-    }
-    if (!ChannelRequest(*entry, &request, error)) {
-      *error = "channel '" + entry->name + "' cannot be tuned: " + *error;
-      return;
-    }
-  } else if (g.freq.empty()) {
-    const bool others = !(given_transponder + g.lnb + g.lof + g.tone + g.port + g.burst).empty();
-    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr, or --channel"
-             : others ? "the tune options need --freq, --pol and --sr"
-                      : "";
-    return;
-  } else if (g.pol.empty() || g.sr.empty()) {
-    *error =
-        g.pol.empty() ? "--pol is needed (H, V, L or R)" : "--sr is needed (kSym/s, e.g. 27500)";
-    return;
-  } else {
-    t.frequency_khz = Thousandths(g.freq);
-    ParsePolarization(g.pol, &t.polarization);
-    t.symbol_rate = Thousandths(g.sr);
-    ParseFec(g.fec.empty() ? "auto" : g.fec, &t.fec_code);
-    ParseInversion(g.inversion.empty() ? "auto" : g.inversion, &t.inversion);
-  }
-  std::vector<std::string> notes;
-  if (SettleDish(g, &request, error, &notes)) {
-    options->tune = request;
-  }
-  for (const std::string& note : notes) {
-    Note(note);
-  }
-}
-
-// The scan's transponder file: each entry this card can tune, the others noted.
-void SettleScan(const Given& g, Options* options, std::string* error) {
-  std::vector<ChannelEntry> entries;
-  if (!LoadChannelFile(g.channels, &entries, error)) {
-    return;
-  }
-  for (ChannelEntry& entry : entries) {
-    ScanTarget target{entry, {}};
-    std::string problem;
-    std::vector<std::string> notes;
-    if (ChannelRequest(entry, &target.request, &problem) &&
-        SettleDish(g, &target.request, &problem, &notes)) {
-      options->scan.push_back(std::move(target));
-    } else {
-      Note(Format("%s line %d: skipped, %s", g.channels.c_str(), entry.line, problem.c_str()));
-    }
-  }
-  if (options->scan.empty()) {
-    *error = g.channels + " has no transponder this card can tune";
-  }
-}
-
-// --pids: PIDs separated by commas or spaces, decimal or 0x hex ("0,0x1201,4641").
-bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids) {
-  std::size_t at = 0;
-  while ((at = text.find_first_not_of(", ", at)) != std::string::npos) {
-    const std::size_t end = std::min(text.find_first_of(", ", at), text.size());
-    const std::string word = text.substr(at, end - at);
-    const bool hex = word.size() > 2 && (word[1] == 'x' || word[1] == 'X') && word[0] == '0';
-    const std::string digits = hex ? word.substr(2) : word;
-    if (digits.empty() || digits.size() > 4 ||
-        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
-            std::string::npos) {
-      return false;
-    }
-    const unsigned long pid = std::stoul(digits, nullptr, hex ? 16 : 10);
-    if (pid > 0x1FFF) {
-      return false;
-    }
-    pids->push_back(static_cast<std::uint16_t>(pid));
-    at = end;
-  }
-  return !pids->empty();
-}
-
-// The DiSEqC command's message: hex bytes, a switch port or a stored position.
-void SettleDiseqc(const Given& g, Options* options, std::string* error) {
-  DiseqcRequest& request = options->diseqc;
-  const DishSelection dish = Dish(g);
-  request.burst = dish.burst;
-  long position = 0;
-  if (!g.bytes.empty() + !g.port.empty() + !g.goto_position.empty() > 1) {
-    *error = "give one of: message bytes, --port, --goto";
-  } else if (!g.bytes.empty()) {
-    ParseMessage(g.bytes, &request.message, error);
-  } else if (dish.port != 0) {
-    request.message = SwitchMessage(dish.port, g.pol == "H" || g.pol == "h", g.tone == "on");
-  } else if (ParseWhole(g.goto_position, 0, 255, &position)) {
-    request.message = GotoMessage(static_cast<int>(position));
-  } else if (request.burst == 0) {
-    *error = "nothing to send: give message bytes, --port, --burst or --goto";
-  }
-}
-
-void Settle(const Given& g, Options* options, std::string* error) {
-  const std::string& command = options->command;
-  if (!g.card.empty()) {
-    ParseCardChoice(g.card, &options->session.card, error);  // checked as it was read
-  }
-  long seconds = 0;
-  if (ParseWhole(g.seconds, 1, 1L << 30, &seconds)) {
-    options->seconds = static_cast<double>(seconds);
-  } else if (command == "demo") {
-    options->seconds = 3;
-  } else if (command == "scan") {
-    options->seconds = 5;
-  }
-  if (command == "tune" || command == "capture" || command == "signal" || command == "demo") {
-    SettleTune(g, command == "tune" || command == "capture", command, options, error);
-  } else if (command == "diseqc") {
-    SettleDiseqc(g, options, error);
-  }
-  if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
-    *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
-  }
-  if (command == "scan") {
-    SettleScan(g, options, error);
-  }
-  if (!g.service.empty() && !g.pids.empty()) {
-    *error = "give --service or --pids, not both";
-  } else if (!g.service.empty()) {
-    options->keep = ChooseService(CommandLineTextToUtf8(g.service));
-  } else if (!g.pids.empty()) {
-    options->keep = FilterChoice{};
-    ParsePids(g.pids, &options->keep->pids);
-  }
-  if (command == "signal" && !g.watch.empty()) {  // "--watch" alone leaves an empty word
-    options->watch = true;
-    if (ParseWhole(g.watch[0], 1, 1L << 30, &seconds)) {
-      options->seconds = static_cast<double>(seconds);
-    }
-  }
-}
-
 int UsageError(const std::string& problem, const std::string& command) {
   Fail(kExitUsage, problem);
   std::fprintf(stderr, "Try '%s help%s%s'.\n", kProgram, command.empty() ? "" : " ",
@@ -447,6 +184,91 @@ std::string LnbList() {
                    lnb.dvbv5_name);
   }
   return text + "Any other LNB: --lof MHZ, its oscillator.\n";
+}
+
+using Commands = std::map<std::string, CLI::App*>;
+
+// Every command, with its help and the options all or most of them share.
+Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
+  Commands commands;
+  for (const CommandText& text : kCommands) {
+    const std::string name = text.name;
+    const bool tunes = name == "tune" || name == "signal" || name == "capture" || name == "demo";
+    if (name == "adapters" && !kLinuxCards) {
+      continue;
+    }
+    CLI::App* command = app->add_subcommand(text.name, text.summary)->group("Commands");
+    command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
+                           text.examples));
+    if (name != "adapters") {
+      command
+          ->add_option("--module", options->session.module,
+                       "the module to load (default: Morvalind.dev beside this program)")
+          ->type_name("PATH");
+    }
+    if (name != "info") {
+      Add(command, "--card", &g->card, "CARD", kLinuxCards ? kLinuxCardHelp : kCardHelp, Card());
+    }
+    command->add_flag("--json", options->json, "print JSON instead of text");
+    if (name != "info" && name != "adapters") {
+      Add(command, "--replay", &options->session.replay, "FILE",
+          "the stand-in card plays this recording on every transponder");
+    }
+    if (tunes) {
+      AddTune(command, g);
+    }
+    commands[text.name] = command;
+  }
+  return commands;
+}
+
+// The options of capture and scan: outputs, what to keep, the scan's file.
+void DeclareCaptureAndScan(const Commands& commands, Given* g, Options* options) {
+  CLI::App* capture = commands.at("capture");
+  Add(capture, "-o,--out", &options->out, "FILE", "the file to write, - for standard output");
+  Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
+  Add(capture, "--seconds", &g->seconds, "N", "how long (default: until interrupted)",
+      Whole(1, 1L << 30));
+  Add(capture, "--service", &g->service, "NAME|ID", "keep this service only");
+  Add(capture, "--pids", &g->pids, "LIST", "keep these PIDs only, e.g. 0,0x1201,4641",
+      CLI::Validator(
+          [](std::string& text) {
+            std::vector<std::uint16_t> pids;
+            return ParsePids(text, &pids) ? std::string()
+                                          : text + " is not a list of PIDs 0..8191 (0x1FFF)";
+          },
+          ""));
+  CLI::App* scan = commands.at("scan");
+  scan->add_option("FILE", g->channels, "the dvbv5 transponder file")->required();
+  Add(scan, "-o,--out", &options->out, "FILE",
+      "the channel file to write (default: standard output)");
+  Add(scan, "--seconds", &g->seconds, "N", "longest wait for a transponder's tables (default 5)",
+      Whole(1, 1L << 30));
+  AddDish(scan, g);
+}
+
+// The options of signal, demo and diseqc.
+void DeclareOthers(const Commands& commands, Given* g, Options* options) {
+  commands.at("signal")
+      ->add_option("--watch", g->watch, "read on, until interrupted")
+      ->expected(0, 1)
+      ->type_name("[SECONDS]")
+      ->check(Whole(1, 1L << 30));
+  Add(commands.at("demo"), "--out", &options->out, "FOLDER",
+      "for the capture (default: temp folder)");
+  Add(commands.at("demo"), "--seconds", &g->seconds, "N", "how long to capture (default 3)",
+      Whole(1, 1L << 30));
+  CLI::App* diseqc = commands.at("diseqc");
+  diseqc->add_option("BYTES", g->bytes, "the message in hex bytes, e.g. E0 10 38 F3");
+  Add(diseqc, "--port", &g->port, "N", "committed switch port 1..4 (E0 10 38 Fx)", Whole(1, 4));
+  Add(diseqc, "--pol", &g->pol, "H|V", "polarisation bit of the switch message (default V)",
+      Choice({"H", "V"}));
+  Add(diseqc, "--tone", &g->tone, "on|off", "band bit of the switch message (default off)",
+      Choice({"on", "off"}));
+  Add(diseqc, "--burst", &g->burst, "A|B", "send a tone burst first (or alone)",
+      Choice({"A", "B"}));
+  Add(diseqc, "--goto", &g->goto_position, "N", "positioner: go to stored position N (E0 31 6B nn)",
+      Whole(0, 255));
 }
 
 }  // namespace
@@ -471,76 +293,13 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
              "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
              "  morvalind-host capture -o out.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
              "  morvalind-host help capture\n"));
-  std::map<std::string, CLI::App*> commands;
-  for (const CommandText& text : kCommands) {
-    const std::string name = text.name;
-    const bool tunes = name == "tune" || name == "signal" || name == "capture" || name == "demo";
-    CLI::App* command = app.add_subcommand(text.name, text.summary)->group("Commands");
-    command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
-                           text.examples));
-    if (name != "adapters") {
-      command
-          ->add_option("--module", options->session.module,
-                       "the module to load (default: Morvalind.dev beside this program)")
-          ->type_name("PATH");
-    }
-    if (name != "info") {
-      Add(command, "--card", &g.card, "CARD", kCardHelp, Card());
-    }
-    command->add_flag("--json", options->json, "print JSON instead of text");
-    if (name != "info" && name != "adapters") {
-      Add(command, "--replay", &options->session.replay, "FILE",
-          "the stand-in card plays this recording on every transponder");
-    }
-    if (tunes) {
-      AddTune(command, &g);
-    }
-    commands[text.name] = command;
-  }
+  const Commands commands = DeclareCommands(&app, &g, options);
+  DeclareCaptureAndScan(commands, &g, options);
+  DeclareOthers(commands, &g, options);
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
   help->footer(Footer("", "  morvalind-host help capture\n"));
   help->add_option("COMMAND", topic, "the command to explain");
-
-  CLI::App* capture = commands["capture"];
-  Add(capture, "-o,--out", &options->out, "FILE", "the file to write, - for standard output");
-  Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
-  Add(capture, "--seconds", &g.seconds, "N", "how long (default: until interrupted)",
-      Whole(1, 1L << 30));
-  Add(capture, "--service", &g.service, "NAME|ID", "keep this service only");
-  Add(capture, "--pids", &g.pids, "LIST", "keep these PIDs only, e.g. 0,0x1201,4641",
-      CLI::Validator(
-          [](std::string& text) {
-            std::vector<std::uint16_t> pids;
-            return ParsePids(text, &pids) ? std::string()
-                                          : text + " is not a list of PIDs 0..8191 (0x1FFF)";
-          },
-          ""));
-  CLI::App* scan = commands["scan"];
-  scan->add_option("FILE", g.channels, "the dvbv5 transponder file")->required();
-  Add(scan, "-o,--out", &options->out, "FILE",
-      "the channel file to write (default: standard output)");
-  Add(scan, "--seconds", &g.seconds, "N", "longest wait for a transponder's tables (default 5)",
-      Whole(1, 1L << 30));
-  AddDish(scan, &g);
-  commands["signal"]
-      ->add_option("--watch", g.watch, "read on, until interrupted")
-      ->expected(0, 1)
-      ->type_name("[SECONDS]")
-      ->check(Whole(1, 1L << 30));
-  Add(commands["demo"], "--out", &options->out, "FOLDER", "for the capture (default: temp folder)");
-  Add(commands["demo"], "--seconds", &g.seconds, "N", "how long to capture (default 3)",
-      Whole(1, 1L << 30));
-  CLI::App* diseqc = commands["diseqc"];
-  diseqc->add_option("BYTES", g.bytes, "the message in hex bytes, e.g. E0 10 38 F3");
-  Add(diseqc, "--port", &g.port, "N", "committed switch port 1..4 (E0 10 38 Fx)", Whole(1, 4));
-  Add(diseqc, "--pol", &g.pol, "H|V", "polarisation bit of the switch message (default V)",
-      Choice({"H", "V"}));
-  Add(diseqc, "--tone", &g.tone, "on|off", "band bit of the switch message (default off)",
-      Choice({"on", "off"}));
-  Add(diseqc, "--burst", &g.burst, "A|B", "send a tone burst first (or alone)", Choice({"A", "B"}));
-  Add(diseqc, "--goto", &g.goto_position, "N", "positioner: go to stored position N (E0 31 6B nn)",
-      Whole(0, 255));
 
   if (words.empty() ||
       (words[0].rfind('-', 0) != 0 && commands.count(words[0]) == 0 && words[0] != "help")) {
@@ -567,7 +326,7 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
       // The program's own help, not the help command's (the command chosen).
       printed = topic.empty()
                     ? app.get_formatter()->make_help(&app, kProgram, CLI::AppFormatMode::Normal)
-                    : commands[topic]->help(kProgram);
+                    : commands.at(topic)->help(kProgram);
     } else if (g.lnb == "list") {
       printed = LnbList();
     } else {

@@ -10,7 +10,7 @@
 #include "host/options.h"
 #include "host/packet_ring.h"
 #include "host/sinks.h"
-#include "host/stop.h"
+#include "host/system.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ int RunScan(const Options& options) {
   if (to_file) {
     file.open(partial, std::ios::binary | std::ios::trunc);
     if (!file) {
-      return Fail(kExitFile, "cannot write " + partial + ": " + Reason());
+      return Fail(kExitFile, "cannot write " + partial + ": " + LastError());
     }
   }
   Session session(options.session);
@@ -144,7 +144,7 @@ int RunScan(const Options& options) {
     WriteChannelFile(file, found);
     file.close();
     if (!file || !MoveOver(partial, options.out)) {
-      const std::string reason = Reason();
+      const std::string reason = LastError();
       std::remove(partial.c_str());
       return Fail(kExitFile, "cannot write " + options.out + ": " + reason);
     }

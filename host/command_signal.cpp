@@ -6,7 +6,7 @@
 
 #include "host/card_figures.h"
 #include "host/options.h"
-#include "host/stop.h"
+#include "host/system.h"
 
 namespace {
 

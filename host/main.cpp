@@ -10,7 +10,7 @@
 #include "host/program.h"
 #include "host/report.h"
 #include "host/session.h"
-#include "host/stop.h"
+#include "host/system.h"
 
 namespace {
 

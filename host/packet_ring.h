@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "abi/records.h"
 #include "dvb/ts_packet.h"
-#include "plugin/records.h"
 
 // One packet in six 32-byte moves, the last overlapping the one before: six
 // instructions each way where the processor has 32-byte registers, twelve

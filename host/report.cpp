@@ -6,15 +6,8 @@
 #include <cstdarg>
 #include <cstdlib>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 #include "host/program.h"
+#include "host/system.h"
 
 namespace {
 
@@ -120,21 +113,10 @@ std::string JsonText(const Json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
-
 std::size_t TerminalWidth(std::FILE* stream) {
-#ifdef _WIN32
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-  if (GetConsoleScreenBufferInfo(handle, &info) != 0 && info.srWindow.Right > info.srWindow.Left) {
-    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  if (const std::size_t terminal = TerminalColumns(stream); terminal > 0) {
+    return terminal;
   }
-#else
-  winsize size{};
-  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-    return size.ws_col;
-  }
-#endif
   const char* columns = std::getenv("COLUMNS");
   const long given = columns != nullptr ? std::strtol(columns, nullptr, 10) : 0;
   return given > 0 ? static_cast<std::size_t>(given) : 80;

@@ -56,8 +56,6 @@ void PrintJsonLine(const Json& line);
 // UTF-8 become U+FFFD. Numbers keep their full precision.
 std::string JsonText(const Json& value);
 
-bool IsTerminal(std::FILE* stream);
-
 // Columns of the terminal; COLUMNS or 80 when the stream is none.
 std::size_t TerminalWidth(std::FILE* stream);
 

@@ -2,14 +2,7 @@
 #include "host/session.h"
 
 #include "host/packet_ring.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <stdlib.h>
-
-#include <filesystem>
-#endif
+#include "host/system.h"
 
 namespace {
 
@@ -22,32 +15,7 @@ void SayCardLibrary(const std::string& path) {
   Say("Card library      %s\n", path.empty() ? "none loaded" : path.c_str());
 }
 
-// The stand-in card reads MORVALIND_SIM_REPLAY from the process's environment
-// when it loads its lineup (GetEnvironmentVariableA under Windows), so it is
-// set here, before the module loads the card library.
-void SetReplay(const std::string& file) {
-#ifdef _WIN32
-  SetEnvironmentVariableA("MORVALIND_SIM_REPLAY", file.c_str());
-#else
-  setenv("MORVALIND_SIM_REPLAY", file.c_str(), 1);
-#endif
-}
-
 }  // namespace
-
-std::string ProgramFolder() {
-#ifdef _WIN32
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  const std::string program(path, length < sizeof path ? length : 0);
-  const std::size_t slash = program.find_last_of("\\/");
-#else
-  std::error_code unknown;
-  const std::string program = std::filesystem::read_symlink("/proc/self/exe", unknown).string();
-  const std::size_t slash = program.rfind('/');
-#endif
-  return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
-}
 
 std::string ModulePath(const SessionOptions& options) {
   return !options.module.empty() ? options.module : ProgramFolder() + kModuleFile;
@@ -70,7 +38,8 @@ void ReportModuleMessage(const ShownMessageBox& box) {
 
 Session::Session(const SessionOptions& options) : module_path_(ModulePath(options)) {
   if (!options.replay.empty()) {
-    SetReplay(options.replay);
+    // The stand-in card reads it from the environment when it loads its lineup.
+    SetEnvironment("MORVALIND_SIM_REPLAY", options.replay);
   }
   if (!LoadModule(module_path_, &module_)) {
     return;

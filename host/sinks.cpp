@@ -1,69 +1,24 @@
 // Where packets go: see sinks.h.
-#ifdef _WIN32
-// The sockets' header before the rest of the system's.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// And then the rest.
-#include <io.h>
-#include <windows.h>
-#else
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "host/sinks.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
-#include "dvb/transponder.h"
-#include "host/packet_ring.h"
-#include "host/sinks.h"
-#include "host/stop.h"
-#include "loader/system_error.h"
+#include <asio/connect.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
 
-#ifdef _WIN32
-std::string Reason(bool* pipe_closed) {
-  const DWORD code = GetLastError();
-  if (pipe_closed != nullptr) {
-    *pipe_closed =
-        code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
-  }
-  return code != 0 ? WindowsErrorText(code) : std::strerror(errno);
-}
-bool MoveOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-#else
-std::string Reason(bool* pipe_closed) {
-  if (pipe_closed != nullptr) {
-    *pipe_closed = errno == EPIPE;
-  }
-  return std::strerror(errno);
-}
-bool MoveOver(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
-}
-#endif
+#include "dvb/ts_packet.h"
+#include "host/system.h"
 
 namespace {
 
 constexpr std::size_t kPacketsPerDatagram = 7;
 constexpr std::size_t kPipePiece = 21 * kTsPacketSize;  // 3948 bytes: PIPE_BUF holds them
-
-#ifdef _WIN32
-constexpr int kBinary = O_BINARY;
-bool CutTo(int file, std::uint64_t size) {
-  return _chsize_s(file, static_cast<long long>(size)) == 0;
-}
-#else
-constexpr int kBinary = 0;
-bool CutTo(int file, std::uint64_t size) { return ftruncate(file, static_cast<off_t>(size)) == 0; }
-#endif
 
 class FileSink : public Sink {
  public:
@@ -72,34 +27,34 @@ class FileSink : public Sink {
   bool Open(const std::string& path, std::string* problem) {
     path_ = path;
     name = path == "-" ? "standard output" : path;
-    struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    std::error_code unknown;
+    if (path != "-" && std::filesystem::is_directory(path, unknown)) {
       *problem = "cannot write " + path + ": " + std::strerror(EISDIR);
       return false;
     }
     if (path == "-") {
-#ifdef _WIN32
-      _setmode(1, O_BINARY);
-#endif
+      StandardOutputBinary();
       file_ = 1;
       owned_ = false;
     } else {
       // A device or a pipe is written as it is, a file beside the one it replaces.
-      file_ = open(path.c_str(), O_WRONLY | kBinary);
-      if (file_ < 0 || fstat(file_, &status) != 0 || S_ISREG(status.st_mode)) {
-        close(file_);  // nothing to close when the open failed
+      file_ = OpenFile(path, OpenMode::kExisting);
+      if (file_ < 0 || IsRegularFile(file_)) {
+        if (file_ >= 0) {
+          CloseFile(file_);
+        }
         partial_ = path + ".partial";
-        file_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kBinary, 0666);
+        file_ = OpenFile(partial_, OpenMode::kCreate);
       }
     }
     if (file_ < 0) {
-      *problem = "cannot write " + (partial_.empty() ? path : partial_) + ": " + Reason();
+      *problem = "cannot write " + (partial_.empty() ? path : partial_) + ": " + LastError();
       partial_.clear();
       return false;
     }
     // A pipe takes a write of up to 4096 bytes whole or not at all: a signal
     // that ends a write to it then never leaves part of a packet behind.
-    if (fstat(file_, &status) == 0 && !S_ISREG(status.st_mode)) {
+    if (!IsRegularFile(file_)) {
       piece_ = kPipePiece;
     }
     return true;
@@ -109,16 +64,12 @@ class FileSink : public Sink {
     const std::size_t size = count * kTsPacketSize;
     std::size_t done = 0;
     while (error.empty() && !stopped_ && done < size) {
-      errno = 0;
-#ifdef _WIN32
-      SetLastError(0);
-#endif
       const std::size_t piece = std::min(size - done, piece_);
-      const auto wrote = write(file_, packets + done, static_cast<unsigned>(piece));
+      const long wrote = WriteFile(file_, packets + done, piece);
       done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
       if (wrote < 0 && errno != EINTR) {
         bool pipe_closed = false;
-        const std::string reason = Reason(&pipe_closed);
+        const std::string reason = LastError(&pipe_closed);
         Failed("writing " + name + " failed: " + reason, pipe_closed);
       } else if ((wrote < 0 || static_cast<std::size_t>(wrote) < piece) &&
                  StopRequest() != nullptr) {
@@ -128,29 +79,29 @@ class FileSink : public Sink {
     bytes_ += done;
     // The part of a packet that reached a file is cut off again: it holds whole packets.
     if ((!error.empty() || stopped_) && bytes_ % kTsPacketSize != 0 &&
-        CutTo(file_, bytes_ - bytes_ % kTsPacketSize)) {
+        CutFile(file_, bytes_ - bytes_ % kTsPacketSize)) {
       bytes_ -= bytes_ % kTsPacketSize;
     }
     written = bytes_ / kTsPacketSize;
     // Data flows: the partial file takes the place of the one it replaces.
     if (error.empty() && !partial_.empty() && bytes_ > 0) {
-      close(file_);
+      CloseFile(file_);
       file_ = -1;
       if (!MoveOver(partial_, path_)) {
-        return Failed("cannot put " + partial_ + " in place of " + path_ + ": " + Reason());
+        return Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
       }
       partial_.clear();
-      file_ = open(path_.c_str(), O_WRONLY | O_APPEND | kBinary);
+      file_ = OpenFile(path_, OpenMode::kAppend);
       if (file_ < 0) {
-        return Failed("cannot write " + path_ + ": " + Reason());
+        return Failed("cannot write " + path_ + ": " + LastError());
       }
     }
     return error.empty();
   }
 
   bool Finish() override {
-    if (owned_ && file_ >= 0 && close(file_) != 0) {
-      Failed("writing " + name + " failed: " + Reason());
+    if (owned_ && file_ >= 0 && !CloseFile(file_)) {
+      Failed("writing " + name + " failed: " + LastError());
     }
     file_ = -1;
     // A write failed before the partial file took the other's place: the
@@ -159,7 +110,7 @@ class FileSink : public Sink {
       if (written == 0) {
         std::remove(partial_.c_str());
       } else if (!MoveOver(partial_, path_)) {
-        Failed("cannot put " + partial_ + " in place of " + path_ + ": " + Reason());
+        Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
         name = partial_;  // where they are
       }
       partial_.clear();
@@ -177,28 +128,6 @@ class FileSink : public Sink {
   std::uint64_t bytes_ = 0;
 };
 
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket kNoSocket = INVALID_SOCKET;
-// An earlier datagram's ICMP answer (no receiver yet) is not a fault of this one.
-bool Refused() {
-  return WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAECONNREFUSED;
-}
-bool Interrupted() { return WSAGetLastError() == WSAEINTR; }
-bool StartSockets() {
-  static WSADATA data;
-  static const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  return started;
-}
-#else
-using Socket = int;
-constexpr Socket kNoSocket = -1;
-bool Refused() { return errno == ECONNREFUSED; }
-bool Interrupted() { return errno == EINTR; }
-bool StartSockets() { return true; }
-void closesocket(Socket socket) { close(socket); }
-#endif
-
 class UdpSink : public Sink {
  public:
   ~UdpSink() override { UdpSink::Finish(); }
@@ -211,27 +140,17 @@ class UdpSink : public Sink {
       *problem = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
       return false;
     }
-    addrinfo hints{};  // any address family
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const int looked_up =
-        StartSockets() ? getaddrinfo(host.c_str(), destination.c_str() + colon + 1, &hints, &found)
-                       : EAI_FAIL;
-    if (looked_up != 0) {
-      *problem = "cannot send to " + destination + ": " + gai_strerror(looked_up);
+    asio::error_code failure;
+    asio::ip::udp::resolver resolver(context_);
+    const auto found = resolver.resolve(host, destination.substr(colon + 1), failure);
+    if (!failure) {
+      asio::connect(socket_, found, failure);
+    }
+    if (failure) {
+      *problem = "cannot send to " + destination + ": " + failure.message();
       return false;
     }
-    socket_ = socket(found->ai_family, SOCK_DGRAM, 0);
-    if (socket_ != kNoSocket &&
-        connect(socket_, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0) {
-      closesocket(socket_);
-      socket_ = kNoSocket;
-    }
-    freeaddrinfo(found);
-    if (socket_ == kNoSocket) {
-      *problem = "cannot send to " + destination + ": " + Reason();
-    }
-    return socket_ != kNoSocket;
+    return true;
   }
 
   bool Write(const std::uint8_t* packets, std::size_t count) override {
@@ -245,12 +164,12 @@ class UdpSink : public Sink {
   }
 
   bool Finish() override {
-    if (socket_ != kNoSocket) {
+    if (socket_.is_open()) {
       if (held_ > 0 && error.empty()) {
         Send();
       }
-      closesocket(socket_);
-      socket_ = kNoSocket;
+      asio::error_code ignored;
+      socket_.close(ignored);
     }
     return error.empty();
   }
@@ -259,24 +178,25 @@ class UdpSink : public Sink {
   // A refusal reports an earlier datagram's ICMP answer and sends nothing:
   // this one is sent once more, and dropped, uncounted, at a second one.
   void Send() {
-    const auto size = static_cast<int>(held_ * kTsPacketSize);
+    const std::size_t size = held_ * kTsPacketSize;
     for (int refusals = 0; refusals < 2;) {
-      if (send(socket_, reinterpret_cast<const char*>(datagram_), static_cast<unsigned>(size), 0) ==
-          size) {
+      asio::error_code failure;
+      if (socket_.send(asio::buffer(datagram_, size), 0, failure) == size && !failure) {
         written += held_;
         break;
       }
-      if (Refused()) {
+      if (failure == asio::error::connection_refused || failure == asio::error::connection_reset) {
         ++refusals;
-      } else if (!Interrupted()) {
-        Failed("sending to " + name + " failed: " + Reason());
+      } else if (failure != asio::error::interrupted) {
+        Failed("sending to " + name + " failed: " + failure.message());
         break;
       }
     }
     held_ = 0;
   }
 
-  Socket socket_ = kNoSocket;
+  asio::io_context context_;
+  asio::ip::udp::socket socket_{context_};
   std::uint8_t datagram_[kPacketsPerDatagram * kTsPacketSize] = {};
   std::size_t held_ = 0;
 };

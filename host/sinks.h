@@ -30,12 +30,6 @@ struct Sink {
 
 using Sinks = std::vector<std::unique_ptr<Sink>>;
 
-// The system's reason for the last failed call, and whether it says that the
-// reader of a pipe went away.
-std::string Reason(bool* pipe_closed = nullptr);
-// Renames `from` over `to`, replacing it (under Windows too).
-bool MoveOver(const std::string& from, const std::string& to);
-
 // "-" for standard output. nullptr with *error when it cannot be written.
 std::unique_ptr<Sink> OpenFileSink(const std::string& path, std::string* error);
 // "HOST:PORT".

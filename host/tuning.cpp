@@ -164,3 +164,31 @@ Json SignalJson(const SignalReading& reading) {
           {"strength", reading.record.strength},
           {"quality", reading.record.quality}};
 }
+
+// A channel file's entry as the same request the tune options make: its
+// LNB by name (universal when it names none), SAT_NUMBER as the switch port.
+bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error) {
+  const TransponderParameters& p = entry.transponder;
+  Transponder& t = request->transponder;
+  t.frequency_khz = p.frequency_khz;
+  t.polarization = p.polarization;
+  t.symbol_rate = p.symbol_rate;
+  t.inversion = static_cast<std::uint32_t>(p.inversion);
+  t.lnb = p.lnb.empty() ? &LnbTypes()[0] : FindLnb(p.lnb);
+  if (p.delivery_system != DeliverySystem::kDvbS) {
+    *error = "it is DVB-S2, which this DVB-S card does not receive";
+  } else if (p.polarization == Polarization::kOff) {
+    *error = "it has no polarisation (POLARIZATION = OFF)";
+  } else if (!CardFecCode(p.fec, &t.fec_code)) {
+    *error = std::string("its INNER_FEC ") + CodeRateName(p.fec) + " is not a DVB-S code rate";
+  } else if (t.lnb == nullptr) {
+    *error = "its LNB " + p.lnb + " is not a type this program knows (--lnb list)";
+  } else if (p.satellite_number.has_value() &&
+             (*p.satellite_number < 0 || *p.satellite_number > 3)) {
+    *error = "its SAT_NUMBER " + std::to_string(*p.satellite_number) + " is not a switch port 0..3";
+  } else {
+    request->dish.port = p.satellite_number.has_value() ? *p.satellite_number + 1 : 0;
+    return true;
+  }
+  return false;
+}

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "abi/records.h"
+#include "dvb/channel_file.h"
 #include "dvb/diseqc.h"
 #include "dvb/transponder.h"
 #include "host/report.h"
-#include "plugin/records.h"
 
 // How the dish is reached before tuning: a committed switch port, a burst.
 struct DishSelection {
@@ -77,3 +78,8 @@ Json TransponderJson(const Transponder& transponder);
 
 // Reports a tune that did not reach lock; returns its exit status.
 int TuneFailure(const TuneRequest& request, const TuneReport& report);
+
+// A channel file's entry as the same request the tune options make: its LNB
+// by name (universal when it names none), SAT_NUMBER as the switch port.
+// False with `error` when this card cannot tune it.
+bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error);

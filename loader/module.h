@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/records.h"
+#include "abi/records.h"
 
 enum class LoadStatus {
   kOk,

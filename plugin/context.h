@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "abi/records.h"
 #include "card/register_access.h"
 #include "card/vendor.h"
-#include "plugin/records.h"
 
 class CaptureWorker;
 

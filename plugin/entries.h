@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugin/records.h"
+#include "abi/records.h"
 
 #ifdef _WIN32
 #define MV_EXPORT

@@ -89,15 +89,17 @@ packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*
 # runs no 32-bit programs, Wine's among them, in a VM of Debian's own kernel.
 demo=(bash -c 'export WINEPREFIX=$1 WINEDEBUG=-all; cd "$2" &&
   timeout 300 wine ./morvalind-host.exe demo --out . && wineserver -w' zip-demo)
+# shellcheck source=scripts/wine-place.sh
+. scripts/wine-place.sh
 status=0
-if wine --version >/dev/null 2>&1; then
+prefix=$work/wine
+if [ "$MORVALIND_WINE_PLACE" = here ]; then
   trap 'WINEPREFIX=$work/wine wineserver -k 2>/dev/null || true' EXIT
-  "${demo[@]}" "$work/wine" "$folder" | tee "$work/zip-demo.txt"
 else
   echo "Wine's 32-bit programs do not run on this kernel: the demo runs in a VM"
-  scripts/vm.sh xvfb-run -a -s "-screen 0 1024x768x24" "${demo[@]}" /tmp/wine "$folder" |
-    tee "$work/zip-demo.txt" || status=$?
+  prefix=/tmp/wine
 fi
+in_wine "${demo[@]}" "$prefix" "$folder" | tee "$work/zip-demo.txt" || status=$?
 if [ "$status" -eq 77 ]; then
   echo "the zip's demo was not tried: this machine boots no VM either (vm.sh said why)"
 else

@@ -28,8 +28,10 @@ cleanup() {
 trap cleanup EXIT
 # Where this machine's kernel runs no 32-bit programs, Wine's among them, Wine
 # runs in a VM of Debian's own kernel (scripts/vm.sh), which has its own display.
+# shellcheck source=scripts/wine-place.sh
+. scripts/wine-place.sh
 wine_here=false
-if wine --version >/dev/null 2>&1; then wine_here=true; fi
+if [ "$MORVALIND_WINE_PLACE" = here ]; then wine_here=true; fi
 
 for preset in "${presets[@]}"; do
   echo "== $preset (at ${SECONDS} s)"
@@ -63,8 +65,7 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset" -j "$jobs"
   if [ ${#configure[@]} -gt 0 ]; then
     streaming='^host_(program|demo|replay|service)'
-    scripts/vm.sh env MORVALIND_WINE_HOME=/tmp/wine xvfb-run -a -s "-screen 0 1024x768x24" \
-      bash -c 'ctest --preset win32 -j "$1" -E "$2"; a=$?; ctest --preset win32 -R "$2"; b=$?
+    in_wine bash -c 'ctest --preset win32 -j "$1" -E "$2"; a=$?; ctest --preset win32 -R "$2"; b=$?
         exit $((a | b))' win32-tests "$jobs" "$streaming" || [ $? -eq 77 ]
   else
     ctest --preset "$preset" -j "$jobs"

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "sim/lineup_entry.h" /* struct SimTransponder */
+
 #ifdef _WIN32
 #define SIM_API __declspec(dllimport)
 #ifdef SIM_BUILD
@@ -146,14 +148,6 @@ SIM_API void SimBusSetDiseqcBusyReads(int reads);
  * LNB supply the polarity. SimReset: satellite 0 in view, positioner at rest
  * on it, LNB off until the first tune, lock at the second poll, the lineup's
  * own signal figures, an empty dish journal. */
-struct SimTransponder {
-  int32_t satellite; /* 0: switch port 1 or burst A; 1: port 2 or burst B */
-  uint32_t frequency_mhz;
-  char polarity; /* 'H' or 'V' */
-  uint32_t symbol_rate_ksps;
-  uint32_t fec_code;  /* e.g. 0x34, as in TuningRecord */
-  char services[160]; /* service names separated by ';' */
-};
 SIM_API int SimLineupEntry(int index,
                            struct SimTransponder* out); /* 0 and fills *out, or -1 past the end */
 SIM_API int SimSatelliteName(int satellite, char* buffer, int capacity); /* length, or -1 */

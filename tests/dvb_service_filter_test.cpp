@@ -19,9 +19,10 @@ namespace {
 
 constexpr int kPellam = 2;  // four services: 3001..3004 on PMT PIDs 0x1200..0x1203
 
-std::vector<std::uint8_t> Filtered(ServiceFilter* filter, const std::vector<std::uint8_t>& in) {
+std::vector<std::uint8_t> Filtered(PsiReader* tables, ServiceFilter* filter,
+                                   const std::vector<std::uint8_t>& in) {
   std::vector<std::uint8_t> out;
-  filter->Filter(in.data(), in.size() / TS_SIZE, &out);
+  FilterPackets(in.data(), in.size() / TS_SIZE, tables, filter, &out);
   EXPECT_EQ(out.size() % TS_SIZE, 0u);
   return out;
 }
@@ -64,9 +65,10 @@ std::vector<std::vector<std::uint8_t>> PatSections(const std::vector<std::uint8_
 
 TEST(ServiceFilter, KeepsOneServiceWithAPatOfItsOwn) {
   sim::TransportStreamGenerator generator = LineupGenerator(kPellam);
-  ServiceFilter filter(ChooseService("Pellam Sport Extra"));
-  std::vector<std::uint8_t> out = Filtered(&filter, NextPackets(&generator, 6000));
-  const std::vector<std::uint8_t> more = Filtered(&filter, NextPackets(&generator, 6000));
+  PsiReader tables;
+  ServiceFilter filter(ChooseService("Pellam Sport Extra"), &tables);
+  std::vector<std::uint8_t> out = Filtered(&tables, &filter, NextPackets(&generator, 6000));
+  const std::vector<std::uint8_t> more = Filtered(&tables, &filter, NextPackets(&generator, 6000));
   out.insert(out.end(), more.begin(), more.end());
 
   ASSERT_EQ(filter.state(), ServiceFilter::State::kKeeping);
@@ -81,9 +83,9 @@ TEST(ServiceFilter, KeepsOneServiceWithAPatOfItsOwn) {
     seen.insert(entry.first);
   }
   EXPECT_EQ(seen, (std::set<std::uint16_t>{PAT_PID, 0x1201, 0x1221, 0x1222}));
-  // One per repetition of the tables (every 2,500 packets) but the first:
-  // the name is known from the SDT, which follows the PAT.
-  EXPECT_EQ(pids.at(PAT_PID), 4);
+  // One at once when the SDT, which follows the PAT, names the service, and
+  // one for each later repetition of the tables (every 2,500 packets).
+  EXPECT_EQ(pids.at(PAT_PID), 5);
   EXPECT_EQ(ts_get_pid(out.data()), PAT_PID);  // the recording starts with its PAT
   EXPECT_TRUE(Continuous(out));
 
@@ -103,9 +105,10 @@ TEST(ServiceFilter, KeepsOneServiceWithAPatOfItsOwn) {
 TEST(ServiceFilter, ChoosesByNumberOrByANameInAnyCase) {
   for (const char* choice : {"3003", "pellam talk"}) {
     sim::TransportStreamGenerator generator = LineupGenerator(kPellam);
-    ServiceFilter filter(ChooseService(choice));
+    PsiReader tables;
+    ServiceFilter filter(ChooseService(choice), &tables);
     const std::map<std::uint16_t, int> pids =
-        PacketsByPid(Filtered(&filter, NextPackets(&generator, 3000)));
+        PacketsByPid(Filtered(&tables, &filter, NextPackets(&generator, 3000)));
     EXPECT_EQ(filter.state(), ServiceFilter::State::kKeeping) << choice;
     // A radio service: its audio carries the PCR.
     EXPECT_EQ(pids.size(), 3u) << choice;
@@ -116,9 +119,10 @@ TEST(ServiceFilter, ChoosesByNumberOrByANameInAnyCase) {
 TEST(ServiceFilter, AServiceTheStreamLacksPassesNothing) {
   for (const char* choice : {"9999", "Nobody"}) {
     sim::TransportStreamGenerator generator = LineupGenerator(kPellam);
-    ServiceFilter filter(ChooseService(choice));
+    PsiReader tables;
+    ServiceFilter filter(ChooseService(choice), &tables);
     EXPECT_EQ(filter.state(), ServiceFilter::State::kLearning);
-    EXPECT_TRUE(Filtered(&filter, NextPackets(&generator, 3000)).empty()) << choice;
+    EXPECT_TRUE(Filtered(&tables, &filter, NextPackets(&generator, 3000)).empty()) << choice;
     EXPECT_EQ(filter.state(), ServiceFilter::State::kNotFound) << choice;
     EXPECT_EQ(filter.tables().services().size(), 4u);  // what it may be chosen from
   }
@@ -131,9 +135,10 @@ TEST(ServiceFilter, FollowsAPmtThatMovesWithANewPatVersion) {
   moved.services[1].audio_pid = 0x1702;
   sim::TransportStreamGenerator before = LineupGenerator(kPellam);
   sim::TransportStreamGenerator after(moved, sim::kDefaultBitsPerSecond);
-  ServiceFilter filter(ChooseService("3002"));
-  Filtered(&filter, NextPackets(&before, 3000));
-  const std::vector<std::uint8_t> out = Filtered(&filter, NextPackets(&after, 3000));
+  PsiReader tables;
+  ServiceFilter filter(ChooseService("3002"), &tables);
+  Filtered(&tables, &filter, NextPackets(&before, 3000));
+  const std::vector<std::uint8_t> out = Filtered(&tables, &filter, NextPackets(&after, 3000));
 
   const std::map<std::uint16_t, int> pids = PacketsByPid(out);
   EXPECT_EQ(pids.count(0x1221), 0u);
@@ -151,8 +156,9 @@ TEST(ServiceFilter, APidListPassesExactlyThosePacketsUnchanged) {
   const std::vector<std::uint8_t> in = NextPackets(&generator, 3000);
   FilterChoice choice;
   choice.pids = {0x1211, 0x1242};
-  ServiceFilter filter(choice);
-  const std::vector<std::uint8_t> out = Filtered(&filter, in);
+  PsiReader tables;
+  ServiceFilter filter(choice, &tables);
+  const std::vector<std::uint8_t> out = Filtered(&tables, &filter, in);
 
   std::vector<std::uint8_t> expected;
   for (std::size_t at = 0; at < in.size(); at += TS_SIZE) {

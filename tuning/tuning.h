@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "abi/records.h"
 #include "card/vendor.h"
-#include "plugin/records.h"
 
 // The vendor's channel record for a host tuning record, given the frontend's
 // flags word (bits 0, 4 and 20 steer it). Every word is written.

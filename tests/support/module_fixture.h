@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/records.h"
+#include "abi/records.h"
 #include "sim/control.h"
 #include "tests/support/journals.h"
 #include "tests/support/tuning_records.h"

@@ -17,8 +17,8 @@
 #include <set>
 #include <string>
 
+#include "abi/records.h"
 #include "dvb/psi_reader.h"
-#include "plugin/records.h"
 
 struct StreamCheck {
   std::mutex mutex;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "plugin/records.h"
+#include "abi/records.h"
 #include "sim/control.h"
 
 // The tuning record the host sends for lineup entry `index` behind a universal

@@ -1,0 +1,95 @@
+// The Linux DVB card library's features of its own: see linux_card.h.
+#include "host/linux_card.h"
+
+#include <algorithm>
+
+#include "host/system.h"
+#include "linuxdvb/figures.h"
+#include "linuxdvb/selector.h"
+#include "loader/module.h"
+
+const bool kLinuxCards = true;
+
+bool LinuxCardSelector(const std::string& words, std::string* selector) {
+  linuxdvb::DeviceSelector read;
+  std::string error;
+  if (!linuxdvb::ParseSelector(words.c_str(), &read, &error)) {
+    return false;
+  }
+  *selector = read.server.empty() ? "adapter" + std::to_string(read.adapter) : words;
+  return true;
+}
+
+void ChooseLinuxAdapter(const std::string& selector) {
+  SetEnvironment(linuxdvb::kSelectorVariable, selector);
+}
+
+void FindLinuxCardEntries(void* handle, CardLibrary* library) {
+  library->read_figures =
+      AsFunction<ReadFiguresFunction>(LibraryEntry(handle, "LinuxDvbReadFigures"));
+  library->list_adapters =
+      AsFunction<ListAdaptersFunction>(LibraryEntry(handle, "LinuxDvbListAdapters"));
+}
+
+bool ReadLinuxFigures(const CardLibrary& library, CardFigures* figures) {
+  LinuxDvbFigures read{};
+  read.size = sizeof read;
+  if (library.read_figures == nullptr || library.read_figures(&read) != 0) {
+    return false;
+  }
+  const auto measure = [](std::int32_t scale, double value, std::optional<double>* decibel,
+                          std::optional<double>* relative) {
+    if (scale == LINUXDVB_SCALE_DECIBEL) {
+      *decibel = value;
+    } else if (scale == LINUXDVB_SCALE_RELATIVE) {
+      *relative = value;
+    }
+  };
+  CardFigures& out = *figures;
+  out = CardFigures();
+  out.device = read.device;
+  out.frontend = read.frontend;
+  out.locked = read.locked != 0;
+  measure(read.strength_scale, read.strength, &out.level_dbm, &out.level_relative);
+  measure(read.cnr_scale, read.cnr, &out.cnr_db, &out.cnr_relative);
+  if (read.ber_source != LINUXDVB_BER_NONE) {
+    out.bit_error_rate = read.bit_error_rate;
+    out.ber_source = read.ber_source == LINUXDVB_BER_COUNTERS ? "counters" : "v3";
+  }
+  out.packets = read.packets;
+  out.overflows = read.overflows;
+  out.skipped_bytes = read.skipped_bytes;
+  out.lock_losses = read.lock_losses;
+  out.stream_errors = read.stream_errors;
+  return true;
+}
+
+bool ListLinuxAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters) {
+  if (library.list_adapters == nullptr) {
+    return false;
+  }
+  std::vector<LinuxDvbAdapter> read(16);
+  int count = library.list_adapters(read.data(), static_cast<int>(read.size()), sizeof read[0]);
+  if (count > static_cast<int>(read.size())) {  // more than fit: once more, with room for all
+    read.resize(static_cast<std::size_t>(count));
+    count = library.list_adapters(read.data(), count, sizeof read[0]);
+  }
+  if (count < 0) {
+    return false;
+  }
+  read.resize(std::min(read.size(), static_cast<std::size_t>(count)));
+  for (const LinuxDvbAdapter& frontend : read) {
+    AdapterEntry& entry = adapters->emplace_back();
+    entry.adapter = frontend.adapter;
+    entry.frontend = frontend.frontend;
+    if (frontend.described != 0) {
+      entry.name = frontend.name;
+      for (const auto& system : frontend.systems) {
+        if (system[0] != '\0') {
+          entry.systems.emplace_back(system);
+        }
+      }
+    }
+  }
+  return true;
+}

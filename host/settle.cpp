@@ -1,0 +1,210 @@
+// Settling the command line's words into requests: see settle.h.
+#include "host/settle.h"
+
+#include <algorithm>
+
+#include "dvb/dvb_text.h"
+#include "dvb/name_match.h"
+#include "dvb/transponder.h"
+#include "host/card_library.h"
+#include "host/report.h"
+
+namespace {
+
+std::uint32_t Thousandths(const std::string& text) {
+  std::uint32_t value = 0;
+  ParseThousandths(text, &value);  // checked as it was read
+  return value;
+}
+
+DishSelection Dish(const Given& g) {
+  long port = 0;
+  ParseWhole(g.port, 1, 4, &port);
+  return {static_cast<int>(port), g.burst.empty() ? 0 : g.burst == "A" || g.burst == "a" ? 1 : 2};
+}
+
+// Up to eight names of the file's entries that hold `name` ignoring ASCII
+// case, or else its first eight: for the error that none is called so.
+std::string SimilarNames(const std::vector<ChannelEntry>& entries, const std::string& name) {
+  const auto holds = [&name](const ChannelEntry& entry) {
+    for (std::size_t at = 0; at + name.size() <= entry.name.size(); ++at) {
+      if (SameIgnoringCase(entry.name.substr(at, name.size()), name)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const bool any = std::any_of(entries.begin(), entries.end(), holds);
+  std::string names;
+  int listed = 0;
+  for (const ChannelEntry& entry : entries) {
+    if ((!any || holds(entry)) && listed++ < 8) {
+      names += (names.empty() ? "" : ", ") + entry.name;
+    }
+  }
+  return entries.empty() ? "; it has no entries"
+         : any           ? "; did you mean: " + names
+                         : "; it has " + std::to_string(entries.size()) + ": " + names +
+                     (entries.size() > 8 ? ", ..." : "");
+}
+
+// The LNB, the tone and the dish as the options give them, over what a
+// channel file says; then the oscillator and tone settled.
+bool SettleDish(const Given& g, TuneRequest* request, std::string* error,
+                std::vector<std::string>* notes) {
+  Transponder& t = request->transponder;
+  if (!g.lnb.empty() && !g.lof.empty()) {
+    *error = "give --lnb or --lof, not both";
+    return false;
+  }
+  t.lnb = !g.lof.empty() ? nullptr : !g.lnb.empty() ? FindLnb(g.lnb) : t.lnb;
+  t.lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
+  if (!g.tone.empty()) {
+    t.tone_given = g.tone == "on";
+  }
+  const DishSelection dish = Dish(g);
+  request->dish.port = dish.port != 0 ? dish.port : request->dish.port;
+  request->dish.burst = dish.burst != 0 ? dish.burst : request->dish.burst;
+  return ResolveTransponder(&t, error, notes);
+}
+
+// The tune options as a transponder, or the --channel entry of the
+// --channels file; `needed` when the command cannot go without one.
+void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
+                std::string* error) {
+  TuneRequest request;
+  Transponder& t = request.transponder;
+  t.lnb = &LnbTypes()[0];
+  const std::string given_transponder = g.freq + g.pol + g.sr + g.fec + g.inversion;
+  if (!g.channel.empty() || !g.channels.empty()) {
+    std::vector<ChannelEntry> entries;
+    if (g.channel.empty() || g.channels.empty()) {
+      *error =
+          g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
+      return;
+    }
+    if (!given_transponder.empty()) {
+      *error = "--channel gives the transponder: leave out --freq, --pol, --sr, --fec, --inversion";
+      return;
+    }
+    if (!LoadChannelFile(g.channels, &entries, error)) {
+      return;
+    }
+    const std::string name = CommandLineTextToUtf8(g.channel);
+    const ChannelEntry* entry = FindChannel(entries, name);
+    if (entry == nullptr) {
+      *error = "no channel '" + name + "' in " + g.channels + SimilarNames(entries, name);
+      return;
+    }
+    if (!ChannelRequest(*entry, &request, error)) {
+      *error = "channel '" + entry->name + "' cannot be tuned: " + *error;
+      return;
+    }
+  } else if (g.freq.empty()) {
+    const bool others = !(given_transponder + g.lnb + g.lof + g.tone + g.port + g.burst).empty();
+    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr, or --channel"
+             : others ? "the tune options need --freq, --pol and --sr"
+                      : "";
+    return;
+  } else if (g.pol.empty() || g.sr.empty()) {
+    *error =
+        g.pol.empty() ? "--pol is needed (H, V, L or R)" : "--sr is needed (kSym/s, e.g. 27500)";
+    return;
+  } else {
+    t.frequency_khz = Thousandths(g.freq);
+    ParsePolarization(g.pol, &t.polarization);
+    t.symbol_rate = Thousandths(g.sr);
+    ParseFec(g.fec.empty() ? "auto" : g.fec, &t.fec_code);
+    ParseInversion(g.inversion.empty() ? "auto" : g.inversion, &t.inversion);
+  }
+  std::vector<std::string> notes;
+  if (SettleDish(g, &request, error, &notes)) {
+    options->tune = request;
+  }
+  for (const std::string& note : notes) {
+    Note(note);
+  }
+}
+
+// The scan's transponder file: each entry this card can tune, the others noted.
+void SettleScan(const Given& g, Options* options, std::string* error) {
+  std::vector<ChannelEntry> entries;
+  if (!LoadChannelFile(g.channels, &entries, error)) {
+    return;
+  }
+  for (ChannelEntry& entry : entries) {
+    ScanTarget target{entry, {}};
+    std::string problem;
+    std::vector<std::string> notes;
+    if (ChannelRequest(entry, &target.request, &problem) &&
+        SettleDish(g, &target.request, &problem, &notes)) {
+      options->scan.push_back(std::move(target));
+    } else {
+      Note(Format("%s line %d: skipped, %s", g.channels.c_str(), entry.line, problem.c_str()));
+    }
+  }
+  if (options->scan.empty()) {
+    *error = g.channels + " has no transponder this card can tune";
+  }
+}
+
+// The DiSEqC command's message: hex bytes, a switch port or a stored position.
+void SettleDiseqc(const Given& g, Options* options, std::string* error) {
+  DiseqcRequest& request = options->diseqc;
+  const DishSelection dish = Dish(g);
+  request.burst = dish.burst;
+  long position = 0;
+  if (!g.bytes.empty() + !g.port.empty() + !g.goto_position.empty() > 1) {
+    *error = "give one of: message bytes, --port, --goto";
+  } else if (!g.bytes.empty()) {
+    ParseMessage(g.bytes, &request.message, error);
+  } else if (dish.port != 0) {
+    request.message = SwitchMessage(dish.port, g.pol == "H" || g.pol == "h", g.tone == "on");
+  } else if (ParseWhole(g.goto_position, 0, 255, &position)) {
+    request.message = GotoMessage(static_cast<int>(position));
+  } else if (request.burst == 0) {
+    *error = "nothing to send: give message bytes, --port, --burst or --goto";
+  }
+}
+
+}  // namespace
+
+void Settle(const Given& g, Options* options, std::string* error) {
+  const std::string& command = options->command;
+  if (!g.card.empty()) {
+    ParseCardChoice(g.card, &options->session.card, error);  // checked as it was read
+  }
+  long seconds = 0;
+  if (ParseWhole(g.seconds, 1, 1L << 30, &seconds)) {
+    options->seconds = static_cast<double>(seconds);
+  } else if (command == "demo") {
+    options->seconds = 3;
+  } else if (command == "scan") {
+    options->seconds = 5;
+  }
+  if (command == "tune" || command == "capture" || command == "signal" || command == "demo") {
+    SettleTune(g, command == "tune" || command == "capture", command, options, error);
+  } else if (command == "diseqc") {
+    SettleDiseqc(g, options, error);
+  }
+  if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
+    *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
+  }
+  if (command == "scan") {
+    SettleScan(g, options, error);
+  }
+  if (!g.service.empty() && !g.pids.empty()) {
+    *error = "give --service or --pids, not both";
+  } else if (!g.service.empty()) {
+    options->keep = ChooseService(CommandLineTextToUtf8(g.service));
+  } else if (!g.pids.empty()) {
+    options->keep = FilterChoice{};
+    ParsePids(g.pids, &options->keep->pids);
+  }
+  if (command == "signal" && !g.watch.empty()) {  // "--watch" alone leaves an empty word
+    options->watch = true;
+    if (ParseWhole(g.watch[0], 1, 1L << 30, &seconds)) {
+      options->seconds = static_cast<double>(seconds);
+    }
+  }
+}

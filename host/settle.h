@@ -1,0 +1,21 @@
+// The words the command line took, settled into the typed requests of
+// Options: the transponder and its LNB (from the tune options or a channel
+// file's entry), the scan's transponders, the outputs, the DiSEqC message,
+// the service or PIDs kept. command_line.cpp reads and checks each word;
+// what belongs together is settled here.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/options.h"
+
+// The words the options took, each checked; empty when not given.
+struct Given {
+  std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
+  std::string card;
+  std::string channels, channel, service, pids;
+  std::vector<std::string> bytes, watch;
+};
+
+// Settles `g` into `options` for its command; `error` says what does not fit.
+void Settle(const Given& g, Options* options, std::string* error);

@@ -1,0 +1,63 @@
+// The operating system as the program uses it, in one small interface with one
+// file for each system (system_posix.cpp, system_win32.cpp): the program's own
+// file and its environment, the system's reasons for failures, files by
+// descriptor, the terminal, and requests from outside to stop (signals, the
+// console's events). Sockets and timers are standalone Asio's, which carries
+// its own such seam and sits beside this one.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// True in the Windows build.
+extern const bool kWindowsSystem;
+
+// The running program's own file, symbolic links resolved; empty when unknown.
+std::string ExecutablePath();
+// Sets a variable of the process's environment (the card libraries read theirs
+// from it as they load).
+void SetEnvironment(const char* name, const std::string& value);
+
+// The system's reason for the last failed call of this interface or of the C
+// runtime, and whether it says that the reader of a pipe went away.
+std::string LastError(bool* pipe_closed = nullptr);
+
+// Files by descriptor, in binary mode: -1 when one cannot be opened (LastError
+// says why).
+enum class OpenMode {
+  kExisting,   // writes to a file that is there (a device or pipe as it is)
+  kCreate,     // creates it, or cuts one that is there to nothing
+  kCreateNew,  // creates it; fails when one is there
+  kAppend,     // writes at the end of a file that is there
+};
+int OpenFile(const std::string& path, OpenMode mode);
+// Bytes written, or -1 (LastError says why; EINTR when a signal ended the wait).
+long WriteFile(int file, const void* data, std::size_t size);
+bool CloseFile(int file);
+// A regular file, not a device, pipe or socket.
+bool IsRegularFile(int file);
+// Cuts the file to `size` bytes.
+bool CutFile(int file, std::uint64_t size);
+// Renames `from` over `to`, replacing it.
+bool MoveOver(const std::string& from, const std::string& to);
+// Standard output carries bytes as they are (no line-end translation).
+void StandardOutputBinary();
+
+bool IsTerminal(std::FILE* stream);
+// The terminal's columns; 0 when the stream is none.
+std::size_t TerminalColumns(std::FILE* stream);
+
+// Catches requests from outside to stop long work from now on: SIGINT and
+// SIGTERM, or under Windows the console's Ctrl-C, Ctrl-Break and close events.
+// The first request is remembered for the capture and watch loops, which then
+// end cleanly (whole packets, the summary, the card closed); a second one ends
+// the program at once, as the system would. A reader that goes away (a closed
+// pipe) then shows as a failed write, not as a signal that ends the program.
+void CatchStopRequests();
+// nullptr until a request came, then its name: "SIGINT", "SIGTERM", "Ctrl-C".
+const char* StopRequest();
+// The command is done: the card closed, the outputs finished. Under Windows a
+// console close, logoff or shutdown event waits for this (4 s at most) before
+// the system ends the program.
+void ReadyToEnd();
