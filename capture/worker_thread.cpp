@@ -142,7 +142,11 @@ void WorkerThread::WaitForEnd(std::uint32_t start, std::uint32_t timeout_ms) {
       state_ = kIdle;
       thread_ = nullptr;
     } else {
-      left_to_end_ = true;  // it ends by itself; the state stays Stopping until then
+      // It ends by itself; the state stays Stopping until then. The module
+      // stays loaded for it until it has left the module's code, whatever the
+      // host unloads meanwhile.
+      left_to_end_ = true;
+      AfxHoldModuleUntilThreadEnds(thread_);
     }
   }
   LeaveCriticalSection(&state_lock_);

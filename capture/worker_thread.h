@@ -47,7 +47,8 @@ class WorkerThread {
   // state_lock_ held. True: the thread may be ended by force now, and stays
   // where it is until it has been. False: it is somewhere it must not be ended
   // (the worker then leaves it to end by itself, and the thread must touch
-  // nothing outside the worker any more). The base thread may be ended anywhere.
+  // nothing outside the worker any more; the module stays loaded until it has
+  // ended). The base thread may be ended anywhere.
   virtual bool MayEndByForce();
 
   // Whether the caller is the worker's own thread.

@@ -184,6 +184,7 @@ struct ThreadRecord {
   bool ended = false;
   DWORD exit_code = STILL_ACTIVE;
   int references = 0;
+  void* held_module = nullptr;  // AfxHoldModuleUntilThreadEnds
   // Posted once when the thread has stopped running; each waiter posts it again.
   sem_t stopped;
 };
@@ -268,9 +269,11 @@ void* ThreadStart(void* argument) {
   sigaddset(&terminate, TerminateSignal());
   pthread_sigmask(SIG_BLOCK, &terminate, nullptr);
   bool terminated = false;
+  void* held_module = nullptr;
   {
     std::lock_guard<std::mutex> hold(Threads().mutex);
     terminated = record->terminating;
+    held_module = record->held_module;
     if (!terminated) {
       record->exit_code = exit_code;
       record->ended = true;
@@ -285,6 +288,11 @@ void* ThreadStart(void* argument) {
   }
   AfxReleaseThread(record->object);
   ReleaseRecord(record);  // the thread's own reference
+  if (held_module != nullptr) {
+    // The module's code on this thread is done; this library, whose code the
+    // thread returns through, is never unloaded.
+    dlclose(held_module);
+  }
   return nullptr;
 }
 
@@ -352,6 +360,32 @@ void AfxReleaseThread(AfxThread* thread) {
     CloseHandle(thread->handle);
     delete thread;
     --thread_objects;
+  }
+}
+
+void AfxHoldModuleUntilThreadEnds(AfxThread* thread) {
+  // The caller's own library: its return address lies in it.
+  const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
+  Dl_info info{};
+  if (thread == nullptr || dladdr(caller, &info) == 0 || info.dli_fname == nullptr) {
+    return;
+  }
+  // A reference of the thread's own; none for the program, which is no library.
+  void* module = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  if (module == nullptr) {
+    return;
+  }
+  auto* record = static_cast<ThreadRecord*>(thread->handle);
+  bool held_already = false;
+  {
+    std::lock_guard<std::mutex> hold(Threads().mutex);
+    held_already = record->held_module != nullptr;
+    if (!held_already) {
+      record->held_module = module;
+    }
+  }
+  if (held_already) {
+    dlclose(module);
   }
 }
 

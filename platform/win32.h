@@ -124,6 +124,13 @@ MV_PLATFORM_API AfxThread* AfxBeginThread(AfxThreadProc proc, void* argument, in
 // function therefore never returned to release them; the thread must have
 // stopped running (its handle signalled).
 MV_PLATFORM_API void AfxReleaseThread(AfxThread* thread);
+// Keeps the module whose code makes this call loaded until `thread`, still in
+// its function, has ended: the thread lets go of the module as its last act,
+// after its function has returned and its object has been released, and
+// nothing of the module runs on it afterwards. For a thread that its owner
+// leaves to end by itself while it may still be inside code the module called.
+// A thread ended by force never lets go. The running program needs no hold.
+MV_PLATFORM_API void AfxHoldModuleUntilThreadEnds(AfxThread* thread);
 #ifndef _WIN32
 }
 #endif

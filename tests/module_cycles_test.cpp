@@ -6,7 +6,6 @@
 //
 // 1,000 cycles natively and 100 under Wine; MORVALIND_CYCLES sets the count.
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +19,7 @@
 #endif
 
 #include "platform/testing.h"
+#include "tests/support/cycle_count.h"
 #include "tests/support/heap_in_use.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/tuning_records.h"
@@ -72,16 +72,6 @@ ResourceCounts SettledCounts(const ResourceCounts& baseline) {
     counts = Count();
   }
   return counts;
-}
-
-int CycleCount() {
-  const char* text = std::getenv("MORVALIND_CYCLES");
-  const int cycles = text != nullptr ? std::atoi(text) : 0;
-#ifdef _WIN32
-  return cycles > 0 ? cycles : 100;
-#else
-  return cycles > 0 ? cycles : 1000;
-#endif
 }
 
 constexpr int kPacketsPerCycle = 8;
