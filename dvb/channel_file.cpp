@@ -212,12 +212,14 @@ bool OtherPids(const std::string& key, const std::string& value, ChannelEntry* e
   return true;
 }
 
+// Without the blanks around it: spaces, tabs, and carriage returns, which
+// Windows line ends (and ones converted twice, "\r\r\n") leave.
 std::string Trimmed(const std::string& text) {
-  const std::size_t start = text.find_first_not_of(" \t");
+  const std::size_t start = text.find_first_not_of(" \t\r");
   if (start == std::string::npos) {
     return std::string();
   }
-  return text.substr(start, text.find_last_not_of(" \t") - start + 1);
+  return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
 }
 
 std::string Uppercase(std::string text) {
@@ -257,9 +259,6 @@ bool ReadChannelFile(std::istream& in, std::vector<ChannelEntry>* entries, std::
   for (int line = 1; std::getline(in, text); ++line) {
     if (line == 1 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
       text.erase(0, 3);  // a byte-order mark, as some Windows editors write
-    }
-    if (!text.empty() && text.back() == '\r') {
-      text.pop_back();
     }
     text = Trimmed(text);
     if (text.empty() || text[0] == '#') {
@@ -372,14 +371,11 @@ void WriteOtherPids(std::ostream& out, const std::vector<OtherPid>& others) {
   }
 }
 
-// A name on one line, as the section header needs it.
+// A name on one line, as the section header needs it. A carriage return
+// within it stays: the reader takes blanks off only around the name.
 std::string SectionName(const std::string& name) {
   std::string line = Trimmed(name);
-  for (char& c : line) {
-    if (c == '\n' || c == '\r') {
-      c = ' ';
-    }
-  }
+  std::replace(line.begin(), line.end(), '\n', ' ');
   return line.empty() ? kNamelessSection : line;
 }
 

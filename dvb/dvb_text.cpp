@@ -1,9 +1,11 @@
-// DVB strings to UTF-8: biTStream reads the character-table bytes and hands
-// the text to a converter, iconv natively and the Windows code pages under
-// Windows; a final pass makes the result valid UTF-8 without control codes.
+// DVB strings to UTF-8: biTStream reads the character-table bytes; the text
+// after them goes to a converter of its table, iconv natively and the Windows
+// code pages under Windows, or to one of ours (the two-byte table, the default
+// one); a final pass makes the result valid UTF-8 without control codes. The
+// text is carried with its length throughout, so that a NUL in it (a control
+// code like any other, left out) cuts nothing after it.
 #include "dvb/dvb_text.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -73,13 +75,6 @@ bool FromWide(const std::wstring& wide, std::string* out) {
 
 bool Convert(const char* table, const std::string& bytes, std::string* out) {
   std::wstring wide;
-  if (std::strcmp(table, "UCS-2BE") == 0) {
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      wide.push_back(static_cast<wchar_t>((static_cast<unsigned char>(bytes[i]) << 8) |
-                                          static_cast<unsigned char>(bytes[i + 1])));
-    }
-    return FromWide(wide, out);
-  }
   for (const CodePage& entry : kCodePages) {
     if (std::strcmp(table, entry.table) != 0) {
       continue;
@@ -99,7 +94,19 @@ bool Convert(const char* table, const std::string& bytes, std::string* out) {
 
 #else
 
-// Bytes that do not convert become U+FFFD and the conversion goes on after them.
+// How many bytes at `at` make the unit that did not convert: in the EUC
+// tables a lead and a trail byte (0xA1..0xFE each) are one character even
+// where the table leaves it unassigned; any other byte stands alone.
+std::size_t InvalidUnitLength(const char* table, const char* at, std::size_t left) {
+  const auto euc_byte = [](char byte) {
+    return static_cast<unsigned char>(byte) >= 0xA1 && static_cast<unsigned char>(byte) <= 0xFE;
+  };
+  const bool euc = std::strcmp(table, "EUC-KR") == 0 || std::strcmp(table, "GB2312") == 0;
+  return euc && left >= 2 && euc_byte(at[0]) && euc_byte(at[1]) ? 2 : 1;
+}
+
+// A unit that does not convert becomes U+FFFD and the conversion goes on
+// after it, in step.
 bool Convert(const char* table, const std::string& bytes, std::string* out) {
   iconv_t converter = iconv_open("UTF-8", table);
   if (converter == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's
@@ -116,8 +123,9 @@ bool Convert(const char* table, const std::string& bytes, std::string* out) {
     out->append(buffer.data(), buffer.size() - to_left);
     if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
       AppendUtf8(kReplacement, out);
-      ++in;
-      --in_left;
+      const std::size_t skip = InvalidUnitLength(table, in, in_left);
+      in += skip;
+      in_left -= skip;
       iconv(converter, nullptr, nullptr, nullptr, nullptr);
     }
   }
@@ -129,35 +137,67 @@ bool Convert(const char* table, const std::string& bytes, std::string* out) {
 
 // In the single-byte tables 0x80..0x9F are control codes: 0x8A breaks the
 // line, the others (emphasis on and off, reserved) carry no text.
-std::string WithoutControlBytes(const char* bytes, std::size_t length) {
+std::string WithoutControlBytes(const std::string& bytes) {
   std::string text;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
     if (byte == 0x8A) {
       text.push_back(' ');
     } else if (byte < 0x80 || byte > 0x9F) {
-      text.push_back(bytes[i]);
+      text.push_back(c);
     }
   }
   return text;
 }
 
-// biTStream's converter: `table` as biTStream names it ("" for a reserved one).
-char* ConvertTable(void* /*context*/, const char* table, char* bytes, std::size_t length) {
-  const bool single_byte = std::strncmp(table, "ISO", 3) == 0;
-  const std::string text =
-      single_byte ? WithoutControlBytes(bytes, length) : std::string(bytes, length);
+// The two-byte table (0x11, and 0x14 as biTStream reads it): big-endian units
+// of the Basic Multilingual Plane. A unit that is no character (half a
+// surrogate pair, an odd byte at the end) becomes U+FFFD and the next one is
+// read in step; a whole surrogate pair is taken as UTF-16 gives it.
+std::string FromUcs2(const std::string& bytes) {
+  const auto unit = [&bytes](std::size_t at) {
+    return static_cast<std::uint32_t>((static_cast<unsigned char>(bytes[at]) << 8) |
+                                      static_cast<unsigned char>(bytes[at + 1]));
+  };
+  const auto high = [](std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+  const auto low = [](std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+  std::string out;
+  std::size_t at = 0;
+  for (; at + 1 < bytes.size(); at += 2) {
+    std::uint32_t code = unit(at);
+    if (high(code) && at + 3 < bytes.size() && low(unit(at + 2))) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+      at += 2;
+    } else if (high(code) || low(code)) {
+      code = kReplacement;
+    }
+    AppendUtf8(code, &out);
+  }
+  if (at < bytes.size()) {
+    AppendUtf8(kReplacement, &out);
+  }
+  return out;
+}
+
+// The text after the character-table bytes in UTF-8, control codes still in.
+// `table` is biTStream's name for it: "" for a reserved table, nullptr for
+// one it does not name (a table byte of 0x1F, a bad 0x10 triple); those, the
+// default table and any the platform cannot convert are read as ISO-8859-1.
+std::string Decoded(const char* table, const std::string& bytes) {
+  if (table != nullptr && std::strcmp(table, "UCS-2BE") == 0) {
+    return FromUcs2(bytes);
+  }
+  if (table != nullptr && std::strcmp(table, "UTF-8") == 0) {
+    return bytes;  // checked by the final pass
+  }
+  const bool single_byte = table == nullptr || std::strncmp(table, "ISO", 3) == 0;
+  const std::string text = single_byte ? WithoutControlBytes(bytes) : bytes;
   std::string utf8;
-  if (std::strcmp(table, "UTF-8") == 0) {
-    utf8 = text;  // checked by the final pass
-  } else if (std::strcmp(table, kDefaultTable) == 0 || !Convert(table, text, &utf8)) {
-    utf8 = FromLatin1(text);
+  if (table == nullptr || *table == '\0' || std::strcmp(table, kDefaultTable) == 0 ||
+      !Convert(table, text, &utf8)) {
+    return FromLatin1(text);
   }
-  char* copy = static_cast<char*>(std::malloc(utf8.size() + 1));
-  if (copy != nullptr) {
-    std::memcpy(copy, utf8.c_str(), utf8.size() + 1);
-  }
-  return copy;
+  return utf8;
 }
 
 // The code point that starts at text[*at], moving *at past it; U+FFFD for a
@@ -216,13 +256,8 @@ std::string CleanUtf8(const std::string& text) {
 }  // namespace
 
 std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length) {
-  char* converted = dvb_string_get(text, length, ConvertTable, nullptr);
-  if (converted == nullptr) {
-    return std::string();
-  }
-  std::string result = CleanUtf8(converted);
-  std::free(converted);
-  return result;
+  const char* table = dvb_string_get_encoding(&text, &length, kDefaultTable);
+  return CleanUtf8(Decoded(table, std::string(reinterpret_cast<const char*>(text), length)));
 }
 
 std::string CommandLineTextToUtf8(const std::string& text) {

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <string>
 
-// Always valid UTF-8: control codes (emphasis, line breaks) are left out and
-// bytes that do not decode become U+FFFD. A table the platform cannot convert
-// (ISO-8859-10 and -14 under Windows) is read as ISO-8859-1.
+// Always valid UTF-8, whatever the bytes: control codes (emphasis, NUL; a line
+// break becomes a space) are left out, and a unit of the table that does not
+// decode (a byte, or a two-byte unit of the two-byte and EUC tables) becomes
+// one U+FFFD, the rest read in step. A reserved table and one the platform
+// cannot convert (ISO-8859-10 and -14 under Windows) are read as ISO-8859-1.
 std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length);
 
 // A name as typed on the command line, in UTF-8 as the tables and channel

@@ -84,18 +84,25 @@ TEST(ChannelFile, AWrittenFileReadsBackToTheSameEntries) {
   EXPECT_EQ(FindChannel(read, "Pellam"), nullptr);
 }
 
+// Line ends converted twice ("\r\r\n") too; a carriage return within a name is
+// the name's, and it reads back so.
 TEST(ChannelFile, KeysAndValuesInAnyCaseAndWindowsLineEndsRead) {
   std::istringstream in(
-      "\xEF\xBB\xBF# a comment\r\n[One]\r\n  delivery_system=dvbs\r\n\tFrequency = 10773000\r\n"
-      "\tpolarization = horizontal\r\n\tSYMBOL_RATE = 22000000\r\n\tinner_fec = 5/6\r\n"
-      "\tPILOT = AUTO\r\n");
+      "\xEF\xBB\xBF# a comment\r\n[One\rTwo]\r\n  delivery_system=dvbs\r\n\tFrequency = "
+      "10773000\r\n"
+      "\tpolarization = horizontal\r\n\tSYMBOL_RATE = 22000000\r\r\n\tinner_fec = 5/6\r\n"
+      "\tPILOT = AUTO\r\n\tLNB = UNIVERSAL\r\r\n");
   std::vector<ChannelEntry> read;
   std::string error;
   ASSERT_TRUE(ReadChannelFile(in, &read, &error)) << error;
   ASSERT_EQ(read.size(), 1u);
-  EXPECT_EQ(read[0].name, "One");
+  EXPECT_EQ(read[0].name, "One\rTwo");
   EXPECT_EQ(read[0].transponder.polarization, Polarization::kHorizontal);
   EXPECT_EQ(read[0].transponder.fec, CodeRate::k5_6);
+  EXPECT_EQ(read[0].transponder.lnb, "UNIVERSAL");
+  std::istringstream again(Written(read));
+  ASSERT_TRUE(ReadChannelFile(again, &read, &error)) << error;
+  EXPECT_EQ(read[0].name, "One\rTwo");
 }
 
 TEST(ChannelFile, AMalformedFileIsRefusedWithItsLineNumber) {

@@ -170,4 +170,49 @@ TEST(DvbText, NamesAreDecodedByTheirCharacterTable) {
   }
 }
 
+// Whatever the bytes, a unit that does not decode costs one U+FFFD and the rest
+// is read in step; a NUL is a control code like the others, cutting nothing.
+TEST(DvbText, BadUnitsAndNulsCostNothingAfterThem) {
+  const struct {
+    std::string bytes;
+    std::string text;
+  } cases[] = {
+      {std::string("\x11\x00"
+                   "A\xD8\x00\x00"
+                   "B\x00"
+                   "C",
+                   9),
+       "A\uFFFDBC"},  // a lone surrogate
+      {std::string("\x11\x00"
+                   "A\x00\x00\x00"
+                   "B\x00",
+                   8),
+       "AB\uFFFD"},                                            // U+0000, an odd byte
+      {std::string("\x11\xD8\x3D\xDE\x00", 5), "\U0001F600"},  // a whole pair
+      {std::string("A\x00"
+                   "B",
+                   3),
+       "AB"},  // the default table
+      {std::string("\x15"
+                   "A\x00"
+                   "B\xED\xA0\x80",
+                   7),
+       "AB\uFFFD\uFFFD\uFFFD"},  // UTF-8, a surrogate
+      {"\x08"
+       "Caf\xE9",
+       "Caf\u00E9"},  // a reserved table, read as Latin-1
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DvbTextToUtf8(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()),
+              c.text)
+        << c.bytes;
+  }
+  // EUC-KR's unassigned C9A1 is one character, whichever sign the platform
+  // gives it: the two syllables after it stay whole.
+  const std::uint8_t euc[] = {0x12, 0xC9, 0xA1, 0xB0, 0xA1, 0xB0, 0xA1};
+  const std::string text = DvbTextToUtf8(euc, sizeof euc);
+  ASSERT_EQ(text.size(), 9u) << text;
+  EXPECT_EQ(text.substr(3), "\uAC00\uAC00");
+}
+
 }  // namespace
