@@ -273,10 +273,9 @@ bool ReadChannelFile(std::istream& in, std::vector<ChannelEntry>* entries, std::
         return false;
       }
       entry = ChannelEntry();
-      entry.name = Trimmed(text.substr(1, text.size() - 2));
-      if (entry.name == kNamelessSection) {
-        entry.name.clear();
-      }
+      // "[CHANNEL]" exactly is nameless; "[ CHANNEL]" is a service of that name.
+      const std::string name = text.substr(1, text.size() - 2);
+      entry.name = name == kNamelessSection ? std::string() : Trimmed(name);
       entry.line = line;
       given = 0;
       in_section = true;
@@ -372,11 +371,13 @@ void WriteOtherPids(std::ostream& out, const std::vector<OtherPid>& others) {
 }
 
 // A name on one line, as the section header needs it. A carriage return
-// within it stays: the reader takes blanks off only around the name.
+// within it stays: the reader takes blanks off only around the name. A
+// service called as the nameless section is written with a blank before its
+// name, which readers (libdvbv5's too) take off again.
 std::string SectionName(const std::string& name) {
   std::string line = Trimmed(name);
   std::replace(line.begin(), line.end(), '\n', ' ');
-  return line.empty() ? kNamelessSection : line;
+  return line.empty() ? kNamelessSection : line == kNamelessSection ? " " + line : line;
 }
 
 }  // namespace

@@ -81,16 +81,24 @@ TEST(ChannelFileAgainstLibdvbv5, AWrittenServiceFileReadsTheSameInLibdvbv5) {
   service.transponder.fec = CodeRate::k3_4;
   service.transponder.satellite_number = 1;
   service.transponder.lnb = "UNIVERSAL";
+  ChannelEntry called_so = service;  // named as the format's nameless section
+  called_so.name = "CHANNEL";
   const std::string path = "channel-file-for-libdvbv5.conf";
   {
     std::ofstream out(path);
-    WriteChannelFile(out, {service});
+    WriteChannelFile(out, {service, called_so});
   }
+  std::vector<ChannelEntry> ours;
+  std::string error;
+  ASSERT_TRUE(LoadChannelFile(path, &ours, &error)) << error;
+  ASSERT_EQ(ours.size(), 2u);
+  EXPECT_EQ(ours[1].name, "CHANNEL");
   dvb_file* theirs = dvb_read_file(path.c_str());
   ASSERT_NE(theirs, nullptr);
   dvb_entry* entry = theirs->first_entry;
   ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->next, nullptr);
+  ASSERT_NE(entry->next, nullptr);
+  EXPECT_STREQ(entry->next->channel, "CHANNEL");
   EXPECT_STREQ(entry->channel, "Caf\u00E9 Pellam");
   EXPECT_EQ(entry->service_id, 3001u);
   ASSERT_EQ(entry->video_pid_len, 1u);
