@@ -3,11 +3,11 @@
 # each (scripts/test.sh) from its committed corpus (fuzz/corpus,
 # fuzz/capture_corpus); any arguments go to libFuzzer for both, e.g.
 #   fuzz/run.sh -max_total_time=3600 -jobs=2
-# MORVALIND_FUZZ_TARGETS picks the targets (default: "module_fuzz capture_fuzz").
+# MORVALIND_FUZZ_TARGETS picks the targets (default: all of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVALIND_FUZZ_BUILD:-build/fuzz}
-targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz})
+targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz satip_request_fuzz satip_response_fuzz})
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVALIND_FUZZ=ON -DMORVALIND_TESTS=OFF -DMORVALIND_BENCH=OFF \
   -DMORVALIND_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
@@ -19,11 +19,15 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus/$target"
   arguments=("$@")
   seeds=()
+  max_len=512
   case $target in
     module_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=30); seeds=(fuzz/corpus) ;;
     capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15); seeds=(fuzz/capture_corpus) ;;
+    # Requests up to the reader's 8 KiB and beyond.
+    satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target}_corpus)
+      max_len=10000 ;;
   esac
   # Leak checking is on: every input ends with the card closed.
-  "$build/bin/$target" -max_len=512 -timeout=30 -artifact_prefix="$build/$target-" \
+  "$build/bin/$target" -max_len=$max_len -timeout=30 -artifact_prefix="$build/$target-" \
     "${arguments[@]}" "$corpus/$target" "${seeds[@]}"
 done
