@@ -145,7 +145,12 @@ TEST(DvbText, NamesAreDecodedByTheirCharacterTable) {
     std::string bytes;
     std::string text;
   } cases[] = {
-      {"Caf\xE9 K\xF6ln", "Caf\u00E9 K\u00F6ln"},              // default table, read as Latin-1
+      // The default table: the accent before its letter, the euro sign at 0xA4.
+      {"Caf\xC2"
+       "e V\xC8"
+       "ogel \xA4"
+       "5 \xC8x",
+       "Caf\u00E9 V\u00F6gel \u20AC5 x\u0308"},
       {std::string("\x10\x00\x01\xC4rger", 8), "\u00C4rger"},  // ISO-8859-1 by number
       {"\x05\xC7"
        "ay \xF0",
