@@ -3,11 +3,11 @@
 # each (scripts/test.sh) from its committed corpus (fuzz/corpus,
 # fuzz/capture_corpus); any arguments go to libFuzzer for both, e.g.
 #   fuzz/run.sh -max_total_time=3600 -jobs=2
-# MORVALIND_FUZZ_TARGETS picks the targets (default: "module_fuzz capture_fuzz").
+# MORVALIND_FUZZ_TARGETS picks the targets (default: "module_fuzz capture_fuzz lineup_fuzz").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVALIND_FUZZ_BUILD:-build/fuzz}
-targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz})
+targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz lineup_fuzz})
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVALIND_FUZZ=ON -DMORVALIND_TESTS=OFF -DMORVALIND_BENCH=OFF \
   -DMORVALIND_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
@@ -22,6 +22,7 @@ for target in "${targets[@]}"; do
   case $target in
     module_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=30); seeds=(fuzz/corpus) ;;
     capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15); seeds=(fuzz/capture_corpus) ;;
+    lineup_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15 -max_len=8192); seeds=(fuzz/lineup_corpus) ;;
   esac
   # Leak checking is on: every input ends with the card closed.
   "$build/bin/$target" -max_len=512 -timeout=30 -artifact_prefix="$build/$target-" \
