@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
     psi_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=12)
       seeds=(fuzz/psi_corpus) max_len=4096 ;;
     # Requests up to the reader's 8 KiB and beyond.
-    satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target}_corpus)
+    satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target%_fuzz}_corpus)
       max_len=10000 ;;
   esac
   # Leak checking is on: every input ends with the card closed.
