@@ -102,10 +102,11 @@ help_examples() {
   sed -n '/^Examples:$/,/^$/p' | sed -n 's/^  \(morvalind-host .*\)$/\1/p'
 }
 
-# Made first: what the examples read.
-morvalind-host scan ttlcdacc-transponders.conf -o channels.conf -q ||
+# Made first, without the examples' time limit (a slow machine or a sanitizer
+# build may take longer): what the examples read.
+"${host[@]}" scan ttlcdacc-transponders.conf -o channels.conf -q ||
   { echo "FAILED: the scan for channels.conf"; exit 1; }
-morvalind-host capture -o my-recording.ts -t 1 --freq 11778 --pol V --sr 27500 -q ||
+"${host[@]}" capture -o my-recording.ts -t 1 --freq 11778 --pol V --sr 27500 -q ||
   { echo "FAILED: the capture for my-recording.ts"; exit 1; }
 # The default channel file, as the README's scan into it makes it: the
 # examples run side by side, so none waits for another's file.
