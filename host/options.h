@@ -12,6 +12,7 @@
 #include "dvb/service_filter.h"
 #include "host/session.h"
 #include "host/tuning.h"
+#include "satipserver/networks.h"
 
 // A DiSEqC message to send (hex bytes, a switch port's or a positioner's), with
 // the tone burst before it (or the burst alone).
@@ -26,6 +27,18 @@ struct ScanTarget {
   TuneRequest request;
 };
 
+// The server: where it listens, whom it admits, its bounds, and the LNB that
+// every client's frequency goes through.
+struct ServeOptions {
+  satipserver::ListenAddress listen;        // --listen ADDR[:PORT]
+  std::uint16_t http_port = 8080;           // --http-port
+  std::vector<satipserver::Network> allow;  // --allow, or the local networks
+  int max_sessions = 8;                     // --max-sessions
+  int session_timeout = 60;                 // --session-timeout, seconds
+  bool discovery = true;                    // --no-discovery
+  Transponder lnb;                          // --lnb, --lof, --tone
+};
+
 struct Options {
   std::string command;
   bool json = false;                 // --json
@@ -38,6 +51,7 @@ struct Options {
   DiseqcRequest diseqc;              // diseqc
   std::optional<FilterChoice> keep;  // capture --service or --pids
   std::vector<ScanTarget> scan;      // scan: the file's transponders that this card can tune
+  ServeOptions serve;                // serve
 };
 
 // False when the program ends here, with *status: 0 after the help, the
@@ -51,6 +65,7 @@ int RunDiseqc(const Options& options);   // command_diseqc.cpp
 int RunCapture(const Options& options);  // command_capture.cpp
 int RunDemo(const Options& options);     // command_demo.cpp
 int RunScan(const Options& options);     // command_scan.cpp
+int RunServe(const Options& options);    // command_serve.cpp
 
 // command_adapters.cpp, a command of the Linux build
 int RunAdapters(const Options& options);

@@ -14,6 +14,7 @@ struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
   std::string card;
   std::string channels, channel, service, pids;
+  std::string listen, http_port, allow, max_sessions, session_timeout;
   std::vector<std::string> bytes, watch;
 };
 
