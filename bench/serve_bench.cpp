@@ -7,7 +7,7 @@
 // clients, and the time from the card's read (the module's callback) to the
 // datagram's send. Linux only (the clients read with recvmmsg); not a test.
 //
-//   serve_bench [--seconds S] [--clients 1,8] [--rates paced,unpaced]
+//   serve_bench [--seconds S] [--rounds R] [--clients 1,8] [--rates paced,unpaced]
 //
 // Each run is a process of its own (the card library reads its lineup when it
 // loads), which forks the clients' process before it loads anything.
@@ -27,6 +27,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -342,7 +343,8 @@ std::vector<std::string> Split(const std::string& list) {
 }
 
 // One run: the server's process forks the clients' before it loads anything.
-void Run(bool unpaced, int clients, double seconds) {
+// Returns the server's process and loop CPU, each a share of the run's time.
+std::pair<double, double> Run(bool unpaced, int clients, double seconds) {
   int figures_pipe[2];
   if (pipe(figures_pipe) != 0) {
     std::exit(1);
@@ -396,18 +398,27 @@ void Run(bool unpaced, int clients, double seconds) {
               static_cast<unsigned long long>(server.dropped),
               static_cast<unsigned long long>(server.ring_dropped), server.p50_ms, server.p99_ms);
   std::fflush(stdout);
+  return {server.process_cpu / server.seconds, server.loop_cpu / server.seconds};
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) try {
   double seconds = 3;
+  int rounds = 3;
   std::string clients = "1,8";
   std::string rates = "paced,unpaced";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--seconds") {
       seconds = std::atof(argv[i + 1]);
+    } else if (option == "--rounds") {
+      rounds = std::max(1, std::atoi(argv[i + 1]));
     } else if (option == "--clients") {
       clients = argv[i + 1];
     } else if (option == "--rates") {
@@ -419,10 +430,26 @@ int main(int argc, char** argv) try {
               "sent Mbit/s", "not recvd", "process%", "loop%", "proc ms/Mb", "loop ms/Mb", "gaps",
               "dropped", "ring drops", "p50 ms", "p99 ms");
   std::fflush(stdout);
+  const std::vector<std::string> counts = Split(clients);
   for (const std::string& rate : Split(rates)) {
-    for (const std::string& count : Split(clients)) {
-      Run(rate == "unpaced", std::atoi(count.c_str()), seconds);
+    // The CPU of the most clients over that of the fewest, round by round.
+    std::vector<double> process_ratios;
+    std::vector<double> loop_ratios;
+    for (int round = 0; round < rounds; ++round) {
+      std::vector<std::pair<double, double>> cpu;
+      cpu.reserve(counts.size());
+      for (const std::string& count : counts) {
+        cpu.push_back(Run(rate == "unpaced", std::atoi(count.c_str()), seconds));
+      }
+      process_ratios.push_back(cpu.back().first / cpu.front().first);
+      loop_ratios.push_back(cpu.back().second / cpu.front().second);
     }
+    std::printf(
+        "%s: %s clients cost %.2f times the process CPU of %s (loop thread %.2f), median of "
+        "%d rounds\n",
+        rate.c_str(), counts.back().c_str(), Median(process_ratios), counts.front().c_str(),
+        Median(loop_ratios), rounds);
+    std::fflush(stdout);
   }
   return 0;
 } catch (const std::exception& error) {

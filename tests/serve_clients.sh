@@ -110,14 +110,16 @@ same_packets() { # FILE PIDS WHAT
   if said=$("$compare" --joined "$recording" "$1" "$2"); then passed "$3: $(tail -1 <<<"$said")"; else
     fail "$3: $said"; fi
 }
-vlc() { # DUMP SECONDS URL: VLC as nobody (it refuses root), the stream dumped as it came
+vlc() { # DUMP SECONDS URL: VLC (as nobody if this is root, whom it refuses), the stream dumped as it came
+  local as=()
+  [ "$(id -u)" -ne 0 ] || as=(runuser -u nobody --)
   mkdir -p vlc-home && chmod 777 vlc-home
-  runuser -u nobody -- env HOME="$work/vlc-home" timeout -s INT "$2" \
+  "${as[@]}" env HOME="$work/vlc-home" timeout -s INT "$2" \
     cvlc -I dummy --no-video-title-show --demux=dump --demuxdump-file="$work/$1" "$3" vlc://quit \
     >vlc.txt 2>&1
 }
 ffmpeg_rtsp() { # TRANSPORT FILE QUERY
-  timeout 30 ffmpeg -nostdin -v error -rtsp_transport "$1" -analyzeduration 1000000 \
+  timeout "$limit" ffmpeg -nostdin -v error -rtsp_transport "$1" -analyzeduration 1000000 \
     -i "rtsp://127.0.0.1:$rtsp/?$3" -map 0 -c copy -t 3 -f mpegts "$2" >"$2.txt" 2>&1
 }
 
