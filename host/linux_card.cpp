@@ -24,6 +24,8 @@ void ChooseLinuxAdapter(const std::string& selector) {
   SetEnvironment(linuxdvb::kSelectorVariable, selector);
 }
 
+void ShowLinuxCardMessages() { SetEnvironment(linuxdvb::kVerboseVariable, "1"); }
+
 void FindLinuxCardEntries(void* handle, CardLibrary* library) {
   library->read_figures =
       AsFunction<ReadFiguresFunction>(LibraryEntry(handle, "LinuxDvbReadFigures"));

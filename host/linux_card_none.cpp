@@ -6,6 +6,7 @@ const bool kLinuxCards = false;
 
 bool LinuxCardSelector(const std::string& /*words*/, std::string* /*selector*/) { return false; }
 void ChooseLinuxAdapter(const std::string& /*selector*/) {}
+void ShowLinuxCardMessages() {}
 void FindLinuxCardEntries(void* /*handle*/, CardLibrary* /*library*/) {}
 bool ReadLinuxFigures(const CardLibrary& /*library*/, CardFigures* /*figures*/) { return false; }
 bool ListLinuxAdapters(const CardLibrary& /*library*/, std::vector<AdapterEntry>* /*adapters*/) {

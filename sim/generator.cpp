@@ -2,10 +2,14 @@
 #include "sim/generator.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include <bitstream/dvb/si/desc_40.h>
+#include <bitstream/dvb/si/desc_43.h>
 #include <bitstream/dvb/si/desc_48.h>
+#include <bitstream/dvb/si/nit.h>
 #include <bitstream/dvb/si/sdt.h>
 #include <bitstream/mpeg/pes.h>
 #include <bitstream/mpeg/psi.h>
@@ -29,17 +33,72 @@ void Stamp(std::uint8_t* packet, std::uint64_t number) {
   }
 }
 
+// Tables' sections, as the format limits them: 1,024 bytes at most.
+constexpr std::size_t kSectionSize = PSI_MAX_SIZE + PSI_HEADER_SIZE;
+constexpr std::size_t kLongestText = 64;  // bytes of a name or provider in the SDT
+constexpr std::size_t kLongestSdtEntry =
+    SDT_SERVICE_SIZE + DESC48_HEADER_SIZE + 2 + 2 * kLongestText;  // 138
+
+// At most kLongestText bytes of `text`, no UTF-8 character cut in two.
 std::uint8_t TextLength(const std::string& text) {
-  return static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), 64));
+  std::size_t length = std::min(text.size(), kLongestText);
+  while (length > 0 && length < text.size() &&
+         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+    --length;
+  }
+  return static_cast<std::uint8_t>(length);
 }
 
-// A name as the SDT carries it: ASCII as it is, other text (the lineup's is
+// A name or provider as the SDT carries it: ASCII as it is, other text (the lineup's is
 // UTF-8) behind the character-table byte 0x15 that says UTF-8, as ffmpeg's
 // muxer writes it.
 std::string DvbText(const std::string& text) {
   const bool ascii = std::all_of(text.begin(), text.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   return ascii ? text : "\x15" + text;
+}
+
+// `value`'s last `digits` decimal digits, four bits each.
+std::uint32_t Bcd(std::uint32_t value, int digits) {
+  std::uint32_t bcd = 0;
+  for (int i = 0; i < digits; ++i, value /= 10) {
+    bcd |= (value % 10) << (4 * i);
+  }
+  return bcd;
+}
+
+struct NitCode {
+  std::uint32_t fec_code;  // as in the host's tuning record
+  std::uint8_t nit;        // as the satellite delivery system descriptor gives it
+};
+constexpr NitCode kNitFecs[] = {{0x12, 1}, {0x23, 2}, {0x34, 3}, {0x56, 4}, {0x78, 5}};
+
+// A transponder of the NIT: its ids and its satellite delivery system descriptor.
+std::vector<std::uint8_t> NitEntry(const NetworkEntry& entry, int orbital_tenths) {
+  std::vector<std::uint8_t> bytes(NIT_TS_SIZE + DESC43_HEADER_SIZE);
+  std::uint8_t* ts = bytes.data();
+  nitn_init(ts);
+  nitn_set_tsid(ts, entry.transport_stream_id);
+  nitn_set_onid(ts, entry.original_network_id);
+  nitn_set_desclength(ts, DESC43_HEADER_SIZE);
+  std::uint8_t* descriptor = nitn_get_descs(ts) + DESCS_HEADER_SIZE;
+  desc43_init(descriptor);
+  desc43_set_frequency_bcd(descriptor, Bcd(entry.frequency_mhz * 100, 8));  // 10 kHz units
+  desc43_set_position_bcd(
+      descriptor,
+      static_cast<std::uint16_t>(Bcd(static_cast<std::uint32_t>(std::abs(orbital_tenths)), 4)));
+  descriptor[8] = 0;
+  desc43_set_east(descriptor, orbital_tenths >= 0);
+  desc43_set_polarization(descriptor, entry.polarity == 'V' ? 1 : 0);
+  desc43_set_dvbs2(descriptor, entry.dvb_s2);
+  desc43_set_modulation(descriptor, 1);                                        // QPSK
+  desc43_set_symbolrate_bcd(descriptor, Bcd(entry.symbol_rate_ksps * 10, 7));  // 100 Sym/s units
+  std::uint8_t fec = 0;                                                        // not given
+  for (const NitCode& code : kNitFecs) {
+    fec = code.fec_code == entry.fec_code ? code.nit : fec;
+  }
+  desc43_set_fecinner(descriptor, fec);
+  return bytes;
 }
 
 }  // namespace
@@ -53,7 +112,8 @@ MultiplexDescription DefaultMultiplex() {
               {101, 0x0100, 0x0111, 0x0112, "Morvalind One", "Morvalind"},
               {102, 0x0101, 0x0121, 0x0122, "Morvalind Two", "Morvalind"},
               {103, 0x0102, 0, 0x0132, "Morvalind Radio", "Morvalind"},
-          }};
+          },
+          {}};
 }
 
 TransportStreamGenerator::TransportStreamGenerator(MultiplexDescription multiplex,
@@ -103,26 +163,67 @@ void TransportStreamGenerator::QueueSection(std::uint16_t pid, const std::uint8_
   }
 }
 
-void TransportStreamGenerator::QueueTables() {
-  std::uint8_t section[PSI_PRIVATE_MAX_SIZE + PSI_HEADER_SIZE];
-  const auto count = static_cast<std::uint8_t>(multiplex_.services.size());
-
-  pat_init(section);
-  pat_set_tsid(section, multiplex_.transport_stream_id);
-  psi_set_version(section, 0);
-  psi_set_current(section);
-  psi_set_section(section, 0);
-  psi_set_lastsection(section, 0);
-  pat_set_length(section, static_cast<std::uint16_t>(count * PAT_PROGRAM_SIZE));
-  for (std::uint8_t i = 0; i < count; ++i) {
-    std::uint8_t* program = pat_get_program(section, i);
-    patn_init(program);
-    patn_set_program(program, multiplex_.services[i].service_id);
-    patn_set_pid(program, multiplex_.services[i].pmt_pid);
+// The entries in as many sections as they need, numbered; `header` is the
+// start of every section, up to its first entry, and with `loop_length` ends
+// with the length of the entries' loop (the NIT's transport streams).
+void TransportStreamGenerator::QueueTable(std::uint16_t pid, const Bytes& header,
+                                          const std::vector<Bytes>& entries, bool loop_length) {
+  const std::size_t room = kSectionSize - header.size() - PSI_CRC_SIZE;
+  std::vector<std::size_t> starts = {0};  // each section's first entry
+  std::size_t filled = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (filled + entries[i].size() > room) {
+      starts.push_back(i);
+      filled = 0;
+    }
+    filled += entries[i].size();
   }
-  psi_set_crc(section);
-  QueueSection(PAT_PID, section);
+  starts.push_back(entries.size());
+  std::uint8_t section[kSectionSize];
+  for (std::size_t number = 0; number + 1 < starts.size(); ++number) {
+    std::memcpy(section, header.data(), header.size());
+    std::uint8_t* at = section + header.size();
+    for (std::size_t i = starts[number]; i < starts[number + 1]; ++i) {
+      std::memcpy(at, entries[i].data(), entries[i].size());
+      at += entries[i].size();
+    }
+    if (loop_length) {
+      nith_set_tslength(section + header.size() - NIT_HEADER2_SIZE,
+                        static_cast<std::uint16_t>(at - section - header.size()));
+    }
+    psi_set_section(section, static_cast<std::uint8_t>(number));
+    psi_set_lastsection(section, static_cast<std::uint8_t>(starts.size() - 2));
+    psi_set_length(section,
+                   static_cast<std::uint16_t>(at - section - PSI_HEADER_SIZE + PSI_CRC_SIZE));
+    psi_set_crc(section);
+    QueueSection(pid, section);
+  }
+}
 
+void TransportStreamGenerator::QueueTables() {
+  Bytes header(PAT_HEADER_SIZE);
+  pat_init(header.data());
+  pat_set_tsid(header.data(), multiplex_.transport_stream_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  std::vector<Bytes> entries;
+  if (multiplex_.network.network_id != 0) {
+    Bytes program(PAT_PROGRAM_SIZE);  // program 0: the network's PID
+    patn_init(program.data());
+    patn_set_program(program.data(), 0);
+    patn_set_pid(program.data(), NIT_PID);
+    entries.push_back(program);
+  }
+  for (const ServiceDescription& service : multiplex_.services) {
+    Bytes program(PAT_PROGRAM_SIZE);
+    patn_init(program.data());
+    patn_set_program(program.data(), service.service_id);
+    patn_set_pid(program.data(), service.pmt_pid);
+    entries.push_back(program);
+  }
+  QueueTable(PAT_PID, header, entries);
+
+  std::uint8_t section[kSectionSize];
   for (const ServiceDescription& service : multiplex_.services) {
     pmt_init(section);
     pmt_set_program(section, service.service_id);
@@ -149,39 +250,69 @@ void TransportStreamGenerator::QueueTables() {
     QueueSection(service.pmt_pid, section);
   }
 
-  sdt_init(section, true);
-  sdt_set_tsid(section, multiplex_.transport_stream_id);
-  psi_set_version(section, 0);
-  psi_set_current(section);
-  psi_set_section(section, 0);
-  psi_set_lastsection(section, 0);
-  sdt_set_onid(section, multiplex_.original_network_id);
-  std::uint8_t* entry = section + SDT_HEADER_SIZE;
+  header.assign(SDT_HEADER_SIZE, 0);
+  sdt_init(header.data(), true);
+  sdt_set_tsid(header.data(), multiplex_.transport_stream_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  sdt_set_onid(header.data(), multiplex_.original_network_id);
+  entries.clear();
   for (const ServiceDescription& service : multiplex_.services) {
-    sdtn_init(entry);
-    sdtn_set_sid(entry, service.service_id);
-    sdtn_set_running(entry, kRunning);
-    std::uint8_t* descriptor = sdtn_get_descs(entry) + DESCS_HEADER_SIZE;
+    Bytes entry(kLongestSdtEntry);
+    sdtn_init(entry.data());
+    sdtn_set_sid(entry.data(), service.service_id);
+    sdtn_set_running(entry.data(), kRunning);
+    std::uint8_t* descriptor = sdtn_get_descs(entry.data()) + DESCS_HEADER_SIZE;
     desc48_init(descriptor);
     desc48_set_type(descriptor,
                     service.video_pid != 0 ? kServiceTypeTelevision : kServiceTypeRadio);
-    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(service.provider.data()),
-                        TextLength(service.provider));
+    const std::string provider = DvbText(service.provider);
+    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(provider.data()),
+                        TextLength(provider));
     const std::string name = DvbText(service.name);
     desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(name.data()),
                        TextLength(name));
     desc48_set_length(descriptor);
     const auto descriptors =
         static_cast<std::uint16_t>(DESC_HEADER_SIZE + desc_get_length(descriptor));
-    sdtn_set_desclength(entry, descriptors);
-    entry += SDT_SERVICE_SIZE + descriptors;
+    sdtn_set_desclength(entry.data(), descriptors);
+    entry.resize(SDT_SERVICE_SIZE + descriptors);
+    entries.push_back(entry);
   }
-  sdt_set_length(section, static_cast<std::uint16_t>(entry - section - SDT_HEADER_SIZE));
-  psi_set_crc(section);
-  QueueSection(SDT_PID, section);
+  QueueTable(SDT_PID, header, entries);
+  QueueNetworkTable();
+}
+
+// The NIT actual: the network's name and its transponders.
+void TransportStreamGenerator::QueueNetworkTable() {
+  const NetworkDescription& network = multiplex_.network;
+  if (network.network_id == 0) {
+    return;
+  }
+  const std::string name = DvbText(network.name);
+  const std::uint8_t length = TextLength(name);
+  Bytes header(NIT_HEADER_SIZE + DESC_HEADER_SIZE + length + NIT_HEADER2_SIZE);
+  nit_init(header.data(), true);
+  nit_set_nid(header.data(), network.network_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  nit_set_desclength(header.data(), static_cast<std::uint16_t>(DESC_HEADER_SIZE + length));
+  std::uint8_t* descriptor = nit_get_descs(header.data()) + DESCS_HEADER_SIZE;
+  desc40_init(descriptor);
+  desc40_set_networkname(descriptor, reinterpret_cast<const std::uint8_t*>(name.data()), length);
+  nith_init(nit_get_header2(header.data()));
+  std::vector<Bytes> entries;
+  for (const NetworkEntry& entry : network.transponders) {
+    entries.push_back(NitEntry(entry, network.orbital_tenths));
+  }
+  QueueTable(NIT_PID, header, entries, true);
 }
 
 void TransportStreamGenerator::ElementaryPacket(std::uint8_t* packet) {
+  if (multiplex_.services.empty()) {
+    ts_pad(packet);  // a transponder that carries tables alone
+    return;
+  }
   const auto index = static_cast<std::size_t>(elementary_slot_++ % multiplex_.services.size());
   const ServiceDescription& service = multiplex_.services[index];
   ServiceState& state = services_[index];
