@@ -89,6 +89,29 @@ constexpr CommandText kCommands[] = {
      "lists those a dvbv5-daemon serves. No card is opened, no module loaded.\n",
      "  morvalind-host adapters\n"
      "  morvalind-host adapters --json\n"},  // the Linux build's
+    {"serve", "serve the card to SAT>IP clients on the network (RTSP, RTP, HTTP)",
+     "Makes the card a SAT>IP tuner (SAT>IP 1.2.2, one DVB-S tuner) until Ctrl-C or\n"
+     "SIGTERM. Clients tune with RTSP (rtsp://HOST:PORT/?src=1&freq=...&pids=...)\n"
+     "and get RTP over UDP or inside the RTSP connection, or the transport stream\n"
+     "over HTTP (http://HOST:8080/?...); SSDP announces the server. src=N selects\n"
+     "switch port N (as --port), freq is on the dish through the LNB (--lnb, --lof);\n"
+     "msys=dvbs2 is tuned as DVB-S. Streams on one transponder share the card, each\n"
+     "with its own PIDs; another transponder while they hold it is answered 503.\n"
+     "Clients are admitted from loopback, private and link-local addresses unless\n"
+     "--allow says otherwise; RTP goes only to the client's own address. Each\n"
+     "session is logged: who, what was tuned, lock, and at its end what was sent.\n"
+     "Exit status 6 here: the server cannot listen (its port taken or refused).\n",
+     "  morvalind-host serve                       (RTSP on port 554: needs privileges)\n"
+     "  morvalind-host serve --listen :8554 --replay my-recording.ts\n"
+     "  morvalind-host serve --card linux --listen 192.168.1.5:8554 --allow 192.168.1.0/24\n"
+     "  cvlc "
+     "'satip://HOST:8554/"
+     "?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&fec=34&pids=0,17,4608,4625,4626'\n"
+     "  vlc 'rtsp://HOST:8554/?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&fec=34&pids=all'\n"
+     "  ffmpeg -rtsp_transport tcp -i 'rtsp://HOST:8554/?src=1&freq=11778&pol=v&sr=27500&pids=all' "
+     "\\\n"
+     "      -map 0 -c copy -t 10 pellam.ts              (or -rtsp_transport udp)\n"
+     "  ffprobe 'http://HOST:8080/?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&pids=all'\n"},
     {"demo", "show the module at work on the stand-in card",
      "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
      "transponder with the most services and shows what it holds.\n",
@@ -163,8 +186,8 @@ void Add(CLI::App* command, const char* name, std::string* value, const char* ty
   command->add_option(name, *value, help)->type_name(type)->check(check);
 }
 
-// The LNB and the dish, which a channel file's entry may also give.
-void AddDish(CLI::App* command, Given* g) {
+// The LNB, which a channel file's entry may also give.
+void AddLnb(CLI::App* command, Given* g) {
   std::vector<std::string> lnbs = {"list"};
   for (const LnbType& lnb : LnbTypes()) {
     lnbs.insert(lnbs.end(), {lnb.name, lnb.dvbv5_name});
@@ -174,6 +197,11 @@ void AddDish(CLI::App* command, Given* g) {
   Add(command, "--lof", &g->lof, "MHZ", "oscillator of an LNB not in the list", Decimal("MHz"));
   Add(command, "--tone", &g->tone, "on|off", "22 kHz tone (default: as the LNB's band needs)",
       Choice({"on", "off"}));
+}
+
+// The LNB and the dish.
+void AddDish(CLI::App* command, Given* g) {
+  AddLnb(command, g);
   Add(command, "--port", &g->port, "N", "committed switch port 1..4 to select first", Whole(1, 4));
   Add(command, "--burst", &g->burst, "A|B", "tone burst to send first", Choice({"A", "B"}));
 }
@@ -235,8 +263,10 @@ Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
       continue;
     }
     CLI::App* command = app->add_subcommand(text.name, text.summary)->group("Commands");
-    command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
-                           text.examples));
+    const bool on_the_dish = tunes || name == "serve";  // frequencies through the LNB
+    command->footer(
+        Footer(text.details + std::string(on_the_dish ? "\n" : "") + (on_the_dish ? kTuneHelp : ""),
+               text.examples));
     if (name != "adapters") {
       command
           ->add_option("--module", options->session.module,
@@ -318,6 +348,39 @@ void DeclareOthers(const Commands& commands, Given* g, Options* options) {
       Whole(0, 255));
 }
 
+// The server's options.
+void DeclareServe(const Commands& commands, Given* g, Options* options) {
+  CLI::App* serve = commands.at("serve");
+  AddLnb(serve, g);
+  Add(serve, "--listen", &g->listen, "ADDR[:PORT]",
+      "RTSP's address and port (default: every address, 554)",
+      CLI::Validator(
+          [](std::string& text) {
+            satipserver::ListenAddress listen;
+            std::string error;
+            return satipserver::ParseListen(text, &listen, &error) ? std::string() : error;
+          },
+          ""));
+  Add(serve, "--http-port", &g->http_port, "N", "HTTP's port, for streams and desc.xml (8080)",
+      Whole(0, 65535));
+  Add(serve, "--allow", &g->allow, "LIST",
+      "networks whose clients are served, e.g. 192.168.1.0/24,::1\n(default: loopback, private, "
+      "link-local)",
+      CLI::Validator(
+          [](std::string& text) {
+            std::vector<satipserver::Network> networks;
+            std::string error;
+            return satipserver::ParseNetworks(text, &networks, &error) ? std::string() : error;
+          },
+          ""));
+  Add(serve, "--max-sessions", &g->max_sessions, "N", "streams at once, 1..64 (8)", Whole(1, 64));
+  Add(serve, "--session-timeout", &g->session_timeout, "SECONDS",
+      "a session not kept alive ends after it (60)", Whole(1, 3600));
+  serve->add_flag(
+      "--no-discovery", [options](std::int64_t) { options->serve.discovery = false; },
+      "do not announce the server by SSDP nor answer searches");
+}
+
 // "--lnb list" (or "--lnb=list") anywhere: the LNB types are printed and nothing else is done.
 bool AsksForLnbList(const std::vector<std::string>& words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
@@ -352,10 +415,12 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
                     "  morvalind-host demo\n"
                     "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
                     "  morvalind-host capture -o out.ts -t 5 --freq 11778 --pol V --sr 27500\n"
+                    "  morvalind-host serve --listen :8554\n"
                     "  morvalind-host help capture\n"));
   Commands commands = DeclareCommands(&app, &g, options);
   DeclareCaptureAndScan(commands, &g, options);
   DeclareOthers(commands, &g, options);
+  DeclareServe(commands, &g, options);
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
   help->footer(Footer("", "  morvalind-host help capture\n"));
