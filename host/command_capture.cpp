@@ -81,7 +81,8 @@ int RunCapture(const Options& options) {
   const int status = ReportClose(closed);
   if (result.stopped_by == kStoppedByStreamFailure) {
     return Fail(kExitFailure, "the card's stream failed (the card library said why); " +
-                                  std::to_string(figures.stream_errors) + " failed reads");
+                                  std::to_string(figures.Count(CARD_COUNT_STREAM_ERRORS)) +
+                                  " failed reads");
   }
   if (filter.has_value() && filter->state() != ServiceFilter::State::kKeeping &&
       options.keep->pids.empty()) {

@@ -7,7 +7,6 @@ const bool kLinuxCards = false;
 bool LinuxCardSelector(const std::string& /*words*/, std::string* /*selector*/) { return false; }
 void ChooseLinuxAdapter(const std::string& /*selector*/) {}
 void FindLinuxCardEntries(void* /*handle*/, CardLibrary* /*library*/) {}
-bool ReadLinuxFigures(const CardLibrary& /*library*/, CardFigures* /*figures*/) { return false; }
 bool ListLinuxAdapters(const CardLibrary& /*library*/, std::vector<AdapterEntry>* /*adapters*/) {
   return false;
 }
