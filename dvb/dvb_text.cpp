@@ -6,6 +6,8 @@
 // code like any other, left out) cuts nothing after it.
 #include "dvb/dvb_text.h"
 
+#include "dvb/latin_table.h"
+
 #include <cstring>
 
 #ifdef _WIN32
@@ -181,8 +183,9 @@ std::string FromUcs2(const std::string& bytes) {
 
 // The text after the character-table bytes in UTF-8, control codes still in.
 // `table` is biTStream's name for it: "" for a reserved table, nullptr for
-// one it does not name (a table byte of 0x1F, a bad 0x10 triple); those, the
-// default table and any the platform cannot convert are read as ISO-8859-1.
+// one it does not name (a table byte of 0x1F, a bad 0x10 triple); those and
+// any the platform cannot convert are read as ISO-8859-1. The default table
+// is the DVB Latin alphabet (latin_table.h).
 std::string Decoded(const char* table, const std::string& bytes) {
   if (table != nullptr && std::strcmp(table, "UCS-2BE") == 0) {
     return FromUcs2(bytes);
@@ -192,9 +195,11 @@ std::string Decoded(const char* table, const std::string& bytes) {
   }
   const bool single_byte = table == nullptr || std::strncmp(table, "ISO", 3) == 0;
   const std::string text = single_byte ? WithoutControlBytes(bytes) : bytes;
+  if (table != nullptr && std::strcmp(table, kDefaultTable) == 0) {
+    return FromDvbLatin(text);
+  }
   std::string utf8;
-  if (table == nullptr || *table == '\0' || std::strcmp(table, kDefaultTable) == 0 ||
-      !Convert(table, text, &utf8)) {
+  if (table == nullptr || *table == '\0' || !Convert(table, text, &utf8)) {
     return FromLatin1(text);
   }
   return utf8;

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVALIND_FUZZ_BUILD:-build/fuzz}
-targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz channel_file_fuzz psi_fuzz
+targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz lineup_fuzz channel_file_fuzz psi_fuzz
   satip_request_fuzz satip_response_fuzz})
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVALIND_FUZZ=ON -DMORVALIND_TESTS=OFF -DMORVALIND_BENCH=OFF \
@@ -24,12 +24,14 @@ for target in "${targets[@]}"; do
   case $target in
     module_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=30); seeds=(fuzz/corpus) ;;
     capture_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15); seeds=(fuzz/capture_corpus) ;;
+    lineup_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=15)
+      seeds=(fuzz/lineup_corpus) max_len=8192 ;;
     channel_file_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=12)
       seeds=(fuzz/channel_file_corpus) max_len=4096 ;;
     psi_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=12)
       seeds=(fuzz/psi_corpus) max_len=4096 ;;
     # Requests up to the reader's 8 KiB and beyond.
-    satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target}_corpus)
+    satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target%_fuzz}_corpus)
       max_len=10000 ;;
   esac
   # Leak checking is on: every input ends with the card closed.

@@ -29,11 +29,23 @@ void Stamp(std::uint8_t* packet, std::uint64_t number) {
   }
 }
 
+// Tables' sections, as the format limits them: 1,024 bytes at most.
+constexpr std::size_t kSectionSize = PSI_MAX_SIZE + PSI_HEADER_SIZE;
+constexpr std::size_t kLongestText = 64;  // bytes of a name or provider in the SDT
+constexpr std::size_t kLongestSdtEntry =
+    SDT_SERVICE_SIZE + DESC48_HEADER_SIZE + 2 + 2 * kLongestText;  // 138
+
+// At most kLongestText bytes of `text`, no UTF-8 character cut in two.
 std::uint8_t TextLength(const std::string& text) {
-  return static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), 64));
+  std::size_t length = std::min(text.size(), kLongestText);
+  while (length > 0 && length < text.size() &&
+         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+    --length;
+  }
+  return static_cast<std::uint8_t>(length);
 }
 
-// A name as the SDT carries it: ASCII as it is, other text (the lineup's is
+// A name or provider as the SDT carries it: ASCII as it is, other text (the lineup's is
 // UTF-8) behind the character-table byte 0x15 that says UTF-8, as ffmpeg's
 // muxer writes it.
 std::string DvbText(const std::string& text) {
@@ -103,26 +115,55 @@ void TransportStreamGenerator::QueueSection(std::uint16_t pid, const std::uint8_
   }
 }
 
-void TransportStreamGenerator::QueueTables() {
-  std::uint8_t section[PSI_PRIVATE_MAX_SIZE + PSI_HEADER_SIZE];
-  const auto count = static_cast<std::uint8_t>(multiplex_.services.size());
-
-  pat_init(section);
-  pat_set_tsid(section, multiplex_.transport_stream_id);
-  psi_set_version(section, 0);
-  psi_set_current(section);
-  psi_set_section(section, 0);
-  psi_set_lastsection(section, 0);
-  pat_set_length(section, static_cast<std::uint16_t>(count * PAT_PROGRAM_SIZE));
-  for (std::uint8_t i = 0; i < count; ++i) {
-    std::uint8_t* program = pat_get_program(section, i);
-    patn_init(program);
-    patn_set_program(program, multiplex_.services[i].service_id);
-    patn_set_pid(program, multiplex_.services[i].pmt_pid);
+// The entries in as many sections as they need, numbered; `header` is the
+// start of every section, up to its first entry.
+void TransportStreamGenerator::QueueTable(std::uint16_t pid, const Bytes& header,
+                                          const std::vector<Bytes>& entries) {
+  const std::size_t room = kSectionSize - header.size() - PSI_CRC_SIZE;
+  std::vector<std::size_t> starts = {0};  // each section's first entry
+  std::size_t filled = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (filled + entries[i].size() > room) {
+      starts.push_back(i);
+      filled = 0;
+    }
+    filled += entries[i].size();
   }
-  psi_set_crc(section);
-  QueueSection(PAT_PID, section);
+  starts.push_back(entries.size());
+  std::uint8_t section[kSectionSize];
+  for (std::size_t number = 0; number + 1 < starts.size(); ++number) {
+    std::memcpy(section, header.data(), header.size());
+    std::uint8_t* at = section + header.size();
+    for (std::size_t i = starts[number]; i < starts[number + 1]; ++i) {
+      std::memcpy(at, entries[i].data(), entries[i].size());
+      at += entries[i].size();
+    }
+    psi_set_section(section, static_cast<std::uint8_t>(number));
+    psi_set_lastsection(section, static_cast<std::uint8_t>(starts.size() - 2));
+    psi_set_length(section,
+                   static_cast<std::uint16_t>(at - section - PSI_HEADER_SIZE + PSI_CRC_SIZE));
+    psi_set_crc(section);
+    QueueSection(pid, section);
+  }
+}
 
+void TransportStreamGenerator::QueueTables() {
+  Bytes header(PAT_HEADER_SIZE);
+  pat_init(header.data());
+  pat_set_tsid(header.data(), multiplex_.transport_stream_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  std::vector<Bytes> entries;
+  for (const ServiceDescription& service : multiplex_.services) {
+    Bytes program(PAT_PROGRAM_SIZE);
+    patn_init(program.data());
+    patn_set_program(program.data(), service.service_id);
+    patn_set_pid(program.data(), service.pmt_pid);
+    entries.push_back(program);
+  }
+  QueueTable(PAT_PID, header, entries);
+
+  std::uint8_t section[kSectionSize];
   for (const ServiceDescription& service : multiplex_.services) {
     pmt_init(section);
     pmt_set_program(section, service.service_id);
@@ -149,39 +190,43 @@ void TransportStreamGenerator::QueueTables() {
     QueueSection(service.pmt_pid, section);
   }
 
-  sdt_init(section, true);
-  sdt_set_tsid(section, multiplex_.transport_stream_id);
-  psi_set_version(section, 0);
-  psi_set_current(section);
-  psi_set_section(section, 0);
-  psi_set_lastsection(section, 0);
-  sdt_set_onid(section, multiplex_.original_network_id);
-  std::uint8_t* entry = section + SDT_HEADER_SIZE;
+  header.assign(SDT_HEADER_SIZE, 0);
+  sdt_init(header.data(), true);
+  sdt_set_tsid(header.data(), multiplex_.transport_stream_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  sdt_set_onid(header.data(), multiplex_.original_network_id);
+  entries.clear();
   for (const ServiceDescription& service : multiplex_.services) {
-    sdtn_init(entry);
-    sdtn_set_sid(entry, service.service_id);
-    sdtn_set_running(entry, kRunning);
-    std::uint8_t* descriptor = sdtn_get_descs(entry) + DESCS_HEADER_SIZE;
+    Bytes entry(kLongestSdtEntry);
+    sdtn_init(entry.data());
+    sdtn_set_sid(entry.data(), service.service_id);
+    sdtn_set_running(entry.data(), kRunning);
+    std::uint8_t* descriptor = sdtn_get_descs(entry.data()) + DESCS_HEADER_SIZE;
     desc48_init(descriptor);
     desc48_set_type(descriptor,
                     service.video_pid != 0 ? kServiceTypeTelevision : kServiceTypeRadio);
-    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(service.provider.data()),
-                        TextLength(service.provider));
+    const std::string provider = DvbText(service.provider);
+    desc48_set_provider(descriptor, reinterpret_cast<const std::uint8_t*>(provider.data()),
+                        TextLength(provider));
     const std::string name = DvbText(service.name);
     desc48_set_service(descriptor, reinterpret_cast<const std::uint8_t*>(name.data()),
                        TextLength(name));
     desc48_set_length(descriptor);
     const auto descriptors =
         static_cast<std::uint16_t>(DESC_HEADER_SIZE + desc_get_length(descriptor));
-    sdtn_set_desclength(entry, descriptors);
-    entry += SDT_SERVICE_SIZE + descriptors;
+    sdtn_set_desclength(entry.data(), descriptors);
+    entry.resize(SDT_SERVICE_SIZE + descriptors);
+    entries.push_back(entry);
   }
-  sdt_set_length(section, static_cast<std::uint16_t>(entry - section - SDT_HEADER_SIZE));
-  psi_set_crc(section);
-  QueueSection(SDT_PID, section);
+  QueueTable(SDT_PID, header, entries);
 }
 
 void TransportStreamGenerator::ElementaryPacket(std::uint8_t* packet) {
+  if (multiplex_.services.empty()) {
+    ts_pad(packet);  // a transponder that carries tables alone
+    return;
+  }
   const auto index = static_cast<std::size_t>(elementary_slot_++ % multiplex_.services.size());
   const ServiceDescription& service = multiplex_.services[index];
   ServiceState& state = services_[index];

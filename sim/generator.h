@@ -35,10 +35,14 @@ MultiplexDescription DefaultMultiplex();
 
 // An endless transport stream for one multiplex: PAT, a PMT per service and
 // the SDT with the service names every 2,500 packets (about 100 ms at the
-// default rate); between them the services' video and audio PES packets, a PCR
-// on each service's PCR PID about every 40 ms, and a continuity counter per PID.
+// default rate), PAT and SDT in as many sections as they need (at most 256:
+// the lineup's limit on services sees to that, and to the tables fitting
+// within those 2,500 packets); between them the services' video and audio
+// PES packets, a PCR on each service's PCR PID about every 40 ms, and a
+// continuity counter per PID.
 // Every elementary-stream packet ends with the stream's packet number (32 bits,
 // big-endian), so that a reader can check that nothing was lost or reordered.
+// A multiplex without services carries its tables and null packets.
 class TransportStreamGenerator {
  public:
   static constexpr std::uint64_t kTablePeriodPackets = 2500;
@@ -60,8 +64,10 @@ class TransportStreamGenerator {
     std::uint64_t last_pcr_packet = 0;
   };
   using Packet = std::array<std::uint8_t, kPacketSize>;
+  using Bytes = std::vector<std::uint8_t>;
 
   void QueueTables();
+  void QueueTable(std::uint16_t pid, const Bytes& header, const std::vector<Bytes>& entries);
   void QueueSection(std::uint16_t pid, const std::uint8_t* section);
   void ElementaryPacket(std::uint8_t* packet);
   std::uint8_t NextContinuity(std::uint16_t pid);

@@ -19,6 +19,8 @@
 #include "cardlib/library_file.h"
 #include "sim/card.h"
 #include "sim/control.h"
+#include "sim/packet_file.h"
+#include "sim/quoted.h"
 
 namespace sim {
 
@@ -42,6 +44,10 @@ constexpr double kLowestSymbolRateKsps = 1000;
 constexpr double kHighestSymbolRateKsps = 45000;
 constexpr double kHighestPid = 0x1FFE;
 constexpr double kLowestPid = 0x10;
+// A transponder's tables (PAT, a PMT per service, SDT) repeat every 2,500
+// packets of its generated stream; this many services keep them well within.
+constexpr std::size_t kMostServices = 1000;
+constexpr std::size_t kLongestLineupFile = 16 << 20;  // bytes; a longer file is not one
 
 struct FecName {
   const char* name;
@@ -73,7 +79,7 @@ void OnlyKeys(const Json& object, const std::string& where,
   for (const auto& item : object.items()) {
     if (std::none_of(keys.begin(), keys.end(),
                      [&](const char* key) { return item.key() == key; })) {
-      Fault(where, "unknown key \"" + item.key() + "\"");
+      Fault(where, "unknown key " + Quoted(item.key()));
     }
   }
 }
@@ -105,7 +111,7 @@ double Number(const Json& value, const std::string& where, double low, double hi
     errno = 0;
     const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
     if (text.empty() || *end != '\0' || errno != 0) {
-      Fault(where, "\"" + text + "\" is not a number");
+      Fault(where, Quoted(text) + " is not a number");
     }
     number = static_cast<double>(parsed);
   } else {
@@ -154,6 +160,11 @@ std::vector<ServiceDescription> ReadServices(const Json& list, const std::string
   if (!list.is_array()) {
     Fault(where, "give a list, [ ... ]");
   }
+  if (list.size() > kMostServices) {
+    Fault(where, std::to_string(list.size()) + " services: a transponder carries at most " +
+                     std::to_string(kMostServices) +
+                     ", so that its tables fit between their repeats");
+  }
   std::vector<ServiceDescription> services;
   for (std::size_t i = 0; i < list.size(); ++i) {
     const Json& item = list[i];
@@ -196,7 +207,7 @@ void ReadTransponder(const Json& item, const std::string& where, int satellites,
     const auto* fec = std::find_if(std::begin(kFecs), std::end(kFecs),
                                    [&](const FecName& known) { return text == known.name; });
     if (fec == std::end(kFecs)) {
-      Fault(Key(where, "fec"), "\"" + text + "\" is not one of 1/2, 2/3, 3/4, 5/6, 7/8");
+      Fault(Key(where, "fec"), Quoted(text) + " is not one of 1/2, 2/3, 3/4, 5/6, 7/8");
     }
     entry->fec_code = fec->code;
   }
@@ -288,40 +299,50 @@ std::shared_ptr<const Recording> CheckOrFault(const std::string& path,
   }
   if (recording->left_out_bytes != 0) {
     std::fprintf(stderr,
-                 "ttlcdacc (stand-in card): \"%s\": the last %llu bytes are not a whole packet "
+                 "ttlcdacc (stand-in card): %s: the last %llu bytes are not a whole packet "
                  "and are left out\n",
-                 path.c_str(), static_cast<unsigned long long>(recording->left_out_bytes));
+                 Quoted(path).c_str(), static_cast<unsigned long long>(recording->left_out_bytes));
   }
   return recording;
 }
 
 bool ReadFile(const std::string& path, std::string* text, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path, error);
   if (file == nullptr) {
-    *error = std::strerror(errno);
     return false;
   }
   char buffer[4096];
   std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+  while (text->size() <= kLongestLineupFile &&
+         (count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
     text->append(buffer, count);
   }
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   if (failed) {
-    *error = "read failed";
+    *error = "cannot be read";
+  } else if (text->size() > kLongestLineupFile) {
+    *error = "is longer than 16 MiB: not a lineup file";
   }
-  return !failed;
+  return !failed && text->size() <= kLongestLineupFile;
 }
 
 Json Parse(const std::string& text) {
   try {
     return Json::parse(text, nullptr, true, true);  // comments allowed
   } catch (const Json::parse_error& error) {
-    // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
-    const std::string what = error.what();
+    // "[json.exception.parse_error.101] parse error at line 3, column 5: ...;
+    // last read: '...'": what was last read is the whole token, however long.
+    std::string what = error.what();
     const std::size_t end = what.find("] ");
-    throw LineupFault(end == std::string::npos ? what : what.substr(end + 2));
+    what = end == std::string::npos ? what : what.substr(end + 2);
+    constexpr char kLastRead[] = "; last read: '";
+    const std::size_t last = what.find(kLastRead);
+    if (last != std::string::npos && what.back() == '\'') {
+      const std::size_t token = last + sizeof kLastRead - 1;
+      what = what.substr(0, token) + Excerpt(what.substr(token, what.size() - 1 - token)) + "'";
+    }
+    throw LineupFault(what);
   }
 }
 
@@ -372,13 +393,13 @@ bool LoadSettings(const std::string& path, const std::string& replay, CardSettin
   *settings = BuiltInSettings();
   std::vector<std::string> files(settings->transponders.size());
   std::string from_file;  // the lineup file's recording for every transponder
-  std::string step = "lineup file \"" + path + "\"";
+  std::string step = "lineup file " + Quoted(path);
   try {
     if (!path.empty()) {
       std::string text;
       std::string why;
       if (!ReadFile(path, &text, &why)) {
-        throw LineupFault("cannot be read: " + why);
+        throw LineupFault(why);
       }
       ApplyLineupFile(Parse(text), FolderOf(path), settings, &files, &from_file);
     }
@@ -398,7 +419,7 @@ bool LoadSettings(const std::string& path, const std::string& replay, CardSettin
       // A recording replayed as it was recorded, or as the lineup file asks.
       entry.stuffing = entry.stuffing && entry.recording != nullptr && replay.empty();
       if (entry.stuffing && rate != 0 && entry.recording->BitsPerSecond(rate) > rate) {
-        throw LineupFault(at + "\"" + entry.recording->path + "\" runs at " +
+        throw LineupFault(at + Quoted(entry.recording->path) + " runs at " +
                           std::to_string(entry.recording->BitsPerSecond(rate)) +
                           " bit/s, more than the card's rate of " + std::to_string(rate) +
                           " bit/s that stuffing fills up to");

@@ -2,12 +2,13 @@
 #include "sim/replay.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include <bitstream/mpeg/pes.h>
 #include <bitstream/mpeg/ts.h>
+
+#include "sim/quoted.h"
 
 namespace sim {
 namespace {
@@ -23,8 +24,7 @@ constexpr std::uint64_t kTicksPerTimestamp = 300;
 // clock; the time across a break is taken at the rate before it.
 constexpr std::uint64_t kLongestPcrStep = kTicksPerSecond;
 constexpr std::uint64_t kLongestTimestampStep = 90000;  // 1 s at 90 kHz: longer is a break
-constexpr std::size_t kBlockPackets = 1024;
-constexpr std::size_t kPcrFieldsSize = 7;  // adaptation flags and the 6-byte PCR
+constexpr std::size_t kPcrFieldsSize = 7;               // adaptation flags and the 6-byte PCR
 
 bool HasPcr(const std::uint8_t* packet) {
   return ts_has_adaptation(packet) && ts_get_adaptation(packet) >= kPcrFieldsSize &&
@@ -87,47 +87,43 @@ struct TimestampRun {
   }
 };
 
-struct Pcr {
-  std::uint64_t packet;
-  std::uint64_t value;
-  bool discontinuity;
-};
-
-// Packet 0 at tick 0, a mark per PCR, the end one packet past the last packet.
-std::vector<Recording::TimeMark> TimelineOf(const std::vector<Pcr>& pcrs, std::uint64_t packets) {
-  std::vector<Recording::TimeMark> timeline;
-  if (pcrs.size() < 2) {
-    return timeline;
-  }
-  // Ticks per packet of the last good stretch, as a fraction.
-  std::uint64_t rate_ticks = TicksOf(kPacketSize * 8, kDefaultBitsPerSecond);
-  std::uint64_t rate_packets = 1;
-  std::vector<Recording::TimeMark> marks = {{pcrs[0].packet, 0}};
-  for (std::size_t i = 1; i < pcrs.size(); ++i) {
-    const std::uint64_t packets_between = pcrs[i].packet - pcrs[i - 1].packet;
-    std::uint64_t delta = (pcrs[i].value + kPcrWrap - pcrs[i - 1].value) % kPcrWrap;
-    if (pcrs[i].discontinuity || delta == 0 || delta > kLongestPcrStep) {
-      delta = std::max<std::uint64_t>(1, packets_between * rate_ticks / rate_packets);
-    } else {
-      rate_ticks = delta;
-      rate_packets = packets_between;
+// The recording's clock as the PCRs of one PID give it, PCR by PCR: each
+// one's tick, counted from the first; a PCR that goes back, jumps more than a
+// second or carries the discontinuity flag is a break, bridged at the rate of
+// the stretch before it.
+class PcrClock {
+ public:
+  std::uint64_t Take(std::uint64_t packet, std::uint64_t pcr, bool discontinuity) {
+    if (started_) {
+      const std::uint64_t packets_between = packet - last_packet_;
+      std::uint64_t delta = (pcr + kPcrWrap - last_pcr_) % kPcrWrap;
+      if (discontinuity || delta == 0 || delta > kLongestPcrStep) {
+        delta = std::max<std::uint64_t>(1, TicksFor(packets_between));
+      } else {
+        rate_ticks_ = delta;
+        rate_packets_ = packets_between;
+      }
+      ticks_ += delta;
     }
-    marks.push_back({pcrs[i].packet, marks.back().ticks + delta});
+    started_ = true;
+    last_packet_ = packet;
+    last_pcr_ = pcr;
+    return ticks_;
   }
-  // Before the first PCR at the first stretch's rate, after the last at the last's.
-  const std::uint64_t lead = pcrs[0].packet * marks[1].ticks / (marks[1].packet - marks[0].packet);
-  if (pcrs[0].packet > 0) {
-    timeline.push_back({0, 0});
+  // What `packets` more take at the rate of the last good stretch.
+  std::uint64_t TicksFor(std::uint64_t packets) const {
+    return packets * rate_ticks_ / rate_packets_;
   }
-  for (const Recording::TimeMark& mark : marks) {
-    timeline.push_back({mark.packet, mark.ticks + lead});
-  }
-  const std::uint64_t tail = (packets - marks.back().packet) * rate_ticks / rate_packets;
-  timeline.push_back({packets, timeline.back().ticks + std::max<std::uint64_t>(1, tail)});
-  return timeline;
-}
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+ private:
+  bool started_ = false;
+  std::uint64_t last_packet_ = 0;
+  std::uint64_t last_pcr_ = 0;
+  std::uint64_t ticks_ = 0;
+  // Ticks per packet of the last good stretch, as a fraction.
+  std::uint64_t rate_ticks_ = TicksOf(kPacketSize * 8, kDefaultBitsPerSecond);
+  std::uint64_t rate_packets_ = 1;
+};
 
 }  // namespace
 
@@ -139,9 +135,9 @@ std::uint64_t TicksOf(std::uint64_t bits, std::uint32_t bits_per_second) {
 
 std::uint64_t Recording::Duration(std::uint32_t bits_per_second) const {
   const std::uint64_t length =
-      !timeline.empty() ? timeline.back().ticks
-                        : TicksOf(packets * kPacketSize * 8,
-                                  bits_per_second != 0 ? bits_per_second : kDefaultBitsPerSecond);
+      pcr_pid >= 0 ? end_ticks
+                   : TicksOf(packets * kPacketSize * 8,
+                             bits_per_second != 0 ? bits_per_second : kDefaultBitsPerSecond);
   const std::uint64_t longest = std::max(length, timestamp_span);
   return (longest + kTicksPerTimestamp - 1) / kTicksPerTimestamp * kTicksPerTimestamp;
 }
@@ -151,9 +147,10 @@ std::uint64_t Recording::BitsPerSecond(std::uint32_t bits_per_second) const {
 }
 
 std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::string why;
+  std::FILE* file = OpenRegularFile(path, &why);
   if (file == nullptr) {
-    *error = Quoted(path) + " cannot be opened: " + std::strerror(errno);
+    *error = Quoted(path) + " " + why;
     return nullptr;
   }
   auto recording = std::make_shared<Recording>();
@@ -161,12 +158,13 @@ std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::st
   recording->continuity.resize(kPids);
 
   // The packet size: sync bytes at the start of the first three packets.
-  std::vector<std::uint8_t> block(kBlockPackets * kDvbPacketSize);
-  std::size_t filled = std::fread(block.data(), 1, 3 * kDvbPacketSize, file);
+  std::uint8_t start[3 * kDvbPacketSize];
+  const std::size_t filled = std::fread(start, 1, sizeof start, file);
+  std::rewind(file);
   const auto synchronised = [&](std::size_t size) {
     bool all = filled >= size;
     for (std::size_t at = 0; at < 3 * size && at < filled; at += size) {
-      all = all && block[at] == kSync;
+      all = all && start[at] == kSync;
     }
     return all;
   };
@@ -178,36 +176,28 @@ std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::st
     std::fclose(file);
     *error = Quoted(path) +
              (filled == 0 ? " is empty"
-              : filled < kPacketSize && block[0] == kSync
+              : filled < kPacketSize && start[0] == kSync
                   ? " holds no whole transport stream packet"
                   : " is not a transport stream: it does not start with a sync byte (0x47) "
                     "every 188 or 204 bytes");
     return nullptr;
   }
 
-  const std::size_t size = recording->packet_size;
-  std::vector<Pcr> pcrs;
+  // The PCRs make the marks of the timeline: only what its ends need is kept.
+  PcrClock clock;
+  std::uint64_t pcrs = 0;
+  TimeMark first{0, 0};
+  TimeMark second{0, 0};
+  TimeMark last{0, 0};
   int pcr_pid = -1;
   std::vector<TimestampRun> timestamps(kPids);
-  std::size_t used = 0;
-  for (;;) {
-    if (filled - used < size) {
-      std::memmove(block.data(), block.data() + used, filled - used);
-      filled -= used;
-      used = 0;
-      const std::size_t more = std::fread(block.data() + filled, 1, block.size() - filled, file);
-      filled += more;
-      if (filled < size) {
-        break;
-      }
-    }
-    std::uint8_t* packet = block.data() + used;
-    used += size;
+  PacketFile packets(file, recording->packet_size);
+  while (std::uint8_t* packet = packets.Next()) {
     const std::uint64_t number = recording->packets++;
     if (packet[0] != kSync) {
-      std::fclose(file);
       *error = Quoted(path) + ": packet " + std::to_string(number) + " (byte " +
-               std::to_string(number * size) + ") has no sync byte: the stream lost sync there";
+               std::to_string(number * recording->packet_size) +
+               ") has no sync byte: the stream lost sync there";
       return nullptr;
     }
     const std::uint16_t pid = ts_get_pid(packet);
@@ -221,7 +211,13 @@ std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::st
     continuity.last = counter;
     if (HasPcr(packet) && (pcr_pid < 0 || pcr_pid == pid)) {
       pcr_pid = pid;
-      pcrs.push_back({number, PcrOf(packet), tsaf_has_discontinuity(packet)});
+      last = {number, clock.Take(number, PcrOf(packet), tsaf_has_discontinuity(packet))};
+      if (pcrs == 0) {
+        first = last;
+      } else if (pcrs == 1) {
+        second = last;
+      }
+      ++pcrs;
     }
     if (const std::uint8_t* pes = PesHeader(packet)) {
       if (pes_has_pts(pes)) {
@@ -229,13 +225,19 @@ std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::st
       }
     }
   }
-  std::fclose(file);
-  recording->left_out_bytes = filled - used;
+  recording->left_out_bytes = packets.LeftOver();
   if (recording->packets == 0) {
     *error = Quoted(path) + " holds no whole transport stream packet";
     return nullptr;
   }
-  recording->timeline = TimelineOf(pcrs, recording->packets);
+  if (pcrs >= 2) {
+    // Before the first PCR at the first stretch's rate, after the last at the last's.
+    recording->pcr_pid = pcr_pid;
+    recording->lead = first.packet * second.ticks / (second.packet - first.packet);
+    recording->end_ticks =
+        recording->lead + last.ticks +
+        std::max<std::uint64_t>(1, clock.TicksFor(recording->packets - last.packet));
+  }
   for (const TimestampRun& run : timestamps) {
     if (run.started && !run.broken) {
       recording->timestamp_span =
@@ -247,41 +249,86 @@ std::shared_ptr<const Recording> CheckRecording(const std::string& path, std::st
 
 void NullPacket(std::uint8_t* packet) { ts_pad(packet); }
 
+namespace {
+
+std::FILE* OpenToPlay(const std::string& path) {
+  std::string ignored;  // the card says when a recording cannot be opened to play it
+  return OpenRegularFile(path, &ignored);
+}
+
+}  // namespace
+
+// The recording's marks in order, from a reading of the file of its own a
+// little ahead of the packets played: packet 0 at tick 0, then one per PCR,
+// then the end. Marks keep within the first and the end, and in order, should
+// the file have changed since it was checked.
+class Replay::Timeline {
+ public:
+  explicit Timeline(const Recording& recording)
+      : recording_(recording), file_(OpenToPlay(recording.path), recording.packet_size) {}
+
+  void Restart() {
+    file_.Rewind();
+    clock_ = PcrClock();
+    read_ = 0;
+    last_ = {0, 0};
+  }
+
+  TimeMark Next() {
+    while (read_ < recording_.packets) {
+      const std::uint8_t* packet = file_.Next();
+      if (packet == nullptr) {
+        break;
+      }
+      const std::uint64_t number = read_++;
+      if (ts_get_pid(packet) == recording_.pcr_pid && HasPcr(packet)) {
+        const std::uint64_t ticks =
+            recording_.lead + clock_.Take(number, PcrOf(packet), tsaf_has_discontinuity(packet));
+        if (number > last_.packet) {  // a PCR in packet 0 is the first mark itself
+          last_ = {number, std::min(std::max(ticks, last_.ticks), recording_.end_ticks)};
+          return last_;
+        }
+      }
+    }
+    read_ = recording_.packets;
+    last_ = {recording_.packets, recording_.end_ticks};
+    return last_;
+  }
+
+ private:
+  const Recording& recording_;
+  PacketFile file_;
+  PcrClock clock_;
+  std::uint64_t read_ = 0;  // packets read
+  TimeMark last_{0, 0};     // the mark given last
+};
+
 Replay::Replay(std::shared_ptr<const Recording> recording, std::uint32_t bits_per_second)
     : recording_(std::move(recording)),
       bits_per_second_(bits_per_second != 0 ? bits_per_second : kDefaultBitsPerSecond),
       duration_(recording_->Duration(bits_per_second)),
-      file_(std::fopen(recording_->path.c_str(), "rb")),
-      block_(kBlockPackets * recording_->packet_size),
-      continuity_offset_(kPids, 0) {}
-
-Replay::~Replay() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
+      file_(OpenToPlay(recording_->path), recording_->packet_size),
+      continuity_offset_(kPids, 0) {
+  if (recording_->pcr_pid >= 0) {
+    timeline_ = std::make_unique<Timeline>(*recording_);
+    to_ = timeline_->Next();
   }
 }
+
+Replay::~Replay() = default;
 
 std::uint64_t Replay::NextDue() const {
   const std::uint64_t start = pass_ * duration_;
-  const std::vector<Recording::TimeMark>& timeline = recording_->timeline;
-  if (timeline.empty()) {
+  if (timeline_ == nullptr) {
     return start + TicksOf(index_ * kPacketSize * 8, bits_per_second_);
   }
-  const Recording::TimeMark& from = timeline[mark_];
-  const Recording::TimeMark& to = timeline[mark_ + 1];
-  return start + from.ticks +
-         (index_ - from.packet) * (to.ticks - from.ticks) / (to.packet - from.packet);
-}
-
-void Replay::Refill() {
-  block_used_ = 0;
-  block_filled_ = file_ != nullptr ? std::fread(block_.data(), 1, block_.size(), file_) : 0;
+  return start + from_.ticks +
+         (index_ - from_.packet) * (to_.ticks - from_.ticks) / (to_.packet - from_.packet);
 }
 
 void Replay::StartPass() {
   ++pass_;
   index_ = 0;
-  mark_ = 0;
   for (std::size_t pid = 0; pid < kPids; ++pid) {
     const Recording::Continuity& continuity = recording_->continuity[pid];
     if (continuity.seen) {
@@ -289,21 +336,17 @@ void Replay::StartPass() {
           (continuity_offset_[pid] + continuity.last + 16 - continuity.before) & 0x0F);
     }
   }
-  if (file_ != nullptr) {
-    std::rewind(file_);
+  file_.Rewind();
+  if (timeline_ != nullptr) {
+    timeline_->Restart();
+    from_ = {0, 0};
+    to_ = timeline_->Next();
   }
-  block_used_ = 0;
-  block_filled_ = 0;
 }
 
 void Replay::Next(std::uint8_t* packet) {
-  const std::size_t size = recording_->packet_size;
-  if (block_filled_ - block_used_ < size) {
-    Refill();
-  }
-  if (block_filled_ - block_used_ >= size) {
-    std::memcpy(packet, block_.data() + block_used_, kPacketSize);
-    block_used_ += size;
+  if (const std::uint8_t* read = file_.Next()) {
+    std::memcpy(packet, read, kPacketSize);
     if (pass_ > 0) {
       CarryOn(packet);
     }
@@ -313,9 +356,10 @@ void Replay::Next(std::uint8_t* packet) {
   ++index_;
   if (index_ == recording_->packets) {
     StartPass();
-  } else if (!recording_->timeline.empty()) {
-    while (recording_->timeline[mark_ + 1].packet <= index_) {
-      ++mark_;
+  } else if (timeline_ != nullptr) {
+    while (to_.packet <= index_) {
+      from_ = to_;
+      to_ = timeline_->Next();
     }
   }
 }

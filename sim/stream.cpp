@@ -7,6 +7,8 @@
 #include <limits>
 #include <utility>
 
+#include "sim/quoted.h"
+
 namespace sim {
 
 CardStream::CardStream() : generator_(DefaultMultiplex(), kDefaultBitsPerSecond) { Reset(); }
@@ -31,8 +33,8 @@ void CardStream::Restart() {
   if (recording_file_ != nullptr) {
     replay_ = std::make_unique<Replay>(recording_file_, bits_per_second_);
     if (!replay_->Playing()) {
-      std::fprintf(stderr, "ttlcdacc (stand-in card): \"%s\" cannot be opened to play it\n",
-                   recording_file_->path.c_str());
+      std::fprintf(stderr, "ttlcdacc (stand-in card): %s cannot be opened to play it\n",
+                   Quoted(recording_file_->path).c_str());
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 #include "dvb/dvb_text.h"
 #include "dvb/psi_reader.h"
+#include "sim/lineup.h"
 #include "tests/support/lineup_stream.h"
 #include "tests/support/psi_tables.h"
 
@@ -49,6 +51,55 @@ TEST(PsiReader, ReadsEveryServiceOfTheStandInsLineup) {
         EXPECT_EQ(service.streams.front().pid, expected.video_pid);
         EXPECT_EQ(service.streams.front().kind, StreamKind::kVideo);
       }
+    }
+  }
+}
+
+// A lineup file's transponder with no services (tables and null packets), and
+// one with 300 of the longest names, whose PAT and SDT take several sections;
+// a name longer than the SDT holds is cut between characters.
+TEST(PsiReader, ReadsATransponderOfNoServicesOrOfMany) {
+  for (const int count : {0, 300}) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+      std::string name = "Service " + std::to_string(i) + (i == 7 ? ":" : "");
+      name += i == 7 ? std::string() : std::string(64 - name.size(), '.');
+      for (int k = 0; i == 7 && k < 40; ++k) {
+        name += "\xC3\x96";  // U+00D6, two bytes
+      }
+      list += (i == 0 ? "" : ",") + std::string("{\"id\": ") + std::to_string(i + 1) +
+              ", \"name\": \"" + name + "\", \"pmt\": " + std::to_string(0x100 + i) +
+              ", \"video\": " + std::to_string(0x800 + 2 * i) +
+              ", \"audio\": " + std::to_string(0x801 + 2 * i) + "}";
+    }
+    const std::string path = "psi-reader-lineup.json";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fprintf(file,
+                 R"({"transponders": [{"frequency": 11778, "polarity": "V",
+                     "provider": "Pr\u00f6vider", "services": [%s]}]})",
+                 list.c_str());
+    std::fclose(file);
+    sim::CardSettings settings;
+    std::string error;
+    ASSERT_TRUE(sim::LoadSettings(path, "", &settings, &error)) << error;
+    std::remove(path.c_str());
+    const sim::MultiplexDescription& multiplex = settings.transponders.at(2).multiplex;
+    sim::TransportStreamGenerator generator(multiplex, sim::kDefaultBitsPerSecond);
+    const std::vector<std::uint8_t> packets = NextPackets(&generator, 3000);
+    PsiReader reader;
+    reader.Add(packets.data(), packets.size() / TS_SIZE);
+    EXPECT_TRUE(reader.complete()) << count << " services";
+
+    const std::vector<Service> services = reader.services();
+    ASSERT_EQ(services.size(), static_cast<std::size_t>(count));
+    for (std::size_t s = 0; s < services.size(); ++s) {
+      const sim::ServiceDescription& expected = multiplex.services[s];
+      EXPECT_EQ(services[s].program, expected.service_id);
+      // Behind the table byte, 10 bytes and 26 of the 40 characters fit.
+      EXPECT_EQ(services[s].name, s == 7 ? expected.name.substr(0, 10 + 26 * 2) : expected.name);
+      EXPECT_EQ(services[s].provider, "Pr\xC3\xB6vider");
+      EXPECT_TRUE(services[s].pmt_read);
     }
   }
 }
@@ -145,7 +196,12 @@ TEST(DvbText, NamesAreDecodedByTheirCharacterTable) {
     std::string bytes;
     std::string text;
   } cases[] = {
-      {"Caf\xE9 K\xF6ln", "Caf\u00E9 K\u00F6ln"},              // default table, read as Latin-1
+      // The default table: the accent before its letter, the euro sign at 0xA4.
+      {"Caf\xC2"
+       "e V\xC8"
+       "ogel \xA4"
+       "5 \xC8x",
+       "Caf\u00E9 V\u00F6gel \u20AC5 x\u0308"},
       {std::string("\x10\x00\x01\xC4rger", 8), "\u00C4rger"},  // ISO-8859-1 by number
       {"\x05\xC7"
        "ay \xF0",

@@ -3,8 +3,9 @@
 // through the module whole: every packet, in order, byte for byte up to the
 // loop point and carried on after it (tests/support/replay_check.h); so does
 // the same recording with 204-byte packets or a truncated last packet. A
-// lineup file that cannot be used keeps the card from opening and says why;
-// the knobs it sets act as the control panel's.
+// lineup file that cannot be used keeps the card from opening and says why,
+// briefly; the knobs it sets act as the control panel's. What the card keeps
+// of a recording does not grow with its PCRs.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,6 +14,13 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <bitstream/mpeg/ts.h>
+
+#include "tests/support/heap_in_use.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/replay_check.h"
@@ -161,6 +169,19 @@ TEST_F(Replay, ALineupFileThatCannotBeUsedKeepsTheCardFromOpeningAndSaysWhy) {
   }
   Write("letter.ts", text);
   Write("empty.ts", "");
+  std::string services;
+  for (int i = 0; i < 1001; ++i) {
+    services +=
+        std::string(i == 0 ? "" : ",") + R"({"id": 1, "name": "S", "pmt": 256, "audio": 257})";
+  }
+#ifdef _WIN32
+  const std::string device = R"(\\\\.\\NUL)";  // as JSON writes \\.\NUL
+#else
+  const std::string device = "/dev/null";
+  const std::string fifo = kWork + "/fifo.ts";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+#endif
   const struct {
     std::string lineup;
     std::string said;
@@ -173,6 +194,14 @@ TEST_F(Replay, ALineupFileThatCannotBeUsedKeepsTheCardFromOpeningAndSaysWhy) {
       {R"({"lock_pols": 3})", "unknown key \"lock_pols\""},
       {R"({"transponders": [{"frequency": 11778, "polarity": "V", "fec": "4/5"}]})",
        "transponders[0].fec: \"4/5\" is not one of"},
+      {R"({"transponders": [{"frequency": 11778, "polarity": "V", "services": [)" + services +
+           "]}]}",
+       "transponders[0].services: 1001 services: a transponder carries at most 1000"},
+      {"{\"" + std::string(100000, 'k') + "\": 1}", "unknown key \"kkkk"},
+      {R"({"replay": ")" + device + "\"}", "is a character device, not a regular file"},
+#ifndef _WIN32
+      {R"({"replay": "fifo.ts"})", "fifo.ts\" is a FIFO, not a regular file"},
+#endif
   };
   for (const auto& bad : cases) {
     const std::string lineup = Write("bad.json", bad.lineup);
@@ -180,10 +209,14 @@ TEST_F(Replay, ALineupFileThatCannotBeUsedKeepsTheCardFromOpeningAndSaysWhy) {
     EXPECT_EQ(SimLoadLineup(lineup.c_str()), -1) << bad.lineup;
     EXPECT_NE(LineupError().find(bad.said), std::string::npos) << LineupError();
     EXPECT_EQ(LineupError().rfind("lineup file \"" + lineup + "\": ", 0), 0U) << LineupError();
+    EXPECT_LT(SimLineupError(nullptr, 0), 400) << LineupError();
     EXPECT_NE(Entries().open(), 0) << bad.lineup;
     ASSERT_EQ(boxes.Shown().size(), 1U) << bad.lineup;
     EXPECT_EQ(boxes.Shown()[0].text, "OpenDevice not successful");
   }
+#ifndef _WIN32
+  std::remove(fifo.c_str());
+#endif
   SimReset();
   EXPECT_EQ(SimLineupError(nullptr, 0), 0);
 }
@@ -201,6 +234,50 @@ TEST_F(Replay, TheKnobsOfTheLineupFileActAsTheControlPanelsDo) {
   ASSERT_EQ(SimLoadLineup(lineup.c_str()), 0) << LineupError();
   EXPECT_EQ(Session(), by_panel);
   EXPECT_NE(by_panel, as_built);
+}
+
+#ifndef _WIN32
+TEST_F(Replay, ARecordingThatBecameAFifoDoesNotHoldUpTheTune) {
+  std::string bytes;
+  for (const TsPacket& packet : recording_) {
+    bytes.append(packet.begin(), packet.end());
+  }
+  std::remove((kWork + "/becomes-fifo.ts").c_str());  // the FIFO of a run before
+  const std::string path = Write("becomes-fifo.ts", bytes);
+  const std::string lineup = Write("becomes-fifo.json", R"({"replay": "becomes-fifo.ts"})");
+  ASSERT_EQ(SimLoadLineup(lineup.c_str()), 0) << LineupError();
+  std::remove(path.c_str());
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  ASSERT_EQ(Entries().open(), 0);
+  const TuningRecord record = LineupRecord(2);
+  EXPECT_EQ(Entries().tune(&record), 0);
+  EXPECT_EQ(Entries().close(), 0);
+  std::remove(path.c_str());
+}
+#endif
+
+// A PCR in every packet: twenty times the packets cost no more to keep.
+TEST_F(Replay, WhatTheCardKeepsOfARecordingDoesNotGrowWithItsPcrs) {
+  const auto write = [](const std::string& name, int count) {
+    std::string bytes;
+    TsPacket packet{};
+    for (int i = 0; i < count; ++i) {
+      ts_init(packet.data());
+      ts_set_pid(packet.data(), 0x100);
+      ts_set_adaptation(packet.data(), TS_SIZE - TS_HEADER_SIZE - 1);
+      tsaf_set_pcr(packet.data(), static_cast<std::uint64_t>(i) * 200);
+      bytes.append(packet.begin(), packet.end());
+    }
+    Write(name + ".ts", bytes);
+    return Write(name + ".json", R"({"replay": ")" + name + ".ts\"}");
+  };
+  const std::string small = write("pcrs-2000", 2000);
+  const std::string large = write("pcrs-40000", 40000);
+  ASSERT_EQ(SimLoadLineup(small.c_str()), 0) << LineupError();
+  const std::int64_t kept_small = HeapInUse();
+  ASSERT_EQ(SimLoadLineup(large.c_str()), 0) << LineupError();
+  const std::int64_t kept_large = HeapInUse();
+  EXPECT_LT(kept_large - kept_small, 64 * 1024);
 }
 
 }  // namespace
