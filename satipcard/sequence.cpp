@@ -15,7 +15,8 @@ int Distance(std::uint16_t a, std::uint16_t b) { return static_cast<std::int16_t
 Sequencer::Sequencer(Deliver deliver, void* context)
     : deliver_(deliver), context_(context), slots_(kWindow), bytes_(kWindow * kSlotBytes) {}
 
-void Sequencer::Take(std::uint16_t sequence, const std::uint8_t* payload, std::size_t size) {
+void Sequencer::Take(std::uint16_t sequence, const std::uint8_t* payload, std::size_t size,
+                     Time now) {
   ++counts_.datagrams;
   int ahead = Distance(sequence, expected_);
   if (!started_ || ahead >= kNewRunDistance || ahead <= -kNewRunDistance) {
@@ -55,8 +56,31 @@ void Sequencer::Take(std::uint16_t sequence, const std::uint8_t* payload, std::s
     return;
   }
   std::memcpy(SlotBytes(sequence % kWindow), payload, size);
-  slot = {true, sequence, size};
+  slot = {true, sequence, size, now};
   ++held_;
+}
+
+const Sequencer::Slot* Sequencer::FirstHeld() const {
+  std::uint16_t at = expected_;
+  for (std::size_t i = 0; held_ > 0 && i < kWindow; ++i, ++at) {
+    const Slot& slot = slots_[at % kWindow];
+    if (slot.full && slot.sequence == at) {
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+void Sequencer::GiveUp(Time arrived) {
+  for (const Slot* first = FirstHeld(); first != nullptr && first->arrived <= arrived;
+       first = FirstHeld()) {
+    AdvanceTo(first->sequence);
+  }
+}
+
+Sequencer::Time Sequencer::OldestHeld() const {
+  const Slot* first = FirstHeld();
+  return first != nullptr ? first->arrived : Time();
 }
 
 void Sequencer::Flush() {

@@ -23,6 +23,22 @@ bool ParsePort(std::string_view text, std::uint16_t* port) {
   return true;
 }
 
+constexpr char kNameCharacters[] =
+    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-_";
+constexpr char kIpv6Characters[] = "0123456789abcdefABCDEF:.";
+
+// A name, an IPv4 address, or an IPv6 one (a zone may follow '%': fe80::1%eth0).
+bool PlainHost(const std::string& host) {
+  const std::size_t zone = host.find('%');
+  if (host.find(':') == std::string::npos) {
+    return !host.empty() && host.find_first_not_of(kNameCharacters) == std::string::npos;
+  }
+  return host.substr(0, zone).find_first_not_of(kIpv6Characters) == std::string::npos &&
+         (zone == std::string::npos ||
+          (zone + 1 < host.size() &&
+           host.find_first_not_of(kNameCharacters, zone + 1) == std::string::npos));
+}
+
 bool ParseYesNo(std::string_view text, bool* value) {
   for (const char* yes : {"yes", "on", "true", "1"}) {
     if (EqualsIgnoringCase(text, yes)) {
@@ -135,7 +151,7 @@ bool ParseServer(std::string_view text, Server* server, std::string* error) {
     port = colon == std::string_view::npos ? std::optional<std::string_view>()
                                            : text.substr(colon + 1);
   }
-  if (read.host.empty() || read.host.find_first_of(" \t/\\?#@") != std::string::npos) {
+  if (!PlainHost(read.host)) {
     *error = Quoted(text) + " is not HOST[:PORT]";
     return false;
   }

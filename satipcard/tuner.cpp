@@ -444,7 +444,7 @@ void Tuner::OnRtp(const std::uint8_t* data, std::size_t size) {
     sequencer_.Restart();  // another source: its numbers start a run of their own
     ssrc_ = packet.header.ssrc;
   }
-  sequencer_.Take(packet.header.sequence, packet.payload, packet.payload_size);
+  sequencer_.Take(packet.header.sequence, packet.payload, packet.payload_size, Clock::now());
   PublishCounts();
   ArmFlush();
 }
@@ -604,13 +604,16 @@ void Tuner::ArmFlush() {
   if (flush_armed_ || !sequencer_.holding()) {
     return;
   }
+  // When the oldest gap has waited long enough, measured from the arrival of
+  // the first datagram after it.
   flush_armed_ = true;
-  flush_.expires_after(kHoldLimit);
+  flush_.expires_at(sequencer_.OldestHeld() + kHoldLimit);
   flush_.async_wait([this](const asio::error_code& error) {
     flush_armed_ = false;
-    if (!error && sequencer_.holding()) {
-      sequencer_.Flush();
+    if (!error) {
+      sequencer_.GiveUp(Clock::now() - kHoldLimit);
       PublishCounts();
+      ArmFlush();
     }
   });
 }

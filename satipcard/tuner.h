@@ -53,7 +53,7 @@ class Tuner {
   // msys auto: DVB-S2 is asked for when DVB-S has not locked by then.
   static constexpr std::chrono::milliseconds kDvbS2After{1500};
   // Datagrams held for one missing before them wait at most this long.
-  static constexpr std::chrono::milliseconds kHoldLimit{50};
+  static constexpr std::chrono::milliseconds kHoldLimit{100};
 
   Tuner(const Settings& settings, const Server& server, Ring* ring, Log* log);
   Tuner(const Tuner&) = delete;

@@ -134,10 +134,12 @@ struct Order {
                         static_cast<Order*>(self)->out.push_back(n);
                       },
                       this};
+  Sequencer::Time now;
   void Take(std::initializer_list<int> numbers) {
     for (const int number : numbers) {
       const auto n = static_cast<std::uint16_t>(number);
-      sequencer.Take(n, reinterpret_cast<const std::uint8_t*>(&n), sizeof n);
+      now += std::chrono::milliseconds(1);
+      sequencer.Take(n, reinterpret_cast<const std::uint8_t*>(&n), sizeof n, now);
     }
   }
 };
@@ -149,7 +151,10 @@ TEST(SatipCardSequence, ReorderedPutBackLostCountedLateDropped) {
   EXPECT_EQ(order.sequencer.counts().reordered, 1U);
   order.Take({4, 5});  // 3 missing: 4 and 5 wait for it
   EXPECT_TRUE(order.sequencer.holding());
-  order.sequencer.Flush();  // given up
+  const Sequencer::Time four = order.sequencer.OldestHeld();
+  order.sequencer.GiveUp(four - std::chrono::milliseconds(1));  // 4 has not waited long enough
+  EXPECT_EQ(order.out.back(), 2);
+  order.sequencer.GiveUp(four);  // now it has: 3 given up
   EXPECT_EQ(order.out.back(), 5);
   order.Take({3, 5, 6});  // 3 too late, 5 a second time
   const Sequencer::Counts& counts = order.sequencer.counts();

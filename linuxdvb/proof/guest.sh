@@ -378,5 +378,18 @@ done
 kill "$daemon" 2>/dev/null
 wait "$daemon" 2>/dev/null
 
+# ---- The SAT>IP card library (satipcard/): what this machine's kernel can
+# have here and the test machine's may not. 1 % datagram loss and reordering
+# with tc netem on a veth pair of namespaces of its own.
+say "satipcard: 1 % loss and reordering (tc netem)"
+satip_tree=$(cd "$PROOF/../.." && pwd)
+modprobe -d "${BRIDGE%/lib/modules/*}" -a veth sch_netem 2>/dev/null
+bash "$satip_tree/tests/satipcard_network.sh" netem /tmp/satipcard "$satip_tree/tests/satip_responder.py" \
+  "$BIN/morvalind-host" >satipcard-netem.txt 2>&1
+status=$?
+line "satipcard, $(grep '^netem: ' satipcard-netem.txt | head -1)"
+check "satipcard: 1 % loss and reordering through netem: every packet in order, every loss counted (status $status)" \
+  '[ "$status" -eq 0 ]'
+
 touch "$OUT/guest-finished"
 say "done"
