@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -69,12 +70,28 @@ bool ReadSettings(Settings* settings, std::string* settings_file, std::string* e
     }
     settings->server = read;
   }
-  if (settings->log.empty()) {
-    settings->log = cardlib::FolderOf(cardlib::LibraryPath()) + kLogFileName;
-  } else if (cardlib::FolderOf(settings->log).empty()) {
+  if (cardlib::FolderOf(settings->log).empty() && !settings->log.empty()) {
     settings->log = cardlib::FolderOf(*settings_file) + settings->log;
   }
   return true;
+}
+
+// The log the settings name; by default beside the library, or in the
+// system's folder for temporary files where the library's may not be written
+// (an installed program's).
+void OpenLog(const std::string& named, Log* log) {
+  if (!named.empty()) {
+    if (!log->Open(named)) {
+      std::fprintf(stderr, "satipcard card library: the log %s cannot be written\n", named.c_str());
+    }
+    return;
+  }
+  std::error_code unknown;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(unknown);
+  if (!log->Open(cardlib::FolderOf(cardlib::LibraryPath()) + kLogFileName) &&
+      (unknown || !log->Open((temporary / kLogFileName).string()))) {
+    std::fprintf(stderr, "satipcard card library: no log file can be written\n");
+  }
 }
 
 std::string TuningText(const satip::Tuning& tuning) {
@@ -94,7 +111,7 @@ bool OpenCard() {
   std::string settings_file;
   std::string error;
   const bool read = ReadSettings(&settings, &settings_file, &error);
-  card.log.Open(read ? settings.log : cardlib::FolderOf(cardlib::LibraryPath()) + kLogFileName);
+  OpenLog(read ? settings.log : std::string(), &card.log);
   if (!read) {
     card.log.Fail(error + "; the card does not open");
     return false;

@@ -28,7 +28,7 @@ std::string Now() {
 
 Log::~Log() { Close(); }
 
-void Log::Open(const std::string& path) {
+bool Log::Open(const std::string& path) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (file_ != nullptr) {
     std::fclose(file_);
@@ -38,10 +38,7 @@ void Log::Open(const std::string& path) {
     std::fclose(file_);
     file_ = std::fopen(path.c_str(), "wb");
   }
-  if (file_ == nullptr) {
-    std::fprintf(stderr, "satipcard card library: the log %s cannot be written; going on without\n",
-                 path.c_str());
-  }
+  return file_ != nullptr;
 }
 
 void Log::Close() {

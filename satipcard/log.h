@@ -17,9 +17,9 @@ class Log {
   Log& operator=(const Log&) = delete;
   ~Log();
 
-  // Appends to `path` from now on (a file over 1 MiB starts afresh); when it
-  // cannot be written, says so on stderr once and goes on without it.
-  void Open(const std::string& path);
+  // Appends to `path` from now on (a file over 1 MiB starts afresh); false
+  // when it cannot be written (the log then goes on without a file).
+  bool Open(const std::string& path);
   void Close();
 
   // A line for the log file.

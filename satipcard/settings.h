@@ -11,6 +11,7 @@
 //   circular = no               # yes: 13 V asks for pol=r and 18 V for pol=l
 //   http_port = 8080            # the server's HTTP port, for transport http
 //   log =                       # the log file; empty: ttlcdacc-satip.log beside the library
+//                               # (or in the folder for temporary files, where that is not written)
 #pragma once
 
 #include <cstdint>
@@ -42,7 +43,7 @@ struct Settings {
   SystemPolicy system = SystemPolicy::kAuto;
   bool circular = false;  // an LNB for circular polarisation: 13 V is r, 18 V is l
   std::uint16_t http_port = kHttpPort;
-  std::string log;  // the log file; empty: kLogFileName beside the library
+  std::string log;  // the log file; empty: kLogFileName beside the library (or in TEMP)
 };
 
 // "HOST", "HOST:PORT", "[IPV6]", "[IPV6]:PORT" or a bare IPv6 address. False

@@ -84,7 +84,8 @@ unzip -q "$zip" -d "$work/zip-root"
 folder=$(echo "$work/zip-root"/morvalind-*-win32)
 (cd "$folder" && sha256sum -c --quiet SHA256SUMS)
 tests/module_file.py "$folder/Morvalind.dev"
-packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll
+packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll \
+  "$folder"/satipcard/*.dll
 # The demo with a fresh prefix (PREFIX FOLDER); where this machine's kernel
 # runs no 32-bit programs, Wine's among them, in a VM of Debian's own kernel.
 demo=(bash -c 'export WINEPREFIX=$1 WINEDEBUG=-all; cd "$2" &&
