@@ -11,7 +11,7 @@ namespace satipcard {
 
 namespace {
 
-constexpr std::size_t kReadBytes = 256 * 1024;
+constexpr std::size_t kReadBytes = std::size_t{256} * 1024;
 constexpr std::chrono::seconds kStartLimit{5};
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace satipcard {
 
 namespace {
 
-constexpr std::size_t kReadBytes = 256 * 1024;
+constexpr std::size_t kReadBytes = std::size_t{256} * 1024;
 constexpr char kUserAgent[] = "Morvalind SAT>IP card library";
 
 }  // namespace

@@ -23,7 +23,7 @@ class Sequencer {
   // The largest payload that can be held: 7 transport-stream packets, as
   // SAT>IP servers send over UDP. A larger one (over TCP, where nothing is
   // reordered) that would have to wait gives up the missing ones before it.
-  static constexpr std::size_t kSlotBytes = 7 * 188;
+  static constexpr std::size_t kSlotBytes = std::size_t{7} * 188;
   // A jump of the sequence number this far, either way, begins a new run
   // (the server numbers afresh): nothing is counted for it.
   static constexpr int kNewRunDistance = 4096;

@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds kStatusTick{250};
 constexpr std::chrono::milliseconds kCheckLimit{9000};  // a connect and an answer
 constexpr std::chrono::milliseconds kTuneLimit{25000};  // SETUP and PLAY, a fallback to TCP
 constexpr std::chrono::milliseconds kTeardownLimit{1000};
-constexpr std::size_t kDatagramBytes = 64 * 1024;
+constexpr std::size_t kDatagramBytes = std::size_t{64} * 1024;
 constexpr int kSocketBuffer = 8 << 20;  // the system may grant less
 constexpr int kPortAttempts = 32;
 constexpr std::uint32_t kSameFrequencyKhz = 1000;  // servers write MHz with 0..3 decimals
@@ -84,9 +84,9 @@ Tuner::Tuner(const Settings& settings, const Server& server, Ring* ring, Log* lo
       thread_([this] { io_.run(); }) {}
 
 Tuner::~Tuner() {
-  Await([this](Completion done) { Teardown([done] { done({true, ""}); }); }, kTeardownLimit);
+  Await([this](const Completion& done) { Teardown([done] { done({true, ""}); }); }, kTeardownLimit);
   Await(
-      [this](Completion done) {
+      [this](const Completion& done) {
         rtsp_.Close("the card closed");
         http_.Close();
         CloseUdp();
@@ -101,7 +101,7 @@ Tuner::~Tuner() {
   thread_.join();
 }
 
-Tuner::Outcome Tuner::Await(std::function<void(Completion)> start,
+Tuner::Outcome Tuner::Await(const std::function<void(Completion)>& start,
                             std::chrono::milliseconds limit) {
   auto promise = std::make_shared<std::promise<Outcome>>();
   auto once = std::make_shared<std::atomic<bool>>(false);
@@ -121,7 +121,7 @@ Tuner::Outcome Tuner::Await(std::function<void(Completion)> start,
 
 bool Tuner::Check(std::string* reason) {
   const Outcome outcome = Await(
-      [this](Completion done) {
+      [this](const Completion& done) {
         rtsp_.Send("OPTIONS", rtsp_.BaseUri(), {},
                    [done](const satip::Message* answer, const std::string& error) {
                      done({answer != nullptr, error});
@@ -178,7 +178,7 @@ std::vector<satip::Header> Tuner::SessionHeaders() const {
   return {{"Session", session_->id}};
 }
 
-void Tuner::TuneOnLoop(const satip::Tuning& tuning, Completion done) {
+void Tuner::TuneOnLoop(const satip::Tuning& tuning, const Completion& done) {
   fallback_.cancel();
   tuning_ = tuning;
   {
@@ -209,7 +209,7 @@ void Tuner::TuneOnLoop(const satip::Tuning& tuning, Completion done) {
   });
 }
 
-void Tuner::SetUp(const satip::Tuning& tuning, bool tcp, Completion done) {
+void Tuner::SetUp(const satip::Tuning& tuning, bool tcp, const Completion& done) {
   satip::Transport offer;
   offer.tcp = tcp;
   std::string error;
@@ -284,7 +284,7 @@ void Tuner::SetUp(const satip::Tuning& tuning, bool tcp, Completion done) {
              });
 }
 
-void Tuner::Play(const satip::Tuning& tuning, bool with_query, Completion done) {
+void Tuner::Play(const satip::Tuning& tuning, bool with_query, const Completion& done) {
   const std::string uri = rtsp_.BaseUri() + "stream=" + std::to_string(session_->stream) +
                           (with_query ? "?" + QueryOf(tuning) : "");
   rtsp_.Send("PLAY", uri, SessionHeaders(),
@@ -311,7 +311,7 @@ void Tuner::Play(const satip::Tuning& tuning, bool with_query, Completion done) 
              });
 }
 
-void Tuner::StartHttp(const satip::Tuning& tuning, Completion done) {
+void Tuner::StartHttp(const satip::Tuning& tuning, const Completion& done) {
   const std::string target = "/?" + QueryOf(tuning);
   http_playing_ = false;
   cutter_.Reset();
@@ -343,7 +343,7 @@ void Tuner::Started() {
   ArmFallback();
 }
 
-void Tuner::Teardown(std::function<void()> done) {
+void Tuner::Teardown(const std::function<void()>& done) {
   if (!session_) {
     done();
     return;
@@ -592,7 +592,7 @@ void Tuner::ArmFallback() {
     dvbs2.system = DeliverySystem::kDvbS2;
     log_->Note("no lock on DVB-S within " + std::to_string(kDvbS2After.count()) +
                " ms: asking for DVB-S2");
-    TuneOnLoop(dvbs2, [this](Outcome outcome) {
+    TuneOnLoop(dvbs2, [this](const Outcome& outcome) {
       if (!outcome.accepted) {
         log_->Note("DVB-S2 refused: " + outcome.reason);
       }

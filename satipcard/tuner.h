@@ -95,12 +95,12 @@ class Tuner {
   using Completion = std::function<void(Outcome)>;
 
   // On the event loop's thread.
-  void TuneOnLoop(const satip::Tuning& tuning, Completion done);
-  void SetUp(const satip::Tuning& tuning, bool tcp, Completion done);
-  void Play(const satip::Tuning& tuning, bool with_query, Completion done);
-  void StartHttp(const satip::Tuning& tuning, Completion done);
+  void TuneOnLoop(const satip::Tuning& tuning, const Completion& done);
+  void SetUp(const satip::Tuning& tuning, bool tcp, const Completion& done);
+  void Play(const satip::Tuning& tuning, bool with_query, const Completion& done);
+  void StartHttp(const satip::Tuning& tuning, const Completion& done);
   void Started();  // a tuning was accepted: the session's timers run
-  void Teardown(std::function<void()> done);
+  void Teardown(const std::function<void()>& done);
   bool OpenUdp(std::string* error);
   void CloseUdp();
   void ReceiveRtp();
@@ -122,7 +122,7 @@ class Tuner {
   static void PutPackets(void* self, const std::uint8_t* packets, std::size_t count);
 
   // From the host's thread: runs `start` on the loop, waits for its outcome.
-  Outcome Await(std::function<void(Completion)> start, std::chrono::milliseconds limit);
+  Outcome Await(const std::function<void(Completion)>& start, std::chrono::milliseconds limit);
 
   const Settings settings_;
   const Server server_;

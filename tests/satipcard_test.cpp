@@ -175,11 +175,11 @@ TEST(SatipCardSequence, ReorderedPutBackLostCountedLateDropped) {
   EXPECT_EQ(counts.datagrams, 5 + 2 + 3 + 1 + Sequencer::kWindow + 2);
 }
 
-std::vector<std::uint8_t> Packets(int count, std::uint8_t first) {
-  std::vector<std::uint8_t> bytes(count * 188U, 0);
-  for (int i = 0; i < count; ++i) {
-    bytes[i * 188U] = 0x47;
-    bytes[i * 188U + 1] = static_cast<std::uint8_t>(first + i);
+std::vector<std::uint8_t> Packets(std::size_t count, std::uint8_t first) {
+  std::vector<std::uint8_t> bytes(count * 188, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes[i * 188] = 0x47;
+    bytes[i * 188 + 1] = static_cast<std::uint8_t>(first + i);
   }
   return bytes;
 }
@@ -193,8 +193,8 @@ TEST(SatipCardPackets, WholePacketsFromPayloadsAndStreams) {
     }
   };
   std::vector<std::uint8_t> payload = Packets(4, 1);
-  payload[2 * 188] = 0x00;      // the third has lost its sync byte
-  payload.resize(4 * 188 + 5);  // and 5 bytes trail
+  payload[std::size_t{2} * 188] = 0x00;      // the third has lost its sync byte
+  payload.resize(std::size_t{4} * 188 + 5);  // and 5 bytes trail
   std::uint64_t skipped = 0;
   satipcard::PayloadPackets(payload.data(), payload.size(), gather, &seen, &skipped);
   EXPECT_EQ(seen, (std::vector<std::uint8_t>{1, 2, 4}));
@@ -213,7 +213,7 @@ TEST(SatipCardPackets, WholePacketsFromPayloadsAndStreams) {
 
 TEST(SatipCardRing, NothingWhileOffNothingFromBeforeFullCounted) {
   auto ring = std::make_unique<satipcard::PacketRing<4>>();
-  std::vector<std::uint8_t> out(10 * 188);
+  std::vector<std::uint8_t> out(std::size_t{10} * 188);
   ring->Put(Packets(2, 1).data(), 2);  // recording off: not taken
   ring->SetRecording(true);
   EXPECT_EQ(ring->Take(out.data(), out.size()), 0U);
