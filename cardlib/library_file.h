@@ -1,7 +1,7 @@
 // What a card library of ours asks of the system about itself: its own file,
-// which its settings and log lie beside, and the process's environment, which
-// a host program sets before it loads the library. One file a system:
-// library_posix.cpp, library_win32.cpp.
+// which its settings and log lie beside, the process's environment, which a
+// host program sets before it loads the library, and names for its threads.
+// One file a system: library_posix.cpp, library_win32.cpp.
 #pragma once
 
 #include <string>
@@ -22,5 +22,9 @@ inline std::string FolderOf(const std::string& path) {
 // Windows it is read with GetEnvironmentVariableA, which sees what a host set
 // with SetEnvironmentVariableA (the C runtime's copy would not).
 bool Environment(const char* name, std::string* value);
+
+// Names the calling thread, as debuggers and the system's thread lists show
+// it (at most 15 characters); where the system cannot, nothing happens.
+void NameThisThread(const char* name);
 
 }  // namespace cardlib

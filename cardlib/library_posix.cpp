@@ -1,5 +1,6 @@
 // The card library's own file and the environment, natively: see library_file.h.
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <cstdlib>
 
@@ -20,5 +21,7 @@ bool Environment(const char* name, std::string* value) {
   }
   return text != nullptr;
 }
+
+void NameThisThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 }  // namespace cardlib

@@ -1,6 +1,7 @@
 // The card library's own file and the environment, under Windows: see library_file.h.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "cardlib/library_file.h"
@@ -30,6 +31,20 @@ bool Environment(const char* name, std::string* value) {
   const DWORD length = GetEnvironmentVariableA(name, buffer.data(), size);
   value->assign(buffer.data(), length < size ? length : 0);
   return true;
+}
+
+void NameThisThread(const char* name) {
+  // From Windows 10 on; looked up, so that the library loads on older ones too.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE thread, PCWSTR description);
+  const auto set = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+  if (set != nullptr) {
+    std::wstring wide;
+    for (const char* c = name; *c != '\0'; ++c) {
+      wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    set(GetCurrentThread(), wide.c_str());
+  }
 }
 
 }  // namespace cardlib

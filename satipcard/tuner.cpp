@@ -4,6 +4,7 @@
 #include <asio/post.hpp>
 #include <future>
 
+#include "cardlib/library_file.h"
 #include "satip/rtcp.h"
 #include "satip/rtp.h"
 #include "satip/sdp.h"
@@ -81,7 +82,10 @@ Tuner::Tuner(const Settings& settings, const Server& server, Ring* ring, Log* lo
       fallback_(io_),
       flush_(io_),
       sequencer_(&Tuner::Deliver, this),
-      thread_([this] { io_.run(); }) {}
+      thread_([this] {
+        cardlib::NameThisThread(kThreadName);
+        io_.run();
+      }) {}
 
 Tuner::~Tuner() {
   Await([this](const Completion& done) { Teardown([done] { done({true, ""}); }); }, kTeardownLimit);

@@ -52,6 +52,8 @@ class Tuner {
   static constexpr std::chrono::milliseconds kDescribeAfter{500};
   // msys auto: DVB-S2 is asked for when DVB-S has not locked by then.
   static constexpr std::chrono::milliseconds kDvbS2After{1500};
+  // The receiver thread's name, as the system's thread lists show it.
+  static constexpr char kThreadName[] = "satip-receiver";
   // Datagrams held for one missing before them wait at most this long.
   static constexpr std::chrono::milliseconds kHoldLimit{100};
 

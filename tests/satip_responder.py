@@ -2,7 +2,7 @@
 """A small SAT>IP 1.2.2 responder for the SAT>IP card library's tests: one
 tuner that answers as the widely used servers do where they differ, chosen by
 options. It streams numbered packets (PID 0x100, the packet's number in its
-first payload bytes, the continuity counter counting on), so that a capture
+first and last payload bytes, the continuity counter counting on), so that a capture
 shows every packet lost, doubled or out of order; 7 packets a datagram.
 
   --ro35             SES1 writes ro=35 (as some servers do), not ro=0.35
@@ -36,7 +36,7 @@ PER_DATAGRAM = 7
 
 def packet(number):
     head = bytes([0x47, 0x01, 0x00, 0x10 | (number & 0x0F)])
-    return head + struct.pack(">Q", number) + bytes(PACKET - 12)
+    return head + struct.pack(">Q", number) + bytes(PACKET - 20) + struct.pack(">Q", number)
 
 
 class Tuner:
