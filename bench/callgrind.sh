@@ -48,7 +48,8 @@ fi
 cost() {
   callgrind_annotate --auto=no --inclusive="$1" --threshold=100 "$profile" 2>/dev/null |
     awk -v name="$2" -v kind="$1" 'index($0, ":" name) {
-      gsub(",", "", $1); sum += $1; if ($1 > max) max = $1
+      count = $1; gsub(",", "", count); count += 0  # a number: gsub leaves a string, compared as text
+      sum += count; if (count > max) max = count
     } END { print (kind == "no" ? sum : max) + 0 }'
 }
 worker=$(awk '/^worker packets/ {print $3}' "$out/run.txt")

@@ -81,7 +81,9 @@ std::string ThousandthsText(std::uint64_t thousandths) {
 }
 
 bool ParseWhole(const std::string& text, long low, long high, long* value) {
-  const long parsed = Digits(text, 9) ? std::strtol(text.c_str(), nullptr, 10) : low - 1;
+  // Up to as many digits as `high` has: more are out of range (strtol stops at its largest).
+  const long parsed =
+      Digits(text, std::to_string(high).size()) ? std::strtol(text.c_str(), nullptr, 10) : low - 1;
   if (parsed < low || parsed > high) {
     return false;
   }

@@ -2,8 +2,6 @@
 #include "host/capture.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "host/card_figures.h"
 #include "host/packet_ring.h"
@@ -13,10 +11,12 @@
 
 namespace {
 
-constexpr auto kWriterPause = std::chrono::milliseconds(10);
-// 0.16 s of a 38 Mbit/s transponder: sixteen times what a pause brings.
-constexpr std::size_t kDrainPackets = 4096;
-constexpr double kNoDataGapSeconds = 0.1;  // longer pauses count as time with no data
+// The writer wakes when this many packets are ready (80 ms of a 38 Mbit/s
+// transponder), or at the latest after the wait, to see stop requests, the
+// time and the progress.
+constexpr std::size_t kWakePackets = 2048;
+constexpr double kLongestWait = 0.1;
+constexpr double kNoDataGapSeconds = 0.25;  // longer pauses count as time with no data
 
 double MbitPerSecond(std::uint64_t packets, double seconds) {
   return static_cast<double>(packets * kTsPacketSize) * 8 / 1e6 / std::max(seconds, 1e-3);
@@ -24,21 +24,20 @@ double MbitPerSecond(std::uint64_t packets, double seconds) {
 
 std::string PidText(std::uint16_t pid) { return Format("0x%04X", static_cast<unsigned>(pid)); }
 
-// Takes packets ready in the ring: counts them and writes them to every sink,
-// or what the filter keeps of them. At most `budget` packets a call: with a
-// sink slower than the stream it still returns soon, for the capture loop to
-// see stop requests, the time and the progress. False when a sink failed.
+// Takes the packets the ring holds now: counts them and writes them to every
+// sink, or what the filter keeps of them. With a filter, the sinks learn that
+// the capture's data flows once the filter keeps its service. False when a
+// sink failed.
 bool Drain(const Sinks& sinks, CaptureResult* result, ServiceFilter* filter,
-           std::vector<std::uint8_t>* kept, std::uint64_t budget = kDrainPackets) {
-  while (budget > 0) {
+           std::vector<std::uint8_t>* kept) {
+  const std::uint64_t end = packet_ring.pushed();
+  while (packet_ring.taken() < end) {
     CaptureRing::Run run = packet_ring.Readable();
-    run.packets = static_cast<std::size_t>(std::min<std::uint64_t>(run.packets, budget));
-    if (run.packets == 0) {
-      break;
-    }
-    budget -= run.packets;
+    run.packets =
+        static_cast<std::size_t>(std::min<std::uint64_t>(run.packets, end - packet_ring.taken()));
     const std::uint8_t* packets = run.data;
     std::size_t count = run.packets;
+    bool flowing = true;
     if (filter == nullptr) {
       result->stats.Add(run.data, run.packets, &result->tables);
     } else {
@@ -48,8 +47,12 @@ bool Drain(const Sinks& sinks, CaptureResult* result, ServiceFilter* filter,
       FilterPackets(run.data, run.packets, &result->tables, filter, kept);
       packets = kept->data();
       count = kept->size() / kTsPacketSize;
+      flowing = filter->state() == ServiceFilter::State::kKeeping;
     }
     for (const auto& sink : sinks) {
+      if (flowing) {
+        sink->Flowing();
+      }
       if (count > 0 && !sink->Write(packets, count)) {
         return false;
       }
@@ -85,7 +88,9 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
   double last_report = 0;
   std::uint64_t packets_at_report = 0;
   for (bool more = true; more;) {
-    std::this_thread::sleep_for(kWriterPause);
+    const double wait =
+        seconds.has_value() ? std::min(kLongestWait, *seconds - SecondsSince(start)) : kLongestWait;
+    packet_ring.WaitFor(kWakePackets, static_cast<unsigned>(std::max(wait, 0.0) * 1000 + 1));
     const double now = SecondsSince(start);
     const char* request = StopRequest();
     if (seconds.has_value() && now >= *seconds) {
@@ -96,14 +101,8 @@ void Capture(const DeviceInterface& entries, const Sinks& sinks, std::optional<d
       result->stopped_by = kStoppedByStreamFailure;  // the adapter or its daemon gone
     }
     const std::uint64_t before = result->stats.packets();
-    bool written = Drain(sinks, result, filter, &kept);
-    if (written && !result->stopped_by.empty()) {
-      // Everything the ring held when the capture stopped is written too.
-      const std::uint64_t end = packet_ring.pushed();
-      while (written && packet_ring.taken() < end) {
-        written = Drain(sinks, result, filter, &kept, end - packet_ring.taken());
-      }
-    }
+    // Once stopped, everything the ring held when the capture stopped is written too.
+    const bool written = Drain(sinks, result, filter, &kept);
     if (!written) {
       const bool gone = std::any_of(sinks.begin(), sinks.end(),
                                     [](const auto& sink) { return sink->reader_gone; });
@@ -156,12 +155,22 @@ Json ReportCapture(const CaptureResult& result, const Sinks& sinks) {
   for (const auto& sink : sinks) {
     Json& output = capture["outputs"].emplace_back(Json{{"name", sink->name},
                                                         {"packets", sink->written},
-                                                        {"bytes", sink->written * kTsPacketSize}});
+                                                        {"bytes", sink->written * kTsPacketSize},
+                                                        {"dropped", sink->dropped}});
+    if (!sink->left_as_it_was.empty()) {
+      output["left_as_it_was"] = true;
+      Say("Written           nothing (%s)\n", sink->left_as_it_was.c_str());
+    } else {
+      Say("Written           %llu packets (%llu bytes) to %s\n", count(sink->written),
+          count(sink->written * kTsPacketSize), sink->name.c_str());
+    }
     if (!sink->error.empty()) {
       output["error"] = sink->error;
     }
-    Say("Written           %llu packets (%llu bytes) to %s\n", count(sink->written),
-        count(sink->written * kTsPacketSize), sink->name.c_str());
+    if (sink->dropped > 0) {
+      Say("Dropped           %llu packets (%s did not take them in time)\n", count(sink->dropped),
+          sink->name.c_str());
+    }
   }
   Say("Continuity errors %llu\nMissing sync      %llu\nTransport errors  %llu\n"
       "Time with no data %.1f s\n",

@@ -17,10 +17,14 @@ void ReportKept(const ServiceFilter& filter) {
 }
 
 // The chosen service was not on the transponder, or its tables never came:
-// what the stream carries instead.
+// what the stream carries instead: by its PAT once read (the SDT may still
+// name a service the PAT no longer has), else by its SDT.
 std::string MissingService(const ServiceFilter& filter) {
   std::string carried;
   for (const Service& service : filter.tables().services()) {
+    if (filter.tables().pat_read() && service.pmt_pid == 0) {
+      continue;
+    }
     carried += Format("%s%u", carried.empty() ? "" : ", ", static_cast<unsigned>(service.program)) +
                (service.name.empty() ? "" : " " + service.name);
   }
@@ -65,9 +69,9 @@ int RunCapture(const Options& options) {
   CardFigures figures;
   const bool figured = ReadCardFigures(session.library(), &figures);
   const std::int32_t closed = session.Close();
+  FinishSinks(sinks);
   std::string failure;  // the first output's error, a reader going away aside
   for (const auto& sink : sinks) {
-    sink->Finish();
     failure = failure.empty() && !sink->reader_gone ? sink->error : failure;
   }
   Report()["capture"] = ReportCapture(result, sinks);

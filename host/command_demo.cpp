@@ -141,7 +141,8 @@ int RunDemo(const Options& options) {
     Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result);
   }
   const std::int32_t closed = session.Close();
-  const bool written = sinks[0]->Finish();
+  FinishSinks(sinks);
+  const bool written = sinks[0]->error.empty();
   if (Locked(again)) {
     Json& capture = Report()["capture"] = ReportCapture(result, sinks);
     capture["file"] = capture_path;

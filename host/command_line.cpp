@@ -47,7 +47,9 @@ constexpr CommandText kCommands[] = {
      "Writes whole packets to the file (-o -: standard output, all text then on\n"
      "stderr) and/or to --udp HOST:PORT, seven a datagram, for --seconds or until\n"
      "Ctrl-C, SIGTERM or the reader going away. A file is replaced only once data\n"
-     "flows (FILE.partial until then); a write error stops the capture (status 6).\n"
+     "flows (FILE.PID.partial until then), never while another capture writes it;\n"
+     "a write error stops the capture (status 6). A pipe or UDP output that takes\n"
+     "nothing never holds the capture up: what it did not take is dropped.\n"
      "--service keeps one service (its own PAT, its PMT, streams and PCR), --pids\n"
      "exactly the PIDs listed.\n",
      "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"

@@ -3,7 +3,9 @@
 // consumer (the capture loop). The producer copies a packet in and publishes
 // it with one release store; the consumer reads runs of packets in place and
 // hands their slots back. Nothing locks and nothing is allocated per packet; a
-// packet that finds the ring full is counted as dropped.
+// packet that finds the ring full is counted as dropped. The consumer may wait
+// for packets: the producer wakes it at the packet it asked for, and costs
+// nothing else meanwhile (a comparison a packet).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -12,20 +14,24 @@
 
 #include "abi/records.h"
 #include "dvb/ts_packet.h"
+#include "host/system.h"
 
-// One packet in six 32-byte moves, the last overlapping the one before: six
-// instructions each way where the processor has 32-byte registers, twelve
-// where it has 16-byte ones.
+// The registers a packet is copied through.
+using Chunk16 = std::uint8_t __attribute__((vector_size(16)));
+using Chunk32 = std::uint8_t __attribute__((vector_size(32)));  // in code built for them
+
+// One packet in moves of a Chunk through a register, the last overlapping the
+// one before: twelve each way with 16-byte registers, six with 32-byte ones.
+template <typename Chunk = Chunk16>
 inline void CopyPacket(std::uint8_t* to, const std::uint8_t* from) {
-  using Chunk = std::uint8_t __attribute__((vector_size(32)));
-  Chunk chunks[6];
-#pragma GCC unroll 6
-  for (std::size_t i = 0; i < 6; ++i) {
-    std::memcpy(&chunks[i], from + (i < 5 ? 32 * i : kTsPacketSize - 32), 32);
-  }
-#pragma GCC unroll 6
-  for (std::size_t i = 0; i < 6; ++i) {
-    std::memcpy(to + (i < 5 ? 32 * i : kTsPacketSize - 32), &chunks[i], 32);
+  constexpr std::size_t kChunk = sizeof(Chunk);
+  constexpr std::size_t kChunks = (kTsPacketSize + kChunk - 1) / kChunk;
+#pragma GCC unroll 12
+  for (std::size_t i = 0; i < kChunks; ++i) {
+    const std::size_t at = i + 1 < kChunks ? kChunk * i : kTsPacketSize - kChunk;
+    Chunk chunk;
+    std::memcpy(&chunk, from + at, kChunk);
+    std::memcpy(to + at, &chunk, kChunk);
   }
 }
 
@@ -34,7 +40,9 @@ class PacketRing {
   static_assert((kCapacity & (kCapacity - 1)) == 0, "the ring's capacity is a power of two");
 
  public:
-  // Producer: copies the packet in, or counts it as dropped when the ring is full.
+  // Producer: copies the packet in (through Chunk registers), or counts it as
+  // dropped when the ring is full.
+  template <typename Chunk = Chunk16>
   bool Push(const std::uint8_t* packet) {
     const std::uint64_t head = head_.load(std::memory_order_relaxed);
     if (head == limit_) {
@@ -44,10 +52,28 @@ class PacketRing {
         return false;
       }
     }
-    CopyPacket(&slots_[(head % kCapacity) * kTsPacketSize], packet);
+    CopyPacket<Chunk>(&slots_[(head % kCapacity) * kTsPacketSize], packet);
     head_.store(head + 1, std::memory_order_release);
+    if (head + 1 == wake_at_.load(std::memory_order_relaxed)) {
+      wake_.Wake();
+    }
     return true;
   }
+
+  // Consumer: waits until `packets` are ready (at most the ring's capacity),
+  // a Wake, or `milliseconds`. A wake-up the two sides cross on is at worst
+  // that late.
+  void WaitFor(std::size_t packets, unsigned milliseconds) {
+    const std::uint64_t due =
+        tail_.load(std::memory_order_relaxed) + (packets < kCapacity ? packets : kCapacity);
+    wake_at_.store(due, std::memory_order_seq_cst);
+    if (head_.load(std::memory_order_seq_cst) < due) {
+      wake_.Wait(milliseconds);
+    }
+    wake_at_.store(0, std::memory_order_relaxed);
+  }
+  // Any thread: ends the consumer's wait.
+  void Wake() { wake_.Wake(); }
 
   // Consumer: the packets ready in one contiguous run (when the run stops at
   // the ring's end, the rest comes next), theirs until Release.
@@ -77,12 +103,17 @@ class PacketRing {
   alignas(64) std::atomic<std::uint64_t> head_{0};  // written by the producer only
   std::uint64_t limit_ = kCapacity;                 // head_ as far as the producer last saw room
   std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint64_t> wake_at_{0};           // the head that wakes the consumer; 0 none
   alignas(64) std::atomic<std::uint64_t> tail_{0};  // written by the consumer only
+  WakeUp wake_;
   alignas(64) std::uint8_t slots_[kCapacity * kTsPacketSize];
 };
 
-// The ring the packet callback fills: about 2.6 s of a 38 Mbit/s transponder.
-using CaptureRing = PacketRing<65536>;
+// The ring the packet callback fills: 1.3 s of a 38 Mbit/s transponder, for
+// a writer that takes what is there at least every 100 ms, and that a file's
+// write may keep a second longer. No larger: its 6.2 MB are touched afresh,
+// page by page, in the first lap of every capture.
+using CaptureRing = PacketRing<32768>;
 extern CaptureRing packet_ring;
 
 // The packet callback to hand to the module: it puts each packet in

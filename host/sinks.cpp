@@ -1,115 +1,88 @@
 // Where packets go: see sinks.h.
 #include "host/sinks.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include <asio/connect.hpp>
-#include <asio/io_context.hpp>
-#include <asio/ip/udp.hpp>
-
 #include "dvb/ts_packet.h"
+#include "host/queued_sinks.h"
 #include "host/system.h"
 
 namespace {
 
-constexpr std::size_t kPacketsPerDatagram = 7;
-constexpr std::size_t kPipePiece = 21 * kTsPacketSize;  // 3948 bytes: PIPE_BUF holds them
+constexpr auto kFinishGrace = std::chrono::seconds(1);
 
 class FileSink : public Sink {
  public:
-  ~FileSink() override { FileSink::Finish(); }
+  ~FileSink() override { FileSink::Finish(Clock::now()); }
 
   bool Open(const std::string& path, std::string* problem) {
     path_ = path;
-    name = path == "-" ? "standard output" : path;
+    name = path;
     std::error_code unknown;
-    if (path != "-" && std::filesystem::is_directory(path, unknown)) {
-      *problem = "cannot write " + path + ": " + std::strerror(EISDIR);
+    existed_ = std::filesystem::exists(path, unknown);
+    if (existed_ && FileHeld(path)) {
+      *problem = "cannot write " + path + ": another capture is writing it";
       return false;
     }
-    if (path == "-") {
-      StandardOutputBinary();
-      file_ = 1;
-      owned_ = false;
-    } else {
-      // A device or a pipe is written as it is, a file beside the one it replaces.
-      file_ = OpenFile(path, OpenMode::kExisting);
-      if (file_ < 0 || IsRegularFile(file_)) {
-        if (file_ >= 0) {
-          CloseFile(file_);
-        }
-        partial_ = path + ".partial";
-        file_ = OpenFile(partial_, OpenMode::kCreate);
-      }
-    }
+    partial_ = path + "." + std::to_string(ProcessId()) + ".partial";
+    bool there = false;
+    file_ = OpenFile(partial_, OpenMode::kCreateNew, &there);
     if (file_ < 0) {
-      *problem = "cannot write " + (partial_.empty() ? path : partial_) + ": " + LastError();
+      *problem = there && FileHeld(partial_)
+                     ? "cannot write " + path + ": another capture holds " + partial_
+                 : there ? "cannot write " + path + ": " + partial_ +
+                               " is in the way (left by an earlier capture?): remove it"
+                         : "cannot write " + partial_ + ": " + LastError();
       partial_.clear();
       return false;
-    }
-    // A pipe takes a write of up to 4096 bytes whole or not at all: a signal
-    // that ends a write to it then never leaves part of a packet behind.
-    if (!IsRegularFile(file_)) {
-      piece_ = kPipePiece;
     }
     return true;
   }
 
   bool Write(const std::uint8_t* packets, std::size_t count) override {
-    const std::size_t size = count * kTsPacketSize;
-    std::size_t done = 0;
-    while (error.empty() && !stopped_ && done < size) {
-      const std::size_t piece = std::min(size - done, piece_);
-      const long wrote = WriteFile(file_, packets + done, piece);
-      done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
-      if (wrote < 0 && errno != EINTR) {
-        bool pipe_closed = false;
-        const std::string reason = LastError(&pipe_closed);
-        Failed("writing " + name + " failed: " + reason, pipe_closed);
-      } else if ((wrote < 0 || static_cast<std::size_t>(wrote) < piece) &&
-                 StopRequest() != nullptr) {
-        stopped_ = true;  // a stop request's signal ended a write that waited for the reader
-      }
+    if (!error.empty()) {
+      return false;
+    }
+    std::string problem;
+    bool pipe_closed = false;
+    const std::size_t done =
+        WriteAll(WriteFile, file_, packets, count * kTsPacketSize, name, &problem, &pipe_closed);
+    if (!problem.empty()) {
+      Failed(problem, pipe_closed);
     }
     bytes_ += done;
-    // The part of a packet that reached a file is cut off again: it holds whole packets.
-    if ((!error.empty() || stopped_) && bytes_ % kTsPacketSize != 0 &&
+    // The part of a packet that reached the file is cut off again: it holds whole packets.
+    if (!error.empty() && bytes_ % kTsPacketSize != 0 &&
         CutFile(file_, bytes_ - bytes_ % kTsPacketSize)) {
       bytes_ -= bytes_ % kTsPacketSize;
     }
     written = bytes_ / kTsPacketSize;
-    // Data flows: the partial file takes the place of the one it replaces.
-    if (error.empty() && !partial_.empty() && bytes_ > 0) {
-      CloseFile(file_);
-      file_ = -1;
-      if (!MoveOver(partial_, path_)) {
-        return Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
-      }
-      partial_.clear();
-      file_ = OpenFile(path_, OpenMode::kAppend);
-      if (file_ < 0) {
-        return Failed("cannot write " + path_ + ": " + LastError());
-      }
+    if (error.empty() && flowing_ && !partial_.empty() && bytes_ > 0) {
+      TakeThePlace();
     }
     return error.empty();
   }
 
-  bool Finish() override {
-    if (owned_ && file_ >= 0 && !CloseFile(file_)) {
+  void Flowing() override { flowing_ = true; }
+
+  bool Finish(Clock::time_point /*deadline*/) override {
+    if (file_ >= 0 && !CloseFile(file_)) {
       Failed("writing " + name + " failed: " + LastError());
     }
     file_ = -1;
-    // A write failed before the partial file took the other's place: the
-    // whole packets that reached it were asked for, and go there too.
     if (!partial_.empty()) {
-      if (written == 0) {
+      // A write failed before the partial file took the other's place: the
+      // whole packets that reached it since the capture's data flowed were
+      // asked for, and go there too. Without them the name stays as it was.
+      if (written == 0 || !flowing_) {
         std::remove(partial_.c_str());
-      } else if (!MoveOver(partial_, path_)) {
+        written = 0;
+        left_as_it_was = existed_ ? path_ + " left as it was" : "no " + path_ + " made";
+      } else if (!Overtaken() && !MoveOver(partial_, path_)) {
         Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
         name = partial_;  // where they are
       }
@@ -119,86 +92,33 @@ class FileSink : public Sink {
   }
 
  private:
-  std::string path_;
-  std::string partial_;  // written beside path_ until data flows
-  int file_ = -1;
-  bool owned_ = true;
-  std::size_t piece_ = SIZE_MAX;  // bytes a write() at most
-  bool stopped_ = false;          // a stop request ended the writing
-  std::uint64_t bytes_ = 0;
-};
+  // The partial file takes the place of the one it replaces.
+  void TakeThePlace() {
+    if (!Overtaken() && !MoveOpenFileOver(&file_, partial_, path_)) {
+      Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
+      std::error_code unknown;
+      name = std::filesystem::exists(partial_, unknown) ? partial_ : path_;  // where they are
+    }
+    partial_.clear();
+  }
 
-class UdpSink : public Sink {
- public:
-  ~UdpSink() override { UdpSink::Finish(); }
-
-  bool Open(const std::string& destination, std::string* problem) {
-    name = "udp://" + destination;
-    const std::size_t colon = destination.rfind(':');
-    const std::string host = destination.substr(0, colon == std::string::npos ? 0 : colon);
-    if (host.empty() || colon + 1 == destination.size()) {
-      *problem = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
+  // Another capture has begun writing path_ meanwhile: this one's packets
+  // stay in its partial file, and it stops.
+  bool Overtaken() {
+    if (!FileHeld(path_)) {
       return false;
     }
-    asio::error_code failure;
-    asio::ip::udp::resolver resolver(context_);
-    const auto found = resolver.resolve(host, destination.substr(colon + 1), failure);
-    if (!failure) {
-      asio::connect(socket_, found, failure);
-    }
-    if (failure) {
-      *problem = "cannot send to " + destination + ": " + failure.message();
-      return false;
-    }
+    Failed("another capture is writing " + path_ + "; this one's packets are in " + partial_);
+    name = partial_;
     return true;
   }
 
-  bool Write(const std::uint8_t* packets, std::size_t count) override {
-    for (std::size_t i = 0; i < count && error.empty(); ++i) {
-      std::memcpy(datagram_ + held_ * kTsPacketSize, packets + i * kTsPacketSize, kTsPacketSize);
-      if (++held_ == kPacketsPerDatagram) {
-        Send();
-      }
-    }
-    return error.empty();
-  }
-
-  bool Finish() override {
-    if (socket_.is_open()) {
-      if (held_ > 0 && error.empty()) {
-        Send();
-      }
-      asio::error_code ignored;
-      socket_.close(ignored);
-    }
-    return error.empty();
-  }
-
- private:
-  // A refusal reports an earlier datagram's ICMP answer and sends nothing:
-  // this one is sent once more, and dropped, uncounted, at a second one.
-  void Send() {
-    const std::size_t size = held_ * kTsPacketSize;
-    for (int refusals = 0; refusals < 2;) {
-      asio::error_code failure;
-      if (socket_.send(asio::buffer(datagram_, size), 0, failure) == size && !failure) {
-        written += held_;
-        break;
-      }
-      if (failure == asio::error::connection_refused || failure == asio::error::connection_reset) {
-        ++refusals;
-      } else if (failure != asio::error::interrupted) {
-        Failed("sending to " + name + " failed: " + failure.message());
-        break;
-      }
-    }
-    held_ = 0;
-  }
-
-  asio::io_context context_;
-  asio::ip::udp::socket socket_{context_};
-  std::uint8_t datagram_[kPacketsPerDatagram * kTsPacketSize] = {};
-  std::size_t held_ = 0;
+  std::string path_;
+  std::string partial_;   // written beside path_ until data flows
+  bool existed_ = false;  // path_ was there when the capture began
+  bool flowing_ = false;
+  int file_ = -1;
+  std::uint64_t bytes_ = 0;
 };
 
 }  // namespace
@@ -212,11 +132,47 @@ bool Sink::Failed(const std::string& problem, bool pipe_closed) {
 }
 
 std::unique_ptr<Sink> OpenFileSink(const std::string& path, std::string* error) {
+  if (path == "-") {
+    StandardOutputBinary();
+    return OpenQueuedStreamSink(1, "standard output", false);
+  }
+  std::error_code unknown;
+  if (std::filesystem::is_directory(path, unknown)) {
+    *error = "cannot write " + path + ": " + std::strerror(EISDIR);
+    return nullptr;
+  }
+  // A device or a pipe is written as it is, a regular file beside the one it replaces.
+  const int file = OpenFile(path, OpenMode::kExisting);
+  if (file >= 0 && !IsRegularFile(file)) {
+    return OpenQueuedStreamSink(file, path, true);
+  }
+  if (file >= 0) {
+    CloseFile(file);
+  }
   auto sink = std::make_unique<FileSink>();
   return sink->Open(path, error) ? std::move(sink) : nullptr;
 }
 
-std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, std::string* error) {
-  auto sink = std::make_unique<UdpSink>();
-  return sink->Open(destination, error) ? std::move(sink) : nullptr;
+std::size_t WriteAll(long (*write)(int, const void*, std::size_t), int file,
+                     const std::uint8_t* data, std::size_t size, const std::string& name,
+                     std::string* problem, bool* pipe_closed) {
+  std::size_t done = 0;
+  while (done < size) {
+    const long wrote = write(file, data + done, size - done);
+    if (wrote > 0) {
+      done += static_cast<std::size_t>(wrote);
+    } else if (wrote == 0 || errno != EINTR) {
+      *problem = "writing " + name +
+                 " failed: " + (wrote == 0 ? "nothing was written" : LastError(pipe_closed));
+      break;
+    }
+  }
+  return done;
+}
+
+void FinishSinks(const Sinks& sinks) {
+  const Clock::time_point deadline = Clock::now() + kFinishGrace;
+  for (const auto& sink : sinks) {
+    sink->Finish(deadline);
+  }
 }

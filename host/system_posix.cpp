@@ -1,7 +1,11 @@
 // The program's system interface over POSIX: see system.h.
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +34,16 @@ void CatchSignal(int number, void (*handler)(int)) {
   sigaction(number, &action, nullptr);
 }
 
+// A held file has an exclusive flock, which goes with it when it is renamed
+// and ends with its last descriptor.
+bool Hold(int file) { return flock(file, LOCK_EX | LOCK_NB) == 0; }
+
+long Futex(std::atomic<std::uint32_t>* word, int operation, std::uint32_t value,
+           const timespec* limit = nullptr) {
+  return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), operation, value, limit,
+                 nullptr, 0);
+}
+
 }  // namespace
 
 const bool kWindowsSystem = false;
@@ -48,15 +62,41 @@ std::string LastError(bool* pipe_closed) {
   return std::strerror(errno);
 }
 
-int OpenFile(const std::string& path, OpenMode mode) {
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+int OpenFile(const std::string& path, OpenMode mode, bool* file_exists) {
   constexpr int kFlags[] = {O_WRONLY, O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_EXCL,
                             O_WRONLY | O_APPEND};
-  return open(path.c_str(), kFlags[static_cast<int>(mode)] | O_CLOEXEC, 0666);
+  const int file = open(path.c_str(), kFlags[static_cast<int>(mode)] | O_CLOEXEC, 0666);
+  if (file_exists != nullptr) {
+    *file_exists = file < 0 && errno == EEXIST;
+  }
+  if (file >= 0 && mode == OpenMode::kCreateNew && !Hold(file)) {
+    const int error = errno;
+    close(file);
+    errno = error;
+    return -1;
+  }
+  return file;
+}
+
+bool FileHeld(const std::string& path) {
+  const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) {
+    return false;
+  }
+  const bool held = !Hold(file) && errno == EWOULDBLOCK;
+  close(file);  // and with it the hold it may have taken
+  return held;
 }
 
 long WriteFile(int file, const void* data, std::size_t size) {
   errno = 0;
   return static_cast<long>(write(file, data, size));
+}
+
+long WriteStream(int file, const void* data, std::size_t size) {
+  return WriteFile(file, data, size);
 }
 
 bool CloseFile(int file) { return close(file) == 0; }
@@ -74,7 +114,37 @@ bool MoveOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool MoveOpenFileOver(int* file, const std::string& from, const std::string& to) {
+  return *file >= 0 && MoveOver(from, to);  // the descriptor and its hold go with the file
+}
+
 void StandardOutputBinary() {}
+
+WakeUp::WakeUp() = default;
+WakeUp::~WakeUp() = default;
+
+void WakeUp::Wake() {
+  if (pending_.exchange(1) == 0) {
+    Futex(&pending_, FUTEX_WAKE_PRIVATE, 1);
+  }
+}
+
+void WakeUp::Wait(unsigned milliseconds) {
+  if (pending_.exchange(0) == 0) {
+    const timespec limit{static_cast<time_t>(milliseconds / 1000),
+                         static_cast<long>(milliseconds % 1000) * 1000000L};
+    Futex(&pending_, FUTEX_WAIT_PRIVATE, 0, &limit);
+    pending_.exchange(0);
+  }
+}
+
+void LeaveStopRequestsToOthers() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+}
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 

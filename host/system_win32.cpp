@@ -61,17 +61,44 @@ std::string LastError(bool* pipe_closed) {
   return code != 0 ? WindowsErrorText(code) : std::strerror(errno);
 }
 
-int OpenFile(const std::string& path, OpenMode mode) {
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+// A file open for writing is held: FileHeld's open, which shares reading
+// only, fails on it.
+int OpenFile(const std::string& path, OpenMode mode, bool* file_exists) {
   constexpr int kFlags[] = {O_WRONLY, O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_EXCL,
                             O_WRONLY | O_APPEND};
   ClearErrors();
-  return _open(path.c_str(), kFlags[static_cast<int>(mode)] | O_BINARY | O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+  const int file = _open(path.c_str(), kFlags[static_cast<int>(mode)] | O_BINARY | O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+  if (file_exists != nullptr) {
+    *file_exists = file < 0 && errno == EEXIST;
+  }
+  return file;
+}
+
+bool FileHeld(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+  CloseHandle(file);
+  return false;
 }
 
 long WriteFile(int file, const void* data, std::size_t size) {
   ClearErrors();
   return _write(file, data, static_cast<unsigned>(size));
+}
+
+long WriteStream(int file, const void* data, std::size_t size) {
+  ClearErrors();
+  DWORD wrote = 0;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+  return ::WriteFile(handle, data, static_cast<DWORD>(size), &wrote, nullptr) != 0
+             ? static_cast<long>(wrote)
+             : -1;
 }
 
 bool CloseFile(int file) {
@@ -94,7 +121,44 @@ bool MoveOver(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool MoveOpenFileOver(int* file, const std::string& from, const std::string& to) {
+  // An open file cannot be renamed here: closed, renamed, and opened again.
+  if (*file < 0 || !CloseFile(*file)) {
+    return false;
+  }
+  *file = -1;
+  if (!MoveOver(from, to)) {
+    return false;
+  }
+  *file = OpenFile(to, OpenMode::kAppend);
+  return *file >= 0;
+}
+
 void StandardOutputBinary() { _setmode(1, O_BINARY); }
+
+WakeUp::WakeUp() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+WakeUp::~WakeUp() {
+  if (event_ != nullptr) {
+    CloseHandle(event_);
+  }
+}
+
+void WakeUp::Wake() {
+  if (pending_.exchange(1) == 0) {
+    SetEvent(event_);
+  }
+}
+
+void WakeUp::Wait(unsigned milliseconds) {
+  if (pending_.exchange(0) == 0) {
+    WaitForSingleObject(event_, milliseconds);
+    pending_.exchange(0);
+  }
+}
+
+// Console events come on a thread of their own and end no write.
+void LeaveStopRequestsToOthers() {}
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 

@@ -26,6 +26,7 @@ extern "C" {
 #include "linuxdvb/packets.h"
 #include "linuxdvb/selector.h"
 #include "linuxdvb/signal.h"
+#include "linuxdvb/stream_wait.h"
 
 namespace linuxdvb {
 namespace {
@@ -36,6 +37,11 @@ constexpr std::uint16_t kWholeStream = 0x2000;  // every PID
 constexpr int kStreamBufferBytes = 8 << 20;     // about 1.7 s at the highest DVB-S rate
 constexpr std::size_t kDrainChunk = 64 * kPacketSize * 16;
 constexpr int kDrainReadsAtMost = 1024;
+// A read waits this long at most for the stream to have data (a stop ends the
+// wait at once).
+constexpr int kStreamWaitMs = 50;
+// A close waits this long at most for a read that waits to leave.
+constexpr int kLeaveWaitMs = 100;
 
 // DiSEqC timing that switches need between tone, command and burst.
 constexpr unsigned kDiseqcGapMs = 15;
@@ -77,6 +83,7 @@ struct Card {
 
   std::mutex stream_lock;  // the stream device, the tail and the stream counters
   std::atomic<bool> recording{false};
+  StreamWait wait;  // a read's wait for data, outside the lock
   PacketTail tail;
   std::uint64_t packets = 0;
   std::uint64_t overflows = 0;
@@ -364,6 +371,7 @@ void CloseCard() {
     dvb_fe_sec_voltage(card.parms, 0, 0);  // the LNB supply off
   }
   std::lock_guard<std::mutex> stream(card.stream_lock);
+  card.wait.Idle(kLeaveWaitMs);  // the descriptor a read waits on stays open until it leaves
   ReleaseAdapter(card);
 }
 
@@ -519,6 +527,7 @@ bool Record(bool on) {
   }
   if (!on) {
     card.recording = false;
+    card.wait.Stop();
     dvb_dev_dmx_stop(card.demux);
     return true;
   }
@@ -529,16 +538,37 @@ bool Record(bool on) {
   DrainStream(card);
   card.tail = {};
   const dmx_output output = card.remote ? DMX_OUT_TSDEMUX_TAP : DMX_OUT_TS_TAP;
+  card.wait.Go();
   card.recording =
       dvb_dev_dmx_set_pesfilter(card.demux, kWholeStream, DMX_PES_OTHER, output, 0) == 0;
   return card.recording;
 }
+
+namespace {
+
+// Up to kStreamWaitMs for the stream device to have data, outside the stream
+// lock. A remote adapter's stream has no descriptor here to wait on.
+void WaitForData(Card& card) {
+  int file = -1;
+  {
+    std::lock_guard<std::mutex> hold(card.stream_lock);
+    if (!card.recording || card.remote || card.stream == nullptr) {
+      return;
+    }
+    file = dvb_dev_get_fd(card.stream);
+    card.wait.Enter();
+  }
+  card.wait.Wait(file, kStreamWaitMs);
+}
+
+}  // namespace
 
 std::int32_t ReadStream(std::uint8_t* buffer, std::int32_t capacity) {
   Card& card = TheCard();
   if (!card.recording || buffer == nullptr || capacity < static_cast<std::int32_t>(kPacketSize)) {
     return 0;
   }
+  WaitForData(card);
   std::lock_guard<std::mutex> hold(card.stream_lock);
   if (!card.recording) {
     return 0;

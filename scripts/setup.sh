@@ -9,8 +9,9 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
 # Debian's scan tables.
 packages+=(libdvbv5-dev dvb-tools dtv-scan-tables)
 # The Linux DVB card library's proof on vidtv in a VM (linuxdvb/proof/vidtv-vm.sh):
-# the kernel headers name the kernel to boot.
-packages+=(qemu-system-x86 busybox-static cpio kmod make xz-utils linux-headers-amd64 linux-source-6.1)
+# the kernel headers name the kernel to boot; perf counts both programs' CPU there.
+packages+=(qemu-system-x86 busybox-static cpio kmod make xz-utils linux-headers-amd64 linux-source-6.1
+  linux-perf)
 # The packages (scripts/package.sh): CPack's Debian package finds its
 # dependencies with dpkg-shlibdeps and file; the manual page from the program's
 # help; lintian; the zip unpacked for its check.

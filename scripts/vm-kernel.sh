@@ -12,7 +12,8 @@
 #   machine's root, the tree (read-only or read-write) and OUT shared (see
 #   vm-init), the console in LOG; sets vm (qemu's pid). The guest runs
 #   OUT/guest-start.sh; a VM still running after vm_limit seconds (default
-#   1800) is ended.
+#   1800) is ended. vm_accel sets qemu's -accel (default tcg,thread=multi),
+#   vm_cpus the processors (default 2).
 
 vm_kernel() {
   [ "$(uname -m)" = x86_64 ] || skip "it boots an x86-64 kernel, and this machine is $(uname -m)"
@@ -65,7 +66,7 @@ vm_boot() { # out log ro|rw options...
   local initrd=$out/../initrd.gz
   vm_initrd "$initrd"
   : >"$log"
-  timeout "${vm_limit:-1800}" qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -nographic -no-reboot \
+  timeout "${vm_limit:-1800}" qemu-system-x86_64 -accel "${vm_accel:-tcg,thread=multi}" -smp "${vm_cpus:-2}" -nographic -no-reboot \
     -kernel "$kernel/boot/vmlinuz-$abi" -initrd "$initrd" \
     -append "console=ttyS0 quiet panic=-1 morvalind.out=$out morvalind.tree=$root morvalind.tree_rw=$tree_rw" \
     -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \

@@ -172,6 +172,12 @@ TEST(CommandLine, OutputsDurationsAndWhatEndsTheProgramAtOnce) {
   EXPECT_EQ(*Accepted({"demo"}).seconds, 3);
   EXPECT_TRUE(Accepted({"signal", "--watch"}).watch);
   EXPECT_EQ(*Accepted({"signal", "--watch", "10"}).seconds, 10);
+  // The limits, as the refusal states them.
+  EXPECT_EQ(*Accepted(With(capture, {"-o", "x.ts", "--seconds", "1073741824"})).seconds, 1 << 30);
+  EXPECT_EQ(*Accepted({"signal", "--watch", "1073741824"}).seconds, 1 << 30);
+  ExpectRefused(With(capture, {"-o", "x.ts", "--seconds", "1073741825"}),
+                "1073741825 is not a whole number 1..1073741824");
+  ExpectRefused({"signal", "--watch", "10737418240"}, "is not a whole number 1..1073741824");
   ExpectRefused({"signal", "--pol", "V"}, "need --freq");
   ExpectRefused({"fly"}, "unknown command");
   ExpectRefused({}, "missing command");

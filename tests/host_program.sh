@@ -5,6 +5,7 @@
 # Usage: host_program.sh CASE WORK_FOLDER MORVALIND_HOST...
 #   (the host program's command: under Wine, the runner followed by the .exe)
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 case_name=$1
 work=$2/$case_name
 shift 2
@@ -62,6 +63,18 @@ wait_for_data() {
     sleep 0.1
   done
   fail "no data in $1"
+}
+
+# Waits (a bounded while) for the program $pid to end by itself, else ends it; its status in $status.
+wait_for_end() {  # what it means when it does not end
+  for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
+  ! kill -KILL "$pid" 2>/dev/null || fail "$1"
+  wait "$pid"
+  status=$?
+}
+
+no_partial_files() {  # the recording's name
+  ! compgen -G "$1.*partial" >/dev/null || fail "$(compgen -G "$1.*partial") left behind"
 }
 
 case $case_name in
@@ -129,12 +142,9 @@ interrupt)
     exec 3<>stalled
     "${host[@]}" capture -o - "${tune[@]}" >stalled 2>err.txt &
     pid=$!
-    for _ in $(seq 300); do grep -q pipe_write "/proc/$pid/wchan" && break || sleep 0.1; done
+    for _ in $(seq 300); do grep -qs pipe_write /proc/"$pid"/task/*/wchan && break || sleep 0.1; done
     kill -INT "$pid"
-    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
-    ! kill -KILL "$pid" 2>/dev/null || fail "a capture waiting for its reader went on after SIGINT"
-    wait "$pid"
-    status=$?
+    wait_for_end "a capture waiting for its reader went on after SIGINT"
     exec 3>&-
     expect_status 0
     expect_said err.txt "stopped by SIGINT"
@@ -156,7 +166,29 @@ full-disk)
     status=${PIPESTATUS[0]}
     expect_json 6 "'File too large' in last['error']" "last['capture']['outputs'][0]['packets'] == 5"
     [ "$(stat -c %s capture.ts)" -eq 940 ] || fail "capture.ts holds $(stat -c %s capture.ts) bytes, not 5 packets"
-    [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+    no_partial_files capture.ts
+  fi
+  ;;
+stalled-output)
+  # An output that takes nothing holds neither the capture's time nor the
+  # card: what it did not take is dropped and counted.
+  rm -f stalled
+  mkfifo stalled
+  exec 3<>stalled
+  "${host[@]}" capture -o - --seconds 1 "${tune[@]}" >stalled 2>err.txt &
+  pid=$!
+  wait_for_end "a capture of 1 s went on while its reader took nothing"
+  exec 3>&-
+  expect_status 0
+  expect_said err.txt "Dropped  *[1-9][0-9]* packets (standard output did not take them in time)"
+  expect_said err.txt "DeviceClose       0 (closed)"
+  if [[ $program != *.exe ]] && unshare -n true 2>/dev/null && command -v tc >/dev/null; then
+    # A UDP destination behind a slow link: loopback at 2 Mbit/s, in a network namespace of its own.
+    unshare -n bash -c 'ip link set lo up && tc qdisc add dev lo root tbf rate 2mbit burst 8kb limit 50mb &&
+      exec "$@"' - "${host[@]}" capture --json --udp 127.0.0.1:9 --seconds 1 "${tune[@]}" >out.txt 2>err.txt &
+    pid=$!
+    wait_for_end "a capture of 1 s went on while its UDP destination was slow"
+    expect_json 0 "0 < last['capture']['outputs'][0]['dropped'] < last['capture']['packets']"
   fi
   ;;
 replace-file)
@@ -166,18 +198,41 @@ replace-file)
   run capture -o capture.ts --seconds 2 --freq 11000 --pol V --sr 27500
   expect_status 5
   [ "$(cat capture.ts)" = "an earlier recording" ] || fail "a failed tune changed capture.ts"
-  [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  no_partial_files capture.ts
   run capture -o=capture.ts --seconds 1 "${tune[@]}"
   expect_status 0
   whole_packets capture.ts
-  [ ! -e capture.ts.partial ] || fail "capture.ts.partial left behind"
+  no_partial_files capture.ts
+  # A service whose tables cannot be read (its PMT's descriptors run past the
+  # section) keeps nothing: the earlier recording stays as it was.
+  cp capture.ts earlier.ts
+  python3 "$here/make_stream.py" bad-pmt bad-pmt.ts
+  run capture --replay bad-pmt.ts --service 1 -o capture.ts --seconds 1 "${tune[@]}"
+  expect_status 1
+  expect_said err.txt "the service's tables were not read"
+  expect_said out.txt "Written           nothing (capture.ts left as it was)"
+  cmp -s capture.ts earlier.ts || fail "a capture that kept nothing changed capture.ts"
+  no_partial_files capture.ts
+  # A second capture to a file that one writes is refused; the first's file is its own.
+  rm -f capture.ts
+  "${host[@]}" capture -o capture.ts "${tune[@]}" >first.txt 2>&1 &
+  first=$!
+  wait_for_data capture.ts
+  run capture -o capture.ts --seconds 1 --freq 11258 --pol V --sr 27500
+  kill -INT "$first"
+  wait "$first"
+  expect_status 6
+  expect_said err.txt "cannot write capture.ts: another capture is writing it"
+  written=$(sed -n 's/^Written *\([0-9]*\) packets.*/\1/p' first.txt)
+  [ "$((${written:-0} * 188))" -eq "$(stat -c %s capture.ts)" ] ||
+    fail "capture.ts holds $(stat -c %s capture.ts) bytes; the first capture wrote ${written:-?} packets"
+  no_partial_files capture.ts
   # A folder is refused before the card is tuned.
-  rm -f folder.partial
   mkdir -p folder
   run capture -o folder --seconds 1 "${tune[@]}"
   expect_status 6
   expect_said err.txt "cannot write folder"
-  [ ! -e folder.partial ] || fail "folder.partial left behind"
+  no_partial_files folder
   ;;
 json)
   # Every command answers in JSON, also when it fails, one field name a concept.
@@ -291,8 +346,17 @@ channels)
     "last['capture']['outputs'][0]['packets'] > 0"
   run tune --json --channels channels.conf --channel "Pellam"
   expect_json 2 "'Pellam Sport Extra' in last['error']"
+  rm -f none.ts
   run capture --json -o none.ts --seconds 5 "${tune[@]}" --service 9999
-  expect_json 1 "'3004' in last['error']" "last['capture']['seconds'] < 4.5"
+  expect_json 1 "'3004' in last['error']" "last['capture']['seconds'] < 4.5" \
+    "last['capture']['outputs'][0]['left_as_it_was']"
+  [ ! -e none.ts ] || fail "a capture that kept nothing made none.ts"
+  # The PAT drops the kept service: what the transponder carries then, without it.
+  python3 "$here/make_stream.py" pat-drops pat-drops.ts
+  run capture -o drops.ts --replay pat-drops.ts --seconds 5 "${tune[@]}" --service 1
+  expect_status 1
+  expect_said err.txt "which carries: 2 Two"
+  ! grep -q "1 One" err.txt || fail "the service the PAT dropped is said to be carried: $(cat err.txt)"
   ;;
 udp)
   # Datagrams of seven whole packets.

@@ -5,15 +5,18 @@
 // Its work on a real driver is proven in a VM (linuxdvb/proof/).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "linuxdvb/channel.h"
 #include "linuxdvb/packets.h"
 #include "linuxdvb/selector.h"
 #include "linuxdvb/signal.h"
+#include "linuxdvb/stream_wait.h"
 #include "loader/module.h"
 #include "platform/win32.h"
 #include "tests/support/message_boxes.h"
@@ -186,6 +189,40 @@ TEST(LinuxDvbPackets, AStreamNotStartingOnAPacketIsTakenUpAtTheNextOne) {
   EXPECT_EQ(skipped, 7U);
   EXPECT_EQ(buffer[0], kSyncByte);
   EXPECT_EQ(buffer[1], 20);
+}
+
+// A read's wait for data, outside the stream lock: it ends with data, at once
+// at a stop (the module's close), and the device's close waits for it to leave.
+// The waits are a minute long: only the awaited event ends them.
+TEST(LinuxDvbStreamWait, EndsWithDataOrAtOnceAtAStopAndACloseWaitsForTheWaiter) {
+  using Result = StreamWait::Result;
+  constexpr int kMinute = 60000;
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  StreamWait wait;
+  wait.Enter();
+  EXPECT_EQ(wait.Wait(pipe_ends[0], 0), Result::kTimedOut);
+  ASSERT_EQ(write(pipe_ends[1], "x", 1), 1);
+  wait.Enter();
+  EXPECT_EQ(wait.Wait(pipe_ends[0], kMinute), Result::kData);
+  char byte = 0;
+  ASSERT_EQ(read(pipe_ends[0], &byte, 1), 1);
+
+  wait.Enter();  // under the stream lock, before the read waits
+  Result result = Result::kData;
+  std::thread reader([&] { result = wait.Wait(pipe_ends[0], kMinute); });
+  EXPECT_FALSE(wait.Idle(0)) << "a read waits: its descriptor must stay open";
+  wait.Stop();
+  EXPECT_TRUE(wait.Idle(kMinute));
+  reader.join();
+  EXPECT_EQ(result, Result::kStopped);
+  wait.Enter();
+  EXPECT_EQ(wait.Wait(pipe_ends[0], kMinute), Result::kStopped) << "stopped until recording again";
+  wait.Go();
+  wait.Enter();
+  EXPECT_EQ(wait.Wait(pipe_ends[0], 0), Result::kTimedOut);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
 }
 
 // The native module meets the library as it meets the vendor's: loaded first

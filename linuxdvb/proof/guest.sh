@@ -23,7 +23,8 @@ checks=$OUT/checks.txt
 : >"$report"
 : >"$checks"
 tracing=/sys/kernel/tracing
-capture_seconds=4
+capture_seconds=2
+cpu_seconds=12  # the first transponder's captures: their CPU per byte is compared
 
 # The transponders vidtv carries, as dish frequencies behind a universal LNB:
 # name, MHz, polarisation, kSym/s, FEC. vidtv takes them in kHz and compares
@@ -44,8 +45,21 @@ now() { echo "${EPOCHREALTIME/,/.}"; }  # for a variable; timestamped() needs no
 tune_options() { # name MHz pol ksyms fec
   echo "--freq $2 --pol $3 --sr $4 --fec $5"
 }
-cpu_per_minute() { # "user system" seconds, captured seconds
-  awk -v u="${1% *}" -v s="${1#* }" -v t="$2" 'BEGIN { printf "%.1f", (u + s) * 60 / t }'
+# The command's CPU time (perf's task-clock of its threads and children) in ms
+# into FILE; empty without perf.
+measured() { # file command...
+  local file=$1
+  shift
+  if command -v perf >/dev/null; then
+    perf stat -x, -e task-clock -o "$file" -- "$@"
+  else
+    : >"$file"
+    "$@"
+  fi
+}
+task_ms() { awk -F, '$3 == "task-clock" { printf "%.1f", $1 }' "$1"; }
+ms_per_mb() { # ms bytes
+  awk -v m="$1" -v b="$2" 'BEGIN { if (m == "" || b == 0) print "-"; else printf "%.2f", m / (b / 1e6) }'
 }
 
 # Lines on stdin, each behind the time it arrived; the first that matches
@@ -227,15 +241,16 @@ read -r name mhz pol ksyms fec <<<"${transponders[0]}"
 echo "$name $mhz $pol $ksyms $fec" >"$OUT/remote-transponder"
 
 
-declare -A our_rate our_cpu zap_lock zap_time zap_rate zap_cpu
-TIMEFORMAT='%U %S'
+declare -A our_rate our_cpu our_ms our_bytes zap_lock zap_time zap_rate zap_cpu zap_ms zap_bytes
 for entry in "${transponders[@]}" "$absent"; do
   read -r name mhz pol ksyms fec <<<"$entry"
+  seconds=$capture_seconds
+  [ "$name" = t1 ] && seconds=$cpu_seconds
   if [ "$name" != t0 ]; then
-    say "capture $name, ${capture_seconds} s"
+    say "capture $name, ${seconds} s"
     # shellcheck disable=SC2046
-    { time host capture -o "$name.ts" --seconds "$capture_seconds" $(tune_options $entry) \
-      >"capture-$name.txt" 2>"capture-$name.err"; } 2>"capture-$name.cpu"
+    measured "capture-$name.cpu" "$BIN/morvalind-host" capture --card "$card" -o "$name.ts" \
+      --seconds "$seconds" $(tune_options $entry) >"capture-$name.txt" 2>"capture-$name.err"
     status=$?
     bytes=$(stat -c %s "$name.ts" 2>/dev/null || echo 0)
     packets=$(sed -n 's/^Packets *\([0-9]*\) received (\([0-9]*\) bytes).*/\1/p' "capture-$name.txt")
@@ -249,8 +264,10 @@ for entry in "${transponders[@]}" "$absent"; do
     # ffprobe and ffmpeg read the first capture outside, at full speed.
     [ "$name" = t1 ] && cp "$name.ts" "$OUT/capture.ts"
     our_rate[$name]=$(awk -v p="${packets:-0}" -v t="${captured:-1}" 'BEGIN { printf "%.0f", p / t }')
-    our_cpu[$name]=$(cpu_per_minute "$(cat "capture-$name.cpu")" "${captured:-1}")
-    line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}"
+    our_ms[$name]=$(task_ms "capture-$name.cpu")
+    our_bytes[$name]=$bytes
+    our_cpu[$name]=$(ms_per_mb "${our_ms[$name]}" "$bytes")
+    line "capture $mhz $pol          exit $status, ${captured:-?} s: ${packets:-?} packets, ${bytes} bytes in the file, CC errors ${cc:-?}, missing sync ${sync:-?}, CPU ${our_ms[$name]:-?} ms"
     line "                          the library's own, as morvalind-host shows them: $library"
     check "capture $mhz $pol: done (exit 0)" '[ "$status" -eq 0 ]'
     check "capture $mhz $pol: whole packets only (${bytes} bytes, a multiple of 188)" \
@@ -268,34 +285,41 @@ for entry in "${transponders[@]}" "$absent"; do
   zap_time[$name]=$(seconds_to "$start" 'Lock' "zap-tune-$name.txt")
   if [ -n "${zap_time[$name]}" ]; then zap_lock[$name]=yes; else zap_lock[$name]=no; fi
   if [ "$name" != t0 ]; then
-    { time timeout $((capture_seconds + 10)) dvbv5-zap -c channels.conf -l EXTENDED -r -P \
-      -o "zap-$name.ts" -t "$capture_seconds" "$name" >"zap-$name.txt" 2>&1; } 2>"zap-$name.cpu"
+    measured "zap-$name.cpu" timeout $((seconds + 10)) dvbv5-zap -c channels.conf -l EXTENDED -r -P \
+      -o "zap-$name.ts" -t "$seconds" "$name" >"zap-$name.txt" 2>&1
     bytes=$(stat -c %s "zap-$name.ts" 2>/dev/null || echo 0)
-    zap_rate[$name]=$((bytes / 188 / capture_seconds))
-    zap_cpu[$name]=$(cpu_per_minute "$(cat "zap-$name.cpu")" "$capture_seconds")
-    line "dvbv5-zap $mhz $pol        lock ${zap_lock[$name]} after ${zap_time[$name]:-?} s; recording: $bytes bytes in ${capture_seconds} s, $(grep -m1 -o 'received.*' "zap-$name.txt")"
+    zap_rate[$name]=$((bytes / 188 / seconds))
+    zap_ms[$name]=$(task_ms "zap-$name.cpu")
+    zap_bytes[$name]=$bytes
+    zap_cpu[$name]=$(ms_per_mb "${zap_ms[$name]}" "$bytes")
+    line "dvbv5-zap $mhz $pol        lock ${zap_lock[$name]} after ${zap_time[$name]:-?} s; recording: $bytes bytes in ${seconds} s, CPU ${zap_ms[$name]:-?} ms, $(grep -m1 -o 'received.*' "zap-$name.txt")"
   fi
   rm -f "$name.ts" "zap-$name.ts"
 done
 
+read -r _ cpu_mhz cpu_pol _ <<<"${transponders[0]}"
+ratio=$(awk -v a="${our_cpu[t1]}" -v b="${zap_cpu[t1]}" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }')
 {
   echo "Side by side on vidtv in the VM, the same transponders, each capture ${capture_seconds} s of the whole"
-  echo "transport stream. To lock: wall time from the program's start to its line saying lock"
-  echo "(morvalind-host: 'locked in', with the module's own DeviceTune time in brackets;"
-  echo "dvbv5-zap: its first 'Lock' line). CPU: user + system seconds of the process per"
-  echo "captured minute, under qemu's emulation (so large in absolute terms; compare the two)."
-  printf '%-20s | %-41s | %-30s\n' "" "morvalind-host + Morvalind.dev + linuxdvb" "dvbv5-zap"
-  printf '%-20s | %-4s %-15s %-9s %-9s | %-4s %-6s %-9s %-9s\n' transponder lock "to lock" "packets/s" "CPU s/min" lock "to lock" "packets/s" "CPU s/min"
+  echo "transport stream (the first transponder's ${cpu_seconds} s), to the guest's tmpfs. To lock: wall time from"
+  echo "the program's start to its line saying lock (morvalind-host: 'locked in', with the module's"
+  echo "own DeviceTune time in brackets; dvbv5-zap: its first 'Lock' line). CPU: the process's"
+  echo "task-clock (perf stat) per captured MB (10^6 bytes), guest time under qemu -icount shift=1,"
+  echo "which counts it in instructions, so that the figures repeat (large in absolute terms)."
+  printf '%-20s | %-42s | %-31s\n' "" "morvalind-host + Morvalind.dev + linuxdvb" "dvbv5-zap"
+  printf '%-20s | %-4s %-15s %-9s %-10s | %-4s %-6s %-9s %-10s\n' transponder lock "to lock" "packets/s" "CPU ms/MB" lock "to lock" "packets/s" "CPU ms/MB"
   for entry in "${transponders[@]}" "$absent"; do
     read -r name mhz pol ksyms fec <<<"$entry"
     ours=-
     [ "${tune_lock[$name]}" = yes ] && ours="${wall_lock_time[$name]} s (${lock_time[$name]})"
     theirs=-
     [ "${zap_lock[$name]}" = yes ] && theirs="${zap_time[$name]} s"
-    printf '%-20s | %-4s %-15s %-9s %-9s | %-4s %-6s %-9s %-9s\n' "$mhz $pol $ksyms $fec" \
+    printf '%-20s | %-4s %-15s %-9s %-10s | %-4s %-6s %-9s %-10s\n' "$mhz $pol $ksyms $fec" \
       "${tune_lock[$name]}" "$ours" "${our_rate[$name]:--}" "${our_cpu[$name]:--}" \
       "${zap_lock[$name]}" "$theirs" "${zap_rate[$name]:--}" "${zap_cpu[$name]:--}"
   done
+  echo "CPU per captured MB, ${cpu_seconds} s of $cpu_mhz $cpu_pol: morvalind-host ${our_ms[t1]:-?} ms for ${our_bytes[t1]:-?} bytes," \
+    "dvbv5-zap ${zap_ms[t1]:-?} ms for ${zap_bytes[t1]:-?} bytes; morvalind-host / dvbv5-zap ${ratio}"
 } >"$table"
 for entry in "${transponders[@]}"; do
   read -r name mhz pol ksyms fec <<<"$entry"
