@@ -16,6 +16,7 @@
 #include "satipcard/discovery.h"
 #include "satipcard/diseqc.h"
 #include "satipcard/signal.h"
+#include "satipcard/sockets.h"
 #include "satipcard/tuner.h"
 
 namespace satipcard {
@@ -112,7 +113,7 @@ bool OpenCard() {
   std::string error;
   const bool read = ReadSettings(&settings, &settings_file, &error);
   OpenLog(read ? settings.log : std::string(), &card.log);
-  if (!read) {
+  if (!read || !StartSockets(&error)) {
     card.log.Fail(error + "; the card does not open");
     return false;
   }
