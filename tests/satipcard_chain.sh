@@ -29,6 +29,10 @@ if [ ! -x "$server_host" ]; then
   echo "no native morvalind-host at $server_host to serve the card (build the native preset): skipped"
   exit 77
 fi
+if ! "$server_host" help serve >/dev/null 2>&1; then
+  echo "$server_host has no serve command: skipped"
+  exit 77
+fi
 mkdir -p "$work"
 cd "$work" || exit 1
 rm -f ./*.ts ./*.txt ./*.log ./*.ini
