@@ -265,7 +265,9 @@ bool ReadChannelFile(std::istream& in, std::vector<ChannelEntry>* entries, std::
       continue;
     }
     if (text[0] == '[') {
-      if (text.back() != ']') {
+      // The name ends at the first ']', as libdvbv5 reads it.
+      const std::size_t end = text.find(']');
+      if (end == std::string::npos) {
         *error = At(line) + "a section name must end with ']': " + text;
         return false;
       }
@@ -274,7 +276,7 @@ bool ReadChannelFile(std::istream& in, std::vector<ChannelEntry>* entries, std::
       }
       entry = ChannelEntry();
       // "[CHANNEL]" exactly is nameless; "[ CHANNEL]" is a service of that name.
-      const std::string name = text.substr(1, text.size() - 2);
+      const std::string name = text.substr(1, end - 1);
       entry.name = name == kNamelessSection ? std::string() : Trimmed(name);
       entry.line = line;
       given = 0;
@@ -373,10 +375,17 @@ void WriteOtherPids(std::ostream& out, const std::vector<OtherPid>& others) {
 // A name on one line, as the section header needs it. A carriage return
 // within it stays: the reader takes blanks off only around the name. A
 // service called as the nameless section is written with a blank before its
-// name, which readers (libdvbv5's too) take off again.
+// name, which readers (libdvbv5's too) take off again. libdvbv5 ends the name
+// at its first ']', and the format escapes nothing: a name that holds one has
+// its brackets written as parentheses, "News [HD]" as "News (HD)", which both
+// readers read back as it is written.
 std::string SectionName(const std::string& name) {
   std::string line = Trimmed(name);
   std::replace(line.begin(), line.end(), '\n', ' ');
+  if (line.find(']') != std::string::npos) {
+    std::replace(line.begin(), line.end(), '[', '(');
+    std::replace(line.begin(), line.end(), ']', ')');
+  }
   return line.empty() ? kNamelessSection : line == kNamelessSection ? " " + line : line;
 }
 

@@ -21,7 +21,10 @@
 //
 // Keys and values are read without regard to case, as the dvbv5 tools do;
 // keys this program has no use for (PILOT, STREAM_ID, VCHANNEL, ...) are
-// passed over. Only satellite entries (DVBS, DVBS2) are taken.
+// passed over. Only satellite entries (DVBS, DVBS2) are taken. A section's
+// name ends at its first ']', as libdvbv5 reads it, and the format escapes
+// nothing: the writer writes the brackets of a name that holds a ']' as
+// parentheses ("News [HD]" as "News (HD)"), the closest name both read back.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <bitstream/dvb/si/desc_40.h>
+#include <bitstream/dvb/si/desc_43.h>
 #include <bitstream/dvb/si/desc_48.h>
+#include <bitstream/dvb/si/nit.h>
 #include <bitstream/dvb/si/sdt.h>
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
@@ -16,6 +19,8 @@ namespace {
 
 constexpr std::uint16_t kNoPid = 0x1FFF;
 constexpr std::uint8_t kServiceDescriptor = 0x48;
+constexpr std::uint8_t kNetworkNameDescriptor = 0x40;
+constexpr std::uint8_t kSatelliteDeliveryDescriptor = 0x43;
 constexpr std::uint8_t kPrivateData = 0x06;
 
 struct KindOfType {
@@ -76,6 +81,50 @@ std::vector<std::uint8_t*> SdtServices(std::uint8_t* section) {
   return services;
 }
 
+// The transport streams of a valid NIT section, walked once (biTStream's
+// nit_get_ts counts them with a byte).
+std::vector<std::uint8_t*> NitTransports(std::uint8_t* section) {
+  std::vector<std::uint8_t*> transports;
+  std::uint8_t* end = section + psi_get_length(section) + PSI_HEADER_SIZE - PSI_CRC_SIZE;
+  for (std::uint8_t* entry = nit_get_header2(section) + NIT_HEADER2_SIZE;
+       entry + NIT_TS_SIZE <= end; entry += NIT_TS_SIZE + nitn_get_desclength(entry)) {
+    transports.push_back(entry);
+  }
+  return transports;
+}
+
+// The satellite delivery system descriptor's codes, by their value.
+constexpr CodeRate kNitCodeRates[16] = {
+    CodeRate::kAuto, CodeRate::k1_2,  CodeRate::k2_3,  CodeRate::k3_4,
+    CodeRate::k5_6,  CodeRate::k7_8,  CodeRate::k8_9,  CodeRate::k3_5,
+    CodeRate::k4_5,  CodeRate::k9_10, CodeRate::kAuto, CodeRate::kAuto,
+    CodeRate::kAuto, CodeRate::kAuto, CodeRate::kAuto, CodeRate::kNone};
+constexpr Modulation kNitModulations[4] = {Modulation::kQamAuto, Modulation::kQpsk,
+                                           Modulation::kPsk8, Modulation::kApsk16};
+constexpr Rolloff kNitRolloffs[4] = {Rolloff::k35, Rolloff::k25, Rolloff::k20, Rolloff::kAuto};
+
+// A transport stream of the NIT with its satellite delivery system descriptor.
+NetworkTransponder SatelliteTransponder(const std::uint8_t* entry, const std::uint8_t* descriptor) {
+  NetworkTransponder transponder;
+  transponder.transport_stream_id = nitn_get_tsid(entry);
+  transponder.original_network_id = nitn_get_onid(entry);
+  const auto position = static_cast<int>(desc43_get_position(descriptor));
+  transponder.orbital_tenths = desc43_get_east(descriptor) ? position : -position;
+  TransponderParameters& p = transponder.parameters;
+  const bool dvb_s2 = desc43_get_dvbs2(descriptor);
+  p.delivery_system = dvb_s2 ? DeliverySystem::kDvbS2 : DeliverySystem::kDvbS;
+  p.frequency_khz = desc43_get_frequency(descriptor);
+  // Linear horizontal, linear vertical, circular left, circular right.
+  p.polarization = static_cast<Polarization>(desc43_get_polarization(descriptor) + 1);
+  p.symbol_rate = desc43_get_symbolrate(descriptor);
+  p.fec = kNitCodeRates[desc43_get_fecinner(descriptor)];
+  if (dvb_s2) {
+    p.modulation = kNitModulations[desc43_get_modulation(descriptor)];
+    p.rolloff = kNitRolloffs[desc43_get_rolloff(descriptor)];
+  }
+  return transponder;
+}
+
 // Limits that biTStream's table readers count on, as byte-sized counters
 // walk the sections of a table, the programs of a PAT and the services of an
 // SDT: no stream within the standard goes near them.
@@ -87,6 +136,9 @@ bool WithinCounters(std::uint8_t* section) {
   }
   if (table_id == SDT_TABLE_ID_ACTUAL) {
     return SdtServices(section).size() <= 0xFF;
+  }
+  if (table_id == NIT_TABLE_ID_ACTUAL) {
+    return nit_validate(section) && NitTransports(section).size() <= 0xFF;
   }
   return psi_get_length(section) <= PSI_MAX_SIZE;  // PAT and PMT
 }
@@ -131,6 +183,7 @@ const char* StreamTypeName(std::uint8_t stream_type) { return pmt_get_streamtype
 PsiReader::PsiReader() {
   table_of_pid_[PAT_PID] = kPatTable;
   table_of_pid_[SDT_PID] = kSdtTable;
+  table_of_pid_[NIT_PID] = kNitTable;
 }
 
 PsiReader::~PsiReader() {
@@ -141,6 +194,8 @@ PsiReader::~PsiReader() {
   psi_table_free(pat_.data());
   psi_table_free(sdt_next_.data());
   psi_table_free(sdt_.data());
+  psi_table_free(nit_next_.data());
+  psi_table_free(nit_.data());
 }
 
 void PsiReader::Add(const std::uint8_t* packets, std::size_t count) {
@@ -235,6 +290,8 @@ void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* 
     whole = TakeSdt(section);
   } else if (sound && kind == kPmtTable && table_id == PMT_TABLE_ID && pmt_validate(section)) {
     whole = TakePmt(pid, section);
+  } else if (sound && kind == kNitTable && table_id == NIT_TABLE_ID_ACTUAL) {
+    whole = TakeNit(section);
   } else {
     std::free(section);
   }
@@ -252,6 +309,7 @@ bool PsiReader::TakePat(std::uint8_t* section) {
     pat_read_ = true;
     transport_stream_id_ = psi_table_get_tableidext(pat_.data());
     std::map<std::uint16_t, Program> programs;
+    network_pid_ = 0;
     for (int i = 0; i <= psi_table_get_lastsection(pat_.data()); ++i) {
       std::uint8_t* part = psi_table_get_section(pat_.data(), static_cast<std::uint8_t>(i));
       const std::uint8_t* entry = nullptr;
@@ -259,7 +317,8 @@ bool PsiReader::TakePat(std::uint8_t* section) {
         const std::uint16_t number = patn_get_program(entry);
         const std::uint16_t pid = patn_get_pid(entry);
         if (number == 0) {
-          continue;  // the network PID
+          network_pid_ = pid;
+          continue;
         }
         // A program whose PMT stays where it was keeps what its PMT said.
         const auto known = programs_.find(number);
@@ -307,6 +366,41 @@ bool PsiReader::TakeSdt(std::uint8_t* section) {
   return true;
 }
 
+bool PsiReader::TakeNit(std::uint8_t* section) {
+  bool changed = false;
+  if (!GatherTable(section, &nit_next_, &nit_, nit_read_, nit_table_validate, &changed)) {
+    return false;
+  }
+  if (changed) {
+    nit_read_ = true;
+    network_id_ = psi_table_get_tableidext(nit_.data());
+    network_name_.clear();
+    network_transponders_.clear();
+    for (int i = 0; i <= psi_table_get_lastsection(nit_.data()); ++i) {
+      std::uint8_t* part = psi_table_get_section(nit_.data(), static_cast<std::uint8_t>(i));
+      const std::uint8_t* descriptor = nullptr;
+      for (std::uint16_t d = 0; (descriptor = descs_get_desc(nit_get_descs(part), d)) != nullptr;
+           ++d) {
+        if (desc_get_tag(descriptor) == kNetworkNameDescriptor && desc40_validate(descriptor)) {
+          std::uint8_t length = 0;
+          const std::uint8_t* text = desc40_get_networkname(descriptor, &length);
+          network_name_ = DvbTextToUtf8(text, length);
+        }
+      }
+      for (std::uint8_t* entry : NitTransports(part)) {
+        for (std::uint16_t d = 0;
+             (descriptor = descs_get_desc(nitn_get_descs(entry), d)) != nullptr; ++d) {
+          if (desc_get_tag(descriptor) == kSatelliteDeliveryDescriptor &&
+              desc43_validate(descriptor)) {
+            network_transponders_.push_back(SatelliteTransponder(entry, descriptor));
+          }
+        }
+      }
+    }
+  }
+  return true;
+}
+
 bool PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
   const std::uint16_t number = pmt_get_program(section);
   const auto found = programs_.find(number);
@@ -331,14 +425,18 @@ bool PsiReader::TakePmt(std::uint16_t pid, std::uint8_t* section) {
   return true;
 }
 
-// The PAT and SDT PIDs stay; PMT PIDs follow the PAT in force. What was
-// read before is read afresh: a PMT may now belong to another program.
+// The PAT, SDT and NIT PIDs stay; PMT PIDs, and a network PID other than the
+// NIT's own, follow the PAT in force. What was read before is read afresh: a
+// PMT may now belong to another program.
 void PsiReader::SetTablePids() {
   ++table_pids_version_;
   for (std::size_t pid = 0; pid < table_of_pid_.size(); ++pid) {
-    if (table_of_pid_[pid] == kPmtTable) {
+    if (table_of_pid_[pid] == kPmtTable || (table_of_pid_[pid] == kNitTable && pid != NIT_PID)) {
       table_of_pid_[pid] = kNoTable;
     }
+  }
+  if (network_pid_ != 0 && table_of_pid_[network_pid_] == kNoTable) {
+    table_of_pid_[network_pid_] = kNitTable;
   }
   for (const auto& entry : programs_) {
     if (table_of_pid_[entry.second.pmt_pid] == kNoTable) {
@@ -362,7 +460,7 @@ void PsiReader::Count(TableKind kind, std::uint16_t id) {
     ++pats_read_;
   } else if (kind == kSdtTable) {
     ++sdts_read_;
-  } else {
+  } else if (kind == kPmtTable) {
     ++pmts_read_[id];
   }
 }

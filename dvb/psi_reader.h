@@ -1,8 +1,9 @@
 // A reader of a transport stream's programme tables: packets in,
 // typed services out. It gathers sections with biTStream, checks their CRC,
 // and reads the PAT (programs and their PMT PIDs), each program's PMT (PCR
-// PID, elementary streams) and the SDT of the stream itself (service and
-// provider names, decoded to UTF-8 by their character table).
+// PID, elementary streams), the SDT of the stream itself (service and
+// provider names, decoded to UTF-8 by their character table) and the NIT of
+// its own network (the network's satellite transponders).
 //
 // It is cheap to feed every packet: a packet on a PID that carries none of
 // these tables costs one PID extraction and one look-up in a table indexed by
@@ -17,6 +18,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "dvb/channel_file.h"
 
 enum class StreamKind : std::uint8_t { kVideo, kAudio, kOther };
 
@@ -35,6 +38,16 @@ struct Service {
   std::uint8_t service_type = 0;  // from the SDT: 0x01 television, 0x02 radio, ...; 0 unknown
   std::string name;               // UTF-8; empty when the SDT has not named it
   std::string provider;
+};
+
+// A transponder of the network, as the NIT's satellite delivery system
+// descriptor gives it: delivery system, frequency, polarisation, symbol rate,
+// code rate (and for DVB-S2 modulation and roll-off); inversion automatic.
+struct NetworkTransponder {
+  std::uint16_t transport_stream_id = 0;
+  std::uint16_t original_network_id = 0;
+  TransponderParameters parameters;
+  int orbital_tenths = 0;  // the satellite's position, tenths of a degree, east positive
 };
 
 // "13818-2 video (MPEG-2)" and so on for a PMT stream type.
@@ -71,6 +84,16 @@ class PsiReader {
 
   bool pat_read() const { return pat_read_; }
   bool sdt_read() const { return sdt_read_; }
+  // The PAT names a network PID (program 0): the stream carries a NIT.
+  bool network_announced() const { return network_pid_ != 0; }
+  // The NIT actual, read whole: the network's id, name and satellite
+  // transponders, in the table's order.
+  bool nit_read() const { return nit_read_; }
+  std::uint16_t network_id() const { return network_id_; }
+  const std::string& network_name() const { return network_name_; }
+  const std::vector<NetworkTransponder>& network_transponders() const {
+    return network_transponders_;
+  }
   // Programs of the PAT whose PMT has not been read yet.
   std::size_t pmts_missing() const;
   // The PAT, the SDT and the PMT of every program in the PAT have been read.
@@ -86,7 +109,7 @@ class PsiReader {
   std::uint32_t table_pids_version() const { return table_pids_version_; }
 
  private:
-  enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable };
+  enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable, kNitTable };
   struct Assembly {
     std::uint8_t* buffer = nullptr;  // biTStream's section being gathered
     std::uint16_t used = 0;
@@ -111,6 +134,7 @@ class PsiReader {
   bool TakePat(std::uint8_t* section);
   bool TakeSdt(std::uint8_t* section);
   bool TakePmt(std::uint16_t pid, std::uint8_t* section);
+  bool TakeNit(std::uint8_t* section);
   void SetTablePids();
   void Count(TableKind kind, std::uint16_t id);
 
@@ -120,10 +144,17 @@ class PsiReader {
   std::array<std::uint8_t*, 256> pat_{};             // the PAT in force
   std::array<std::uint8_t*, 256> sdt_next_{};
   std::array<std::uint8_t*, 256> sdt_{};
+  std::array<std::uint8_t*, 256> nit_next_{};
+  std::array<std::uint8_t*, 256> nit_{};
   std::uint32_t table_pids_version_ = 0;
   bool pat_read_ = false;
   bool sdt_read_ = false;
+  bool nit_read_ = false;
   std::uint16_t transport_stream_id_ = 0;
+  std::uint16_t network_pid_ = 0;  // the PAT's program 0; 0 none
+  std::uint16_t network_id_ = 0;
+  std::string network_name_;
+  std::vector<NetworkTransponder> network_transponders_;
   std::map<std::uint16_t, Program> programs_;  // the PAT's, by program number
   std::map<std::uint16_t, Names> names_;       // the SDT's, by service id
   std::uint32_t pats_read_ = 0;

@@ -28,7 +28,11 @@ ChannelEntry EntryOf(const ChannelEntry& transponder, const Service& service) {
   return entry;
 }
 
-std::string Missing(const PsiReader& reader) {
+bool NetworkMissing(const PsiReader& reader, bool want_network) {
+  return want_network && reader.network_announced() && !reader.nit_read();
+}
+
+std::string Missing(const PsiReader& reader, bool want_network) {
   if (!reader.pat_read()) {
     return "the PAT";
   }
@@ -38,18 +42,21 @@ std::string Missing(const PsiReader& reader) {
     missing += std::string(missing.empty() ? "" : " and ") + "the PMT" + (pmts > 1 ? "s" : "") +
                " of " + std::to_string(pmts) + " program" + (pmts > 1 ? "s" : "");
   }
+  if (NetworkMissing(reader, want_network)) {
+    missing += std::string(missing.empty() ? "" : " and ") + "the NIT";
+  }
   return missing;
 }
 
 }  // namespace
 
 TransponderScan ScanTransponder(const ChannelEntry& transponder, PacketSource* source,
-                                std::chrono::milliseconds limit) {
+                                std::chrono::milliseconds limit, bool want_network) {
   TransponderScan scan;
   PsiReader reader;
   std::vector<std::uint8_t> packets;
   const std::chrono::milliseconds start = source->Now();
-  while (!reader.complete()) {
+  while (!reader.complete() || NetworkMissing(reader, want_network)) {
     const std::chrono::milliseconds left = start + limit - source->Now();
     if (left <= std::chrono::milliseconds::zero() ||
         !source->Read(std::min(left, kLongestWait), &packets)) {
@@ -60,14 +67,46 @@ TransponderScan ScanTransponder(const ChannelEntry& transponder, PacketSource* s
     scan.packets += count;
     packets.clear();
   }
-  scan.complete = reader.complete();
+  scan.complete = reader.complete() && !NetworkMissing(reader, want_network);
   if (!scan.complete) {
-    scan.missing = Missing(reader);
+    scan.missing = Missing(reader, want_network);
   }
   for (const Service& service : reader.services()) {
     if (service.pmt_pid != 0) {  // on the air here, not only named by the SDT
       scan.services.push_back(EntryOf(transponder, service));
+      scan.programs.push_back(service);
     }
   }
+  scan.network_read = reader.nit_read();
+  scan.network_id = reader.network_id();
+  scan.network_name = reader.network_name();
+  scan.network = reader.network_transponders();
   return scan;
+}
+
+bool SameTransponder(const TransponderParameters& a, const TransponderParameters& b) {
+  const std::uint32_t apart = a.frequency_khz > b.frequency_khz ? a.frequency_khz - b.frequency_khz
+                                                                : b.frequency_khz - a.frequency_khz;
+  return a.polarization == b.polarization &&
+         apart < std::max(a.symbol_rate, b.symbol_rate) / 2000;  // kHz
+}
+
+std::vector<ChannelEntry> NewTransponders(const TransponderScan& scan, const ChannelEntry& from,
+                                          const std::vector<ChannelEntry>& known) {
+  std::vector<ChannelEntry> found;
+  const auto listed = [](const std::vector<ChannelEntry>& list, const TransponderParameters& t) {
+    return std::any_of(list.begin(), list.end(), [&t](const ChannelEntry& entry) {
+      return SameTransponder(entry.transponder, t);
+    });
+  };
+  for (const NetworkTransponder& network : scan.network) {
+    if (listed(known, network.parameters) || listed(found, network.parameters)) {
+      continue;
+    }
+    ChannelEntry& entry = found.emplace_back();
+    entry.transponder = network.parameters;
+    entry.transponder.satellite_number = from.transponder.satellite_number;
+    entry.transponder.lnb = from.transponder.lnb;
+  }
+  return found;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,7 +57,48 @@ void NoteDisagreement(const Transponder& t, std::vector<std::string>* notes) {
   }
 }
 
+// A unit the figure might have been given in: `per` of it make the unit asked for.
+struct OtherUnit {
+  const char* name;
+  double per;
+};
+constexpr OtherUnit kFrequencyUnits[] = {{"kHz", 1e3}, {"Hz", 1e6}, {"GHz", 1e-3}};
+constexpr OtherUnit kSymbolRateUnits[] = {{"Sym/s", 1e3}, {"MSym/s", 1e-3}};
+
+template <std::size_t N>
+std::string UnitHint(double value, double low, double high, const char* asked,
+                     const OtherUnit (&units)[N]) {
+  if (value >= low && value <= high) {
+    return "";
+  }
+  for (const OtherUnit& unit : units) {
+    const double meant = value / unit.per;
+    if (meant >= low && meant <= high) {
+      return std::string("; did you give ") + unit.name + "? That is " +
+             ThousandthsText(static_cast<std::uint64_t>(std::llround(meant * 1000))) + " " + asked;
+    }
+  }
+  return "";
+}
+
 }  // namespace
+
+std::string FrequencyUnitHint(double mhz) {
+  std::uint32_t low = UINT32_MAX;
+  std::uint32_t high = 0;
+  for (const LnbType& lnb : LnbTypes()) {
+    for (const LnbBand& band : lnb.bands) {
+      low = band.lof_mhz != 0 ? std::min(low, band.low_mhz) : low;
+      high = std::max(high, band.high_mhz);
+    }
+  }
+  return UnitHint(mhz, low, high, "MHz", kFrequencyUnits);
+}
+
+std::string SymbolRateUnitHint(double ksyms) {
+  return UnitHint(ksyms, kSymbolRateLow / 1000.0, kSymbolRateHigh / 1000.0, "kSym/s",
+                  kSymbolRateUnits);
+}
 
 bool ParseThousandths(const std::string& text, std::uint32_t* thousandths) {
   const std::size_t point = text.find('.');
@@ -143,8 +185,11 @@ bool ResolveTransponder(Transponder* t, std::string* error, std::vector<std::str
       }
     }
     if (found == nullptr) {
-      *error = frequency + " is outside " + LnbRange(*t->lnb) + ", the band of the " +
-               t->lnb->name + " LNB (give --lnb or --lof for another LNB; --lnb list names them)";
+      const std::string hint = FrequencyUnitHint(t->frequency_khz / 1000.0);
+      *error =
+          frequency + " is outside " + LnbRange(*t->lnb) + ", the band of the " + t->lnb->name +
+          " LNB" +
+          (!hint.empty() ? hint : " (give --lnb or --lof for another LNB; --lnb list names them)");
       return false;
     }
     t->lof_khz = found->lof_mhz * 1000;
@@ -162,7 +207,8 @@ bool ResolveTransponder(Transponder* t, std::string* error, std::vector<std::str
   }
   if (t->symbol_rate < kSymbolRateLow || t->symbol_rate > kSymbolRateHigh) {
     *error = "symbol rate " + ThousandthsText(t->symbol_rate) + " kSym/s is outside " +
-             ThousandthsText(kSymbolRateLow) + ".." + ThousandthsText(kSymbolRateHigh) + " kSym/s";
+             ThousandthsText(kSymbolRateLow) + ".." + ThousandthsText(kSymbolRateHigh) + " kSym/s" +
+             SymbolRateUnitHint(t->symbol_rate / 1000.0);
     return false;
   }
   return true;

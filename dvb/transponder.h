@@ -95,9 +95,16 @@ struct Transponder {
 constexpr std::uint32_t kSymbolRateLow = 1000000;  // symbols per second
 constexpr std::uint32_t kSymbolRateHigh = 45000000;
 
+// A frequency meant in MHz, or a symbol rate meant in kSym/s, that lies
+// outside every LNB's band or the card's rates but would lie within in another
+// unit: "; did you give kHz? That is 11778 MHz". Empty otherwise.
+std::string FrequencyUnitHint(double mhz);
+std::string SymbolRateUnitHint(double ksyms);
+
 // Settles the oscillator and the tone for the frequency and checks what the
-// card's tuner can take; false with one line in *error when it cannot. Hints
-// about a tone and an oscillator that disagree go to *notes.
+// card's tuner can take; false with one line in *error when it cannot (with a
+// unit hint where one fits). Hints about a tone and an oscillator that
+// disagree go to *notes.
 bool ResolveTransponder(Transponder* transponder, std::string* error,
                         std::vector<std::string>* notes);
 

@@ -1,8 +1,8 @@
 // Fuzz target for the table reader, the service filter and DVB text: the input
 // is a choice of service and the packets of a stream, read by a PsiReader and
 // filtered by a ServiceFilter piece by piece. Checked throughout:
-//   - every service name and provider, and the name chosen by, is valid UTF-8
-//     without control codes;
+//   - every service name and provider, the network's name (from the NIT), and
+//     the name chosen by, is valid UTF-8 without control codes;
 //   - the filter gives whole packets, each with its sync byte, and no more of
 //     them than its own tables can account for;
 //   - by a PID list it gives exactly the stream's packets of those PIDs;
@@ -83,6 +83,9 @@ void CheckNames(const PsiReader& reader) {
       Fail("a service's name or provider is not clean UTF-8",
            service.name + "' '" + service.provider);
     }
+  }
+  if (!CleanText(reader.network_name())) {
+    Fail("the network's name is not clean UTF-8", reader.network_name());
   }
 }
 

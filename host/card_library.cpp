@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "abi/card_problem.h"
 #include "host/linux_card.h"
 #include "host/program.h"
 #include "host/system.h"
@@ -137,6 +138,7 @@ CardLibrary FindCardLibrary() {
     library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
     library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
     library.read_figures = AsFunction<ReadFiguresFunction>(find("CardReadFigures"));
+    library.last_problem = AsFunction<LastProblemFunction>(find(CARD_LAST_PROBLEM_ENTRY));
     FindLinuxCardEntries(handle, &library);
   }
   in_use = library;
@@ -144,3 +146,10 @@ CardLibrary FindCardLibrary() {
 }
 
 const CardLibrary& CardLibraryInUse() { return in_use; }
+
+std::string CardLibraryProblem(const CardLibrary& library) {
+  char text[512] = {};
+  return library.last_problem != nullptr && library.last_problem(text, sizeof text) > 0
+             ? std::string(text)
+             : std::string();
+}

@@ -50,6 +50,7 @@ using SatelliteNameFunction = int (*)(int satellite, char* buffer, int capacity)
 using ReadFiguresFunction = int (*)(CardFiguresRecord* figures);
 using ListAdaptersFunction = int (*)(LinuxDvbAdapter* adapters, int capacity,
                                      std::uint32_t entry_size);
+using LastProblemFunction = int (*)(char* buffer, int capacity);  // abi/card_problem.h
 
 // The card library in the process, found by the vendor library's name: its
 // file, and the entries of their own that the stand-in card, the Linux DVB
@@ -60,7 +61,12 @@ struct CardLibrary {
   SatelliteNameFunction satellite_name = nullptr;
   ReadFiguresFunction read_figures = nullptr;
   ListAdaptersFunction list_adapters = nullptr;
+  LastProblemFunction last_problem = nullptr;
 };
+
+// The last problem the library said on stderr ("adapter7: no such adapter"),
+// where it keeps one; empty otherwise.
+std::string CardLibraryProblem(const CardLibrary& library);
 
 // Also remembers the library as the one in use.
 CardLibrary FindCardLibrary();

@@ -23,7 +23,9 @@ int RunAdapters(const Options& options) {
   }
   std::vector<AdapterEntry> adapters;
   if (!ListLinuxAdapters(library, &adapters)) {
-    return Fail(kExitCard, "the adapters cannot be listed (the card library said why)");
+    const std::string why = CardLibraryProblem(library);
+    return Fail(kExitCard, "the adapters cannot be listed (" +
+                               (why.empty() ? "the card library said why" : why) + ")");
   }
   Json& list = Report()["adapters"] = Json::array();
   for (const AdapterEntry& entry : adapters) {

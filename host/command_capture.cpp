@@ -57,7 +57,7 @@ int RunCapture(const Options& options) {
   SelectAndTune(session.entries(), request, &report);
   ReportTune(request, report, &Report());
   if (!Locked(report)) {
-    return TuneFailure(request, report);  // the outputs are left as they were
+    return session.End(TuneFailure(request, report));  // the outputs are left as they were
   }
   CaptureResult result;
   std::optional<ServiceFilter> filter;
@@ -84,7 +84,9 @@ int RunCapture(const Options& options) {
   }
   const int status = ReportClose(closed);
   if (result.stopped_by == kStoppedByStreamFailure) {
-    return Fail(kExitFailure, "the card's stream failed (the card library said why); " +
+    const std::string why = CardLibraryProblem(session.library());
+    return Fail(kExitFailure, "the card's stream failed (" +
+                                  (why.empty() ? "the card library said why" : why) + "); " +
                                   std::to_string(figures.Count(CARD_COUNT_STREAM_ERRORS)) +
                                   " failed reads");
   }

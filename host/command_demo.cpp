@@ -6,6 +6,7 @@
 #include "dvb/transponder.h"
 #include "host/capture.h"
 #include "host/options.h"
+#include "host/service_json.h"
 #include "host/system.h"
 
 namespace {
@@ -68,7 +69,7 @@ void TuneRow(const DeviceInterface& entries, LineupRow* row, Json* lineup) {
   Json services = Json::array();
   for (const std::string& name : row->services) {
     names += (names.empty() ? "" : "; ") + name;
-    services.push_back({{"name", name}});
+    services.push_back(NamedServiceJson(name));
   }
   Say("%3d %-12s %-12s %-9s %-3c %6s %-4s %-7s %7d%% %6d%% %5.2fs %s\n", row->satellite,
       row->satellite_name.c_str(),
@@ -112,9 +113,9 @@ int RunDemo(const Options& options) {
   Say("\n");
   std::vector<LineupRow> rows = ReadLineup(session.library(), options);
   if (rows.empty()) {
-    return Fail(kExitUsage,
-                "the demo needs the stand-in card (its lineup) or a transponder given "
-                "with --freq, --pol and --sr; this card library has no lineup");
+    return session.End(Fail(kExitUsage,
+                            "the demo needs the stand-in card (its lineup) or a transponder given "
+                            "with --freq, --pol and --sr; this card library has no lineup"));
   }
   Say("Sat Satellite    Switch       Frequency Pol kSym/s FEC  Lock    Strength Quality Tune   "
       "Services\n");

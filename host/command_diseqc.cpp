@@ -18,8 +18,8 @@ int RunDiseqc(const Options& options) {
                         {"sent", result == kResultOk}};
   Say("DiSEqC            %s: %s (DeviceSendDiseqc %d)\n", what.c_str(),
       result == kResultOk ? "sent" : "refused", static_cast<int>(result));
-  return result == kResultOk
-             ? kExitOk
-             : Fail(kExitFailure, "the card did not send " + what + " (DeviceSendDiseqc returned " +
-                                      std::to_string(result) + ")");
+  return session.End(result == kResultOk ? kExitOk
+                                         : Fail(kExitFailure, "the card did not send " + what +
+                                                                  " (DeviceSendDiseqc returned " +
+                                                                  std::to_string(result) + ")"));
 }

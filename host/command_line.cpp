@@ -2,18 +2,24 @@
 // read once with CLI11. Each value is checked strictly as it is read (MHz as
 // digits with up to three decimals, never hex or exponents, names from their
 // lists); settle.cpp then settles the options that belong together into
-// Options.
+// Options. Mistakes are answered in the program's own words: an option a
+// command does not have with the nearest one it has, a number in another
+// unit with the unit it was likely given in.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <set>
 
 #include <CLI/CLI.hpp>
 
+#include "dvb/name_match.h"
 #include "dvb/transponder.h"
 #include "host/linux_card.h"
 #include "host/program.h"
 #include "host/report.h"
 #include "host/settle.h"
+#include "host/system.h"
 
 namespace {
 
@@ -27,22 +33,26 @@ struct CommandText {
 constexpr CommandText kCommands[] = {
     {"info", "show the module's descriptor, version resource and exports",
      "The version resource and exports in the Windows build. The card is not touched.\n",
-     "  morvalind-host info --module /path/to/Morvalind.dev --json\n"},
+     "  morvalind-host info\n"
+     "  morvalind-host info --json\n"},
     {"open", "open the card through the module, then close it",
      "Counts the packets the callback got. A failed open's message goes to stderr.\n",
-     "  morvalind-host open --module=./Morvalind.dev\n"},
+     "  morvalind-host open\n"},
     {"tune", "tune a transponder and report lock and signal",
-     "Selects the dish first with --port (E0 10 38 Fx) and/or --burst when given.\n",
+     "Selects the dish first with --port (E0 10 38 Fx) and/or --burst when given.\n"
+     "NAME tunes that channel of the channel file instead (see -c).\n",
      "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
      "  morvalind-host tune --freq 11095 --pol H --sr 27500 --port 2 --json\n"
-     "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish)\n"
-     "  morvalind-host tune --channels channels.conf --channel 'Pellam Sport'\n"},
+     "  morvalind-host tune 'Pellam Sport' -c channels.conf\n"
+     "  morvalind-host tune --lnb c-band --freq 3880 --pol R --sr 27500   (a C-band dish: a real "
+     "card)\n"},
     {"signal", "show strength, quality and lock, once or watched",
-     "Tunes first when --freq is given. --watch reads on, until interrupted or for\n"
-     "SECONDS: in place on a terminal (bars fit its width), a line a second\n"
-     "otherwise, with --json a JSON line a sample with its Unix time.\n",
+     "Tunes first when a transponder or a channel's NAME is given. --watch reads on,\n"
+     "until interrupted (status 0) or for SECONDS: in place on a terminal (bars fit\n"
+     "its width), a line a second otherwise, with --json a JSON line a sample with\n"
+     "its Unix time.\n",
      "  morvalind-host signal --freq 12344 --pol H --sr 29700 --watch\n"
-     "  morvalind-host signal --watch 10 --json\n"},
+     "  morvalind-host signal 'Pellam Sport' -c channels.conf --watch 10 --json\n"},
     {"capture", "tune and write the transport stream to a file, a pipe or UDP",
      "Writes whole packets to the file (-o -: standard output, all text then on\n"
      "stderr) and/or to --udp HOST:PORT, seven a datagram, for --seconds or until\n"
@@ -52,8 +62,8 @@ constexpr CommandText kCommands[] = {
      "nothing never holds the capture up: what it did not take is dropped.\n"
      "--service keeps one service (its own PAT, its PMT, streams and PCR), --pids\n"
      "exactly the PIDs listed.\n",
-     "  morvalind-host capture -o pellam.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
-     "  morvalind-host capture -o talk.ts --channels channels.conf --channel 'Pellam Talk'\n"
+     "  morvalind-host capture -o pellam.ts -t 5 --freq 11778 --pol V --sr 27500\n"
+     "  morvalind-host capture 'Pellam Talk' -c channels.conf -o talk.ts -t 5\n"
      "  morvalind-host capture -o one.ts --service 3002 --freq 11778 --pol V --sr 27500\n"
      "  morvalind-host capture -o - --freq 11778 --pol V --sr 27500 | ffplay -\n"
      "  morvalind-host capture --udp 239.1.1.1:1234 --freq 11095 --pol H --sr 27500 --port 2\n"},
@@ -63,12 +73,16 @@ constexpr CommandText kCommands[] = {
      "  morvalind-host diseqc E0 10 38 F3\n"
      "  morvalind-host diseqc --port 2 --pol H --burst B\n"},
     {"scan", "tune every transponder of a channel file and list their services",
-     "Reads a dvbv5 transponder file (as dtv-scan-tables' dvb-s folder holds them),\n"
-     "tunes each entry, reads its PAT, SDT and PMTs and writes a dvbv5 channel file\n"
-     "of the services found to -o FILE or standard output; progress on stderr.\n"
-     "SAT_NUMBER picks the switch port (0: port 1); --port gives one for all.\n",
-     "  morvalind-host scan /usr/share/dvb/dvb-s/Astra-19.2E -o channels.conf\n"
-     "  morvalind-host scan ttlcdacc-transponders.conf --json\n"},
+     "Reads a dvbv5 transponder file (as dtv-scan-tables' dvb-s folder holds them;\n"
+     "a name alone is also looked up beside this program and its virtual card, which\n"
+     "has ttlcdacc-transponders.conf), tunes each DVB-S entry (DVB-S2 ones are\n"
+     "skipped and counted), reads its PAT, SDT, PMTs and NIT, and writes a dvbv5\n"
+     "channel file of the services found to -o FILE or standard output, with the\n"
+     "LNB and switch port used (LNB, SAT_NUMBER), so that dvbv5-zap tunes them too;\n"
+     "progress on stderr. The transponders a NIT lists are scanned as well, unless\n"
+     "-F. SAT_NUMBER picks the switch port (0: port 1); --port gives one for all.\n",
+     "  morvalind-host scan ttlcdacc-transponders.conf -o channels.conf\n"
+     "  morvalind-host scan ttlcdacc-transponders.conf -F --json\n"},
     {"adapters", "list the DVB adapters Linux drives, through the Linux DVB card library",
      "Each frontend with its name and delivery systems; --card remote:HOST:PORT\n"
      "lists those a dvbv5-daemon serves. No card is opened, no module loaded.\n",
@@ -77,7 +91,7 @@ constexpr CommandText kCommands[] = {
     {"demo", "show the module at work on the stand-in card",
      "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
      "transponder with the most services and shows what it holds.\n",
-     "  morvalind-host demo --out . --seconds 5\n"},
+     "  morvalind-host demo --out . -t 5\n"},
 };
 
 constexpr char kTuneHelp[] =
@@ -92,13 +106,20 @@ std::string Footer(const std::string& details, const std::string& examples) {
   return text.substr(0, text.size() - 1);
 }
 
-CLI::Validator Decimal(const char* unit) {
+// Digits with up to three decimals in `unit`; for digits in another unit
+// (11778000 for --freq) the hint says which.
+CLI::Validator Decimal(const char* unit, std::string (*hint)(double) = nullptr) {
   return CLI::Validator(
-      [unit](std::string& text) {
+      [unit, hint](std::string& text) {
         std::uint32_t value = 0;
+        const bool number = !text.empty() &&
+                            text.find_first_not_of("0123456789.") == std::string::npos &&
+                            text.find('.') == text.rfind('.') && text.size() < 20;
         return ParseThousandths(text, &value)
                    ? std::string()
-                   : text + " is not " + unit + " as digits with up to three decimals";
+                   : text + " is not " + unit + " as digits with up to three decimals" +
+                         (number && hint != nullptr ? hint(std::strtod(text.c_str(), nullptr))
+                                                    : std::string());
       },
       "");
 }
@@ -139,7 +160,7 @@ CLI::Validator Choice(std::vector<std::string> names) {
 }
 
 void Add(CLI::App* command, const char* name, std::string* value, const char* type,
-         const char* help, const CLI::Validator& check = CLI::Validator()) {
+         const std::string& help, const CLI::Validator& check = CLI::Validator()) {
   command->add_option(name, *value, help)->type_name(type)->check(check);
 }
 
@@ -160,18 +181,25 @@ void AddDish(CLI::App* command, Given* g) {
 
 void AddTune(CLI::App* command, Given* g) {
   Add(command, "--freq", &g->freq, "MHZ", "frequency on the dish, e.g. 11778 or 11778.125",
-      Decimal("MHz"));
+      Decimal("MHz", FrequencyUnitHint));
   Add(command, "--pol", &g->pol, "H|V|L|R", "polarisation (L, R circular, on the H, V voltages)",
       Choice({"H", "V", "L", "R"}));
   Add(command, "--sr", &g->sr, "KSYMS", "symbol rate in kSym/s, 1000..45000, e.g. 27500",
-      Decimal("kSym/s"));
+      Decimal("kSym/s", SymbolRateUnitHint));
   Add(command, "--fec", &g->fec, "N/M", "code rate 1/2 2/3 3/4 4/5 5/6 6/7 7/8 8/9, or auto",
       Choice({"auto", "1/2", "2/3", "3/4", "4/5", "5/6", "6/7", "7/8", "8/9"}));
   Add(command, "--inversion", &g->inversion, "off|on|auto", "spectral inversion (default auto)",
       Choice({"off", "on", "auto"}));
   AddDish(command, g);
-  Add(command, "--channels", &g->channels, "FILE", "a dvbv5 channel file, for --channel");
-  Add(command, "--channel", &g->channel, "NAME", "tune that entry of the --channels file");
+}
+
+// The channel by name (NAME, or --channel NAME) and the file it is in.
+void AddChannel(CLI::App* command, Given* g) {
+  command->add_option("NAME", g->named, "the channel to tune, by its name in the channel file");
+  Add(command, "-c,--channels", &g->channels, "FILE",
+      std::string("the dvbv5 channel file (default: ") + kConfigFolderHelp + "morvalind" +
+          (kWindowsSystem ? "\\" : "/") + "channels.conf)");
+  Add(command, "--channel", &g->channel, "NAME", "the channel, as NAME gives it");
 }
 
 int UsageError(const std::string& problem, const std::string& command) {
@@ -191,6 +219,14 @@ std::string LnbList() {
 }
 
 using Commands = std::map<std::string, CLI::App*>;
+
+// The options every command takes, which may also come before the command.
+void AddCommon(CLI::App* command, Options* options) {
+  command->add_flag("--json", options->json, "print JSON instead of text");
+  command->add_flag("-v,--verbose", options->session.verbose,
+                    "the card library's own messages too (libdvbv5's)");
+  command->add_flag("-q,--quiet", options->quiet, "print nothing but problems");
+}
 
 // Every command, with its help and the options all or most of them share.
 Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
@@ -213,13 +249,20 @@ Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
     if (name != "info") {
       Add(command, "--card", &g->card, "CARD", kLinuxCards ? kLinuxCardHelp : kCardHelp, Card());
     }
-    command->add_flag("--json", options->json, "print JSON instead of text");
+    if (name != "info" && kLinuxCards) {
+      Add(command, "-a,--adapter", &g->adapter, "N",
+          "the Linux DVB adapter N: --card linux:adapterN", Whole(0, 255));
+    }
+    AddCommon(command, options);
     if (name != "info" && name != "adapters") {
       Add(command, "--replay", &options->session.replay, "FILE",
           "the stand-in card plays this recording on every transponder");
     }
     if (tunes) {
       AddTune(command, g);
+    }
+    if (tunes && name != "demo") {
+      AddChannel(command, g);
     }
     commands[text.name] = command;
   }
@@ -229,9 +272,10 @@ Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
 // The options of capture and scan: outputs, what to keep, the scan's file.
 void DeclareCaptureAndScan(const Commands& commands, Given* g, Options* options) {
   CLI::App* capture = commands.at("capture");
-  Add(capture, "-o,--out", &options->out, "FILE", "the file to write, - for standard output");
+  Add(capture, "-o,--out", &options->out, "FILE",
+      "the file to write, - for standard output (not a terminal)");
   Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
-  Add(capture, "--seconds", &g->seconds, "N", "how long (default: until interrupted)",
+  Add(capture, "-t,--seconds", &g->seconds, "N", "how long (default: until interrupted)",
       Whole(1, 1L << 30));
   Add(capture, "--service", &g->service, "NAME|ID", "keep this service only");
   Add(capture, "--pids", &g->pids, "LIST", "keep these PIDs only, e.g. 0,0x1201,4641",
@@ -246,8 +290,10 @@ void DeclareCaptureAndScan(const Commands& commands, Given* g, Options* options)
   scan->add_option("FILE", g->channels, "the dvbv5 transponder file")->required();
   Add(scan, "-o,--out", &options->out, "FILE",
       "the channel file to write (default: standard output)");
-  Add(scan, "--seconds", &g->seconds, "N", "longest wait for a transponder's tables (default 5)",
+  Add(scan, "-t,--seconds", &g->seconds, "N", "longest wait for a transponder's tables (default 5)",
       Whole(1, 1L << 30));
+  scan->add_flag("-F,--file-freqs-only", options->file_frequencies_only,
+                 "scan the file's transponders only, not those a NIT lists");
   AddDish(scan, g);
 }
 
@@ -260,7 +306,7 @@ void DeclareOthers(const Commands& commands, Given* g, Options* options) {
       ->check(Whole(1, 1L << 30));
   Add(commands.at("demo"), "--out", &options->out, "FOLDER",
       "for the capture (default: temp folder)");
-  Add(commands.at("demo"), "--seconds", &g->seconds, "N", "how long to capture (default 3)",
+  Add(commands.at("demo"), "-t,--seconds", &g->seconds, "N", "how long to capture (default 3)",
       Whole(1, 1L << 30));
   CLI::App* diseqc = commands.at("diseqc");
   diseqc->add_option("BYTES", g->bytes, "the message in hex bytes, e.g. E0 10 38 F3");
@@ -275,6 +321,121 @@ void DeclareOthers(const Commands& commands, Given* g, Options* options) {
       Whole(0, 255));
 }
 
+// Letters to change, add, take away or swap with the next to make one word the other.
+std::size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) {
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+      d[i][j] = i == 0 || j == 0 ? i + j
+                                 : std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                             d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The name among `names` a mistyped `word` most likely meant: one or two
+// letters apart (one for a short word), or the only one it begins; empty when
+// none is near.
+std::string Nearest(const std::string& word, const std::vector<std::string>& names) {
+  std::string nearest;
+  std::size_t best = word.size() > 4 ? 3 : 2;
+  std::vector<std::string> begun;
+  for (const std::string& name : names) {
+    const std::size_t distance = Distance(word, name);
+    if (distance < best) {
+      best = distance;
+      nearest = name;
+    }
+    if (word.size() > 2 && name.rfind(word, 0) == 0) {
+      begun.push_back(name);
+    }
+  }
+  return !nearest.empty() ? nearest : begun.size() == 1 ? begun[0] : std::string();
+}
+
+// A command's options by their names, "--freq" and "-o".
+std::vector<std::string> OptionNames(const CLI::App* command) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : command->get_options()) {
+    for (const std::string& name : option->get_lnames()) {
+      names.push_back("--" + name);
+    }
+    for (const std::string& name : option->get_snames()) {
+      names.push_back("-" + name);
+    }
+  }
+  return names;
+}
+
+std::vector<std::string> CommandNames(const Commands& commands) {
+  std::vector<std::string> names;
+  for (const auto& entry : commands) {
+    names.push_back(entry.first);
+  }
+  return names;
+}
+
+// "unknown command 'tnue'; did you mean tune?"
+std::string UnknownCommand(const std::string& word, const Commands& commands) {
+  const std::string nearest = Nearest(word, CommandNames(commands));
+  return "unknown command '" + word + "'" +
+         (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+}
+
+// What the first word the command line did not take says: an option the
+// command does not have (with the nearest it has, or the commands that have
+// it), a command not known, or a word too many.
+std::string LeftOver(const CLI::App& app, const CLI::App* chosen, const Commands& commands) {
+  const std::vector<std::string> before = app.remaining(false);
+  const std::vector<std::string> after =
+      chosen != nullptr ? chosen->remaining(false) : std::vector<std::string>();
+  const auto option = [](const std::string& word) { return word.size() > 1 && word[0] == '-'; };
+  for (const std::vector<std::string>* words : {&after, &before}) {
+    for (const std::string& word : *words) {
+      if (!option(word)) {
+        continue;
+      }
+      const std::string name = word.substr(0, word.find('='));
+      if (words == &before || chosen == nullptr) {
+        return name + " goes after the command (before it: --json, -v, -q)";
+      }
+      const std::string nearest = Nearest(name, OptionNames(chosen));
+      std::string others;
+      for (const auto& entry : commands) {
+        const std::vector<std::string> names = OptionNames(entry.second);
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+          others += (others.empty() ? "" : ", ") + entry.first;
+        }
+      }
+      return chosen->get_name() + " has no option " + name +
+             (!nearest.empty() ? "; did you mean " + nearest + "?"
+              : !others.empty()
+                  ? " (" + others + " " + (others.find(',') == std::string::npos ? "has" : "have") +
+                        " it)"
+                  : "");
+    }
+  }
+  if (!before.empty() || chosen == nullptr) {
+    return before.empty() ? std::string() : UnknownCommand(before[0], commands);
+  }
+  return after.empty() ? std::string() : chosen->get_name() + " takes no '" + after[0] + "' here";
+}
+
+// "--lnb list" (or "--lnb=list") anywhere: the LNB types are printed and nothing else is done.
+bool AsksForLnbList(const std::vector<std::string>& words) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (SameIgnoringCase(words[i], "--lnb=list") ||
+        (words[i] == "--lnb" && i + 1 < words.size() && SameIgnoringCase(words[i + 1], "list"))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ReadCommandLine(std::vector<std::string> words, Options* options, int* status) {
@@ -287,28 +448,40 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   app.get_formatter()->column_width(28);
   app.set_help_flag("-h,--help", "show this help");
   app.set_version_flag("--version", std::string(kProgram) + " " + VersionText(),
-                       "show the program's version");
+                       "show the program's version (with --json as JSON)");
   app.require_subcommand(1);
   // Options are -x and --xx on every system: a path such as /work/x.conf is a path.
   app.allow_windows_style_options(false);
-  app.footer(
-      Footer("",
-             "  morvalind-host demo\n"
-             "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
-             "  morvalind-host capture -o out.ts --seconds 5 --freq 11778 --pol V --sr 27500\n"
-             "  morvalind-host help capture\n"));
-  const Commands commands = DeclareCommands(&app, &g, options);
+  // What it does not take is answered below, in the program's own words.
+  app.allow_extras();
+  AddCommon(&app, options);
+  app.footer(Footer("",
+                    "  morvalind-host demo\n"
+                    "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
+                    "  morvalind-host capture -o out.ts -t 5 --freq 11778 --pol V --sr 27500\n"
+                    "  morvalind-host help capture\n"));
+  Commands commands = DeclareCommands(&app, &g, options);
   DeclareCaptureAndScan(commands, &g, options);
   DeclareOthers(commands, &g, options);
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
   help->footer(Footer("", "  morvalind-host help capture\n"));
   help->add_option("COMMAND", topic, "the command to explain");
+  commands["help"] = help;
+  for (auto& entry : commands) {
+    entry.second->allow_extras();
+  }
 
-  if (words.empty() ||
-      (words[0].rfind('-', 0) != 0 && commands.count(words[0]) == 0 && words[0] != "help")) {
+  if (AsksForLnbList(words)) {
+    std::fputs(LnbList().c_str(), stdout);
+    *status = kExitOk;
+    return false;
+  }
+  if (words.empty() || (words[0].rfind('-', 0) != 0 && commands.count(words[0]) == 0)) {
     *status =
-        UsageError(words.empty() ? "missing command" : "unknown command '" + words[0] + "'", "");
+        UsageError(words.empty() ? "give a command (" + std::string(kProgram) + " help lists them)"
+                                 : UnknownCommand(words[0], commands),
+                   "");
     return false;
   }
   // "-o=x.ts" is read as "-o x.ts", as "--out=x.ts" is.
@@ -320,35 +493,57 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   }
   std::reverse(words.begin(), words.end());  // CLI11 takes them last first
   std::string problem;
-  std::string printed;  // help, the version or the LNB list: the program ends here
+  std::string printed;  // help or the version: the program ends here
+  const auto chosen = [&app]() -> CLI::App* {
+    const std::vector<CLI::App*> list = app.get_subcommands();
+    return list.empty() ? nullptr : list[0];
+  };
   try {
     app.parse(words);
-    options->command = app.get_subcommands().at(0)->get_name();
-    if (options->command == "help" && !topic.empty() && commands.count(topic) == 0) {
-      problem = "no command '" + topic + "'";
-    } else if (options->command == "help") {
+    options->command = chosen()->get_name();
+    problem = LeftOver(app, chosen(), commands);
+    if (problem.empty() && options->command == "help" && !topic.empty() &&
+        commands.count(topic) == 0) {
+      problem = UnknownCommand(topic, commands);
+    } else if (problem.empty() && options->command == "help") {
       // The program's own help, not the help command's (the command chosen).
       printed = topic.empty()
                     ? app.get_formatter()->make_help(&app, kProgram, CLI::AppFormatMode::Normal)
                     : commands.at(topic)->help(kProgram);
-    } else if (g.lnb == "list") {
-      printed = LnbList();
-    } else {
+    } else if (problem.empty() && options->session.verbose && options->quiet) {
+      problem = "give -v or -q, not both";
+    } else if (problem.empty()) {
+      SetUpReport(JsonReport(), false, options->quiet);  // -q: no notes from settling either
       Settle(g, options, &problem);
     }
   } catch (const CLI::CallForHelp&) {
     printed = app.help();
   } catch (const CLI::CallForVersion& version) {
     printed = std::string(version.what()) + "\n";
+    if (JsonReport()) {
+      Report()["program"] = kProgram;
+      Report()["product_version"] = ProductVersion();
+      Report()["source_version"] = SourceVersion();
+      printed.clear();
+    }
   } catch (const CLI::ParseError& error) {
-    problem = error.what();
+    // A mistyped option or command is the likelier cause of what follows from it.
+    const std::string what = error.what();
+    const std::size_t required = what.rfind(" is required");
+    problem = LeftOver(app, chosen(), commands);
+    problem = !problem.empty() ? problem
+              : chosen() == nullptr
+                  ? "give a command (" + std::string(kProgram) + " help lists them)"
+              : required != std::string::npos && required + 12 == what.size()
+                  ? chosen()->get_name() + " needs its " + what.substr(0, required)
+                  : what;
   }
   if (!problem.empty()) {
-    const std::vector<CLI::App*> chosen = app.get_subcommands();
-    *status = UsageError(problem, chosen.empty() ? "" : chosen[0]->get_name());
+    const std::string command = chosen() != nullptr && chosen() != help ? chosen()->get_name() : "";
+    *status = UsageError(problem, command);
     return false;
   }
   std::fputs(printed.c_str(), stdout);
   *status = kExitOk;
-  return printed.empty();
+  return printed.empty() && !Report().contains("product_version");
 }

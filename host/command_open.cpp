@@ -7,7 +7,7 @@ int RunOpen(const Options& options) {
   if (session.status() != kExitOk) {
     return session.status();
   }
-  const int status = ReportClose(session.Close());
+  const int status = session.End(kExitOk);
   const std::uint64_t packets = packet_ring.pushed() + packet_ring.dropped();
   Report()["packets"] = packets;
   Report()["misshaped_packets"] = MisshapedPackets();

@@ -70,7 +70,7 @@ int RunSignal(const Options& options) {  // and tune, which needs a transponder
     SelectAndTune(session.entries(), *options.tune, &report);
     ReportTune(*options.tune, report, &Report());
     if (report.switch_result != kResultOk) {
-      return TuneFailure(*options.tune, report);
+      return session.End(TuneFailure(*options.tune, report));
     }
   }
   SignalReading reading = report.signal;  // the tune's
@@ -87,11 +87,16 @@ int RunSignal(const Options& options) {  // and tune, which needs a transponder
     SayCardFigures(figures);
   }
   if (reading.result != kResultOk) {
-    return Fail(kExitFailure, "the card gave no signal figures (DeviceGetSignal returned " +
-                                  std::to_string(reading.result) + ")");
+    return session.End(
+        Fail(kExitFailure, "the card gave no signal figures (DeviceGetSignal returned " +
+                               std::to_string(reading.result) + ")"));
+  }
+  // A watch, for aligning a dish, is done when stopped or when it ends locked.
+  if (options.watch && (StopRequest() != nullptr || reading.record.locked != 0)) {
+    return session.End(kExitOk);
   }
   if (options.tune.has_value() && !Locked(report)) {
-    return TuneFailure(*options.tune, report);
+    return session.End(TuneFailure(*options.tune, report));
   }
-  return kExitOk;
+  return session.End(kExitOk);
 }

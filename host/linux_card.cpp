@@ -24,6 +24,8 @@ void ChooseLinuxAdapter(const std::string& selector) {
   SetEnvironment(linuxdvb::kSelectorVariable, selector);
 }
 
+void ShowLinuxCardMessages() { SetEnvironment(linuxdvb::kVerboseVariable, "1"); }
+
 void FindLinuxCardEntries(void* handle, CardLibrary* library) {
   library->list_adapters =
       AsFunction<ListAdaptersFunction>(LibraryEntry(handle, "LinuxDvbListAdapters"));

@@ -18,6 +18,8 @@ extern const bool kLinuxCards;
 bool LinuxCardSelector(const std::string& words, std::string* selector);
 // The adapter the Linux library opens (MORVALIND_DVB), before it loads.
 void ChooseLinuxAdapter(const std::string& selector);
+// The Linux library says more (libdvbv5's messages, its figures at close).
+void ShowLinuxCardMessages();
 // The Linux library's own entries in a loaded card library, where it has them.
 void FindLinuxCardEntries(void* handle, CardLibrary* library);
 // The adapters the library finds; false when they cannot be listed (the

@@ -6,6 +6,7 @@ const bool kLinuxCards = false;
 
 bool LinuxCardSelector(const std::string& /*words*/, std::string* /*selector*/) { return false; }
 void ChooseLinuxAdapter(const std::string& /*selector*/) {}
+void ShowLinuxCardMessages() {}
 void FindLinuxCardEntries(void* /*handle*/, CardLibrary* /*library*/) {}
 bool ListLinuxAdapters(const CardLibrary& /*library*/, std::vector<AdapterEntry>* /*adapters*/) {
   return false;

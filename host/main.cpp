@@ -32,12 +32,14 @@ int main(int argc, char** argv) {
   Options options;
   int status = kExitOk;
   if (!ReadCommandLine(words, &options, &status)) {
-    return status == kExitOk ? status : FinishReport(status);
+    // Help and the LNB list end here as text; --version --json and a bad command line as JSON.
+    return status == kExitOk && Report().empty() ? status : FinishReport(status);
   }
   // The stream (capture -o -) or the channel file (scan without -o FILE) on standard output.
   SetUpReport(options.json,
               (options.command == "capture" && options.out == "-") ||
-                  (options.command == "scan" && (options.out.empty() || options.out == "-")));
+                  (options.command == "scan" && (options.out.empty() || options.out == "-")),
+              options.quiet);
   CatchStopRequests();
   AnswerMessageBoxes(ReportModuleMessage);
   for (const CommandRun& command : kRuns) {

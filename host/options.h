@@ -20,24 +20,34 @@ struct DiseqcRequest {
   int burst = 0;
 };
 
-// A transponder of the file scan reads, and how it is tuned.
+// A transponder of the file scan reads (or of a NIT), and how it is tuned.
 struct ScanTarget {
   ChannelEntry entry;
   TuneRequest request;
 };
 
+// An entry of the scan's file (or of a NIT) this card cannot tune, and why.
+struct ScanSkip {
+  ChannelEntry entry;
+  std::string reason;
+  bool dvb_s2 = false;
+};
+
 struct Options {
   std::string command;
-  bool json = false;                 // --json
-  SessionOptions session;            // --module, --card, --replay
-  std::optional<TuneRequest> tune;   // --freq, --pol, --sr and the rest, or --channel, when given
-  std::optional<double> seconds;     // capture and demo --seconds, signal --watch SECONDS
-  std::string out;                   // capture -o FILE ("-" standard output), demo --out FOLDER
-  std::string udp;                   // capture --udp HOST:PORT
-  bool watch = false;                // signal --watch
-  DiseqcRequest diseqc;              // diseqc
-  std::optional<FilterChoice> keep;  // capture --service or --pids
-  std::vector<ScanTarget> scan;      // scan: the file's transponders that this card can tune
+  bool json = false;                   // --json
+  SessionOptions session;              // --module, --card, --replay
+  std::optional<TuneRequest> tune;     // --freq, --pol, --sr and the rest, or --channel, when given
+  std::optional<double> seconds;       // capture and demo --seconds, signal --watch SECONDS
+  std::string out;                     // capture -o FILE ("-" standard output), demo --out FOLDER
+  std::string udp;                     // capture --udp HOST:PORT
+  bool watch = false;                  // signal --watch
+  DiseqcRequest diseqc;                // diseqc
+  std::optional<FilterChoice> keep;    // capture --service or --pids
+  std::vector<ScanTarget> scan;        // scan: the file's transponders that this card can tune
+  std::vector<ScanSkip> scan_skipped;  // and those it cannot
+  bool file_frequencies_only = false;  // scan -F: no transponders from the NIT
+  bool quiet = false;                  // -q
 };
 
 // False when the program ends here, with *status: 0 after the help, the

@@ -14,3 +14,6 @@ std::string ProgramFolder() {
 const char* VersionText() {
   return MORVALIND_PRODUCT_VERSION " (git " MORVALIND_SOURCE_VERSION ")";
 }
+
+const char* ProductVersion() { return MORVALIND_PRODUCT_VERSION; }
+const char* SourceVersion() { return MORVALIND_SOURCE_VERSION; }

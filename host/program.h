@@ -28,6 +28,8 @@ constexpr char kExitStatusHelp[] =
 // "1.1.0 (git 6e2035e)": the module's product version, from its version
 // resource, and the git description of the sources it was built from.
 const char* VersionText();
+const char* ProductVersion();  // "1.1.0"
+const char* SourceVersion();   // "6e2035e"
 
 using Clock = std::chrono::steady_clock;
 

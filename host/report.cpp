@@ -12,6 +12,7 @@
 namespace {
 
 bool json_mode = false;
+bool quiet_mode = false;
 std::FILE* report_stream = stdout;
 bool closed = false;
 bool status_shown = false;
@@ -37,12 +38,14 @@ void Write(const std::string& text) {
 
 }  // namespace
 
-void SetUpReport(bool json, bool stream_on_stdout) {
+void SetUpReport(bool json, bool stream_on_stdout, bool quiet) {
   json_mode = json;
+  quiet_mode = quiet;
   report_stream = stream_on_stdout ? stderr : stdout;
 }
 
 bool JsonReport() { return json_mode; }
+bool QuietReport() { return quiet_mode; }
 std::FILE* ReportStream() { return report_stream; }
 
 Json& Report() {
@@ -61,13 +64,16 @@ std::string Format(const char* format, ...) {
 void Say(const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  Write(json_mode ? "" : FormatList(format, arguments));
+  Write(json_mode || quiet_mode ? "" : FormatList(format, arguments));
   va_end(arguments);
 }
 
 bool ReportClosed() { return closed; }
 
 void ShowStatus(const std::string& line) {
+  if (quiet_mode) {
+    return;
+  }
   if (!IsTerminal(report_stream)) {
     Write(line + "\n");
     return;
@@ -93,7 +99,9 @@ int Fail(int status, const std::string& problem) {
 }
 
 void Note(const std::string& note) {
-  std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
+  if (!quiet_mode) {
+    std::fprintf(stderr, "%s: note: %s\n", kProgram, note.c_str());
+  }
   if (json_mode) {
     Report()["notes"].push_back(note);
   }

@@ -18,8 +18,11 @@
 
 using Json = nlohmann::ordered_json;
 
-void SetUpReport(bool json, bool stream_on_stdout);
+// With `quiet` (-q) text mode says nothing but problems: no report lines, no
+// status lines, no notes on standard error (JSON is unchanged).
+void SetUpReport(bool json, bool stream_on_stdout, bool quiet = false);
 bool JsonReport();
+bool QuietReport();
 std::FILE* ReportStream();
 
 // The command's JSON object, printed by FinishReport; fields keep their order.

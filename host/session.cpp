@@ -1,6 +1,7 @@
 // The card through the module: see session.h.
 #include "host/session.h"
 
+#include "host/linux_card.h"
 #include "host/packet_ring.h"
 #include "host/system.h"
 
@@ -41,6 +42,9 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
     // The stand-in card reads it from the environment when it loads its lineup.
     SetEnvironment("MORVALIND_SIM_REPLAY", options.replay);
   }
+  if (options.verbose) {
+    ShowLinuxCardMessages();
+  }
   if (!LoadModule(module_path_, &module_)) {
     return;
   }
@@ -63,6 +67,8 @@ Session::Session(const SessionOptions& options) : module_path_(ModulePath(option
   if (open_result_ != kResultOk) {
     status_ = kExitCard;
     problem = "the card did not open (DeviceOpen returned " + std::to_string(open_result_) + ")";
+    const std::string why = CardLibraryProblem(library_);
+    problem += why.empty() ? "" : "; the card library says: " + why;
     if (!module_spoke) {
       Fail(kExitCard, problem);
     } else if (JsonReport()) {
@@ -82,6 +88,15 @@ std::int32_t Session::Close() {
   return close_result_;
 }
 
+int Session::End(int status) {
+  if (status_ != kExitOk || reported_) {  // never opened, or reported already
+    return status;
+  }
+  reported_ = true;
+  const int closed = ReportClose(Close());
+  return status != kExitOk ? status : closed;
+}
+
 int ReportClose(std::int32_t result) {
   Report()["close"] = {{"result", result}, {"closed", result == kResultOk}};
   Say("DeviceClose       %d (%s)\n", static_cast<int>(result),
@@ -95,11 +110,14 @@ void ReportDescriptor(const DeviceInterfaceInfo& info) {
   const std::string file = PackedVersion(info.file_version);
   const std::string product = PackedVersion(info.product_version);
   const std::string author = FieldText(info.author);
-  Report()["descriptor"] = {{"device_name", name},        {"file_version", file},
-                            {"product_version", product}, {"author", author},
-                            {"word_520", info.word_520},  {"word_524", info.word_524}};
+  Report()["descriptor"] = {
+      {"device_name", name},
+      {"file_version", file},
+      {"product_version", product},
+      {"author", author},
+      {"fixed_words", {{"offset_520", info.word_520}, {"offset_524", info.word_524}}}};
   Say("Device            %s, file version %s, product version %s\n", name.c_str(), file.c_str(),
       product.c_str());
-  Say("Author            %s; words at 520, 524: %u, %u\n", author.c_str(),
+  Say("Author            %s; fixed words %u at offset 520, %u at 524\n", author.c_str(),
       static_cast<unsigned>(info.word_520), static_cast<unsigned>(info.word_524));
 }

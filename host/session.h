@@ -15,9 +15,10 @@
 // Which module to load and which card library it drives the card through; a
 // stream to replay joins them.
 struct SessionOptions {
-  std::string module;  // --module; empty for Morvalind.dev beside this program
-  CardChoice card;     // --card
-  std::string replay;  // --replay FILE: on every transponder of the stand-in card
+  std::string module;    // --module; empty for Morvalind.dev beside this program
+  CardChoice card;       // --card
+  std::string replay;    // --replay FILE: on every transponder of the stand-in card
+  bool verbose = false;  // -v: the card library's own messages too
 };
 
 std::string ModulePath(const SessionOptions& options);
@@ -45,6 +46,9 @@ class Session {
   int status() const { return status_; }
   // DeviceClose, once; later calls return the first result.
   std::int32_t Close();
+  // The command's end: the card closed and "close" reported, when it was
+  // open; returns `status`, or the close's failure when `status` is 0.
+  int End(int status);
 
   const Module& module() const { return module_; }
   const DeviceInterface& entries() const { return module_.entries(); }
@@ -56,13 +60,15 @@ class Session {
   CardLibrary library_;
   std::int32_t open_result_ = kResultFailed;
   bool open_ = false;
+  bool reported_ = false;  // "close" is in the report
   std::int32_t close_result_ = kResultFailed;
   int status_ = kExitModule;
 };
 
 // The descriptor in the report: "descriptor" with "device_name",
-// "file_version", "product_version", "author", "word_520", "word_524"; its
-// text lines.
+// "file_version", "product_version", "author" and "fixed_words", the two
+// words the module sets to fixed values for the host application ({"offset_520":
+// 0, "offset_524": 1}); its text lines.
 void ReportDescriptor(const DeviceInterfaceInfo& info);
 
 // DeviceClose's result in the report: "close": {"result": 0, "closed": true},

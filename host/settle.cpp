@@ -2,12 +2,16 @@
 #include "host/settle.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "dvb/dvb_text.h"
 #include "dvb/name_match.h"
 #include "dvb/transponder.h"
 #include "host/card_library.h"
+#include "host/program.h"
 #include "host/report.h"
+#include "host/system.h"
 
 namespace {
 
@@ -68,32 +72,51 @@ bool SettleDish(const Given& g, TuneRequest* request, std::string* error,
   return ResolveTransponder(&t, error, notes);
 }
 
-// The tune options as a transponder, or the --channel entry of the
-// --channels file; `needed` when the command cannot go without one.
+// The channel file a channel is looked up in: -c FILE, else the default one.
+bool ChannelFile(const Given& g, std::string* path, std::string* error) {
+  *path = !g.channels.empty() ? g.channels : DefaultChannelFile();
+  std::error_code unknown;
+  if (g.channels.empty() && !std::filesystem::exists(*path, unknown)) {
+    *error = "no channel file: give -c FILE, or scan into the default one, " +
+             (path->empty() ? std::string(kConfigFolderHelp) + "morvalind/channels.conf" : *path) +
+             " (" + kProgram + " scan FILE -o " + (path->empty() ? "..." : *path) + ")";
+    return false;
+  }
+  return true;
+}
+
+// The tune options as a transponder, or the channel's entry of the channel
+// file; `needed` when the command cannot go without one.
 void SettleTune(const Given& g, bool needed, const std::string& command, Options* options,
                 std::string* error) {
   TuneRequest request;
   Transponder& t = request.transponder;
   t.lnb = &LnbTypes()[0];
   const std::string given_transponder = g.freq + g.pol + g.sr + g.fec + g.inversion;
-  if (!g.channel.empty() || !g.channels.empty()) {
+  const std::string& channel = !g.channel.empty() ? g.channel : g.named;
+  if (!g.channel.empty() && !g.named.empty()) {
+    *error = "give the channel once: '" + g.named + "' or --channel '" + g.channel + "'";
+    return;
+  }
+  if (!channel.empty() || !g.channels.empty()) {
     std::vector<ChannelEntry> entries;
-    if (g.channel.empty() || g.channels.empty()) {
-      *error =
-          g.channel.empty() ? "--channels needs --channel NAME" : "--channel needs --channels FILE";
+    std::string path;
+    if (channel.empty()) {
+      *error = "-c FILE needs the channel's name: " + command + " NAME -c FILE";
       return;
     }
     if (!given_transponder.empty()) {
-      *error = "--channel gives the transponder: leave out --freq, --pol, --sr, --fec, --inversion";
+      *error =
+          "the channel gives the transponder: leave out --freq, --pol, --sr, --fec, --inversion";
       return;
     }
-    if (!LoadChannelFile(g.channels, &entries, error)) {
+    if (!ChannelFile(g, &path, error) || !LoadChannelFile(path, &entries, error)) {
       return;
     }
-    const std::string name = CommandLineTextToUtf8(g.channel);
+    const std::string name = CommandLineTextToUtf8(channel);
     const ChannelEntry* entry = FindChannel(entries, name);
     if (entry == nullptr) {
-      *error = "no channel '" + name + "' in " + g.channels + SimilarNames(entries, name);
+      *error = "no channel '" + name + "' in " + path + SimilarNames(entries, name);
       return;
     }
     if (!ChannelRequest(*entry, &request, error)) {
@@ -102,7 +125,7 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
     }
   } else if (g.freq.empty()) {
     const bool others = !(given_transponder + g.lnb + g.lof + g.tone + g.port + g.burst).empty();
-    *error = needed   ? command + " needs a transponder: --freq, --pol and --sr, or --channel"
+    *error = needed ? command + " needs a transponder: --freq, --pol and --sr, or a channel's name"
              : others ? "the tune options need --freq, --pol and --sr"
                       : "";
     return;
@@ -126,12 +149,35 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
   }
 }
 
-// The scan's transponder file: each entry this card can tune, the others noted.
+// The scan's transponder file as given, or, for a name alone that is not in
+// the working folder, the one of that name beside this program or beside the
+// virtual card there (the stand-in's ttlcdacc-transponders.conf).
+std::string TransponderFile(const std::string& given) {
+  std::error_code unknown;
+  if (std::filesystem::exists(given, unknown) || given.find_first_of("/\\") != std::string::npos) {
+    return given;
+  }
+  const std::string separator(1, std::filesystem::path::preferred_separator);
+  for (const std::string& folder :
+       {ProgramFolder(), ProgramFolder() + "virtual-card" + separator}) {
+    std::string path = folder + given;
+    if (std::filesystem::is_regular_file(path, unknown)) {
+      Note("reading " + path);
+      return path;
+    }
+  }
+  return given;
+}
+
+// The scan's transponder file: each entry this card can tune, the others
+// noted (the DVB-S2 ones, of which a file may hold many, counted).
 void SettleScan(const Given& g, Options* options, std::string* error) {
   std::vector<ChannelEntry> entries;
-  if (!LoadChannelFile(g.channels, &entries, error)) {
+  const std::string path = TransponderFile(g.channels);
+  if (!LoadChannelFile(path, &entries, error)) {
     return;
   }
+  std::size_t dvb_s2 = 0;
   for (ChannelEntry& entry : entries) {
     ScanTarget target{entry, {}};
     std::string problem;
@@ -139,12 +185,36 @@ void SettleScan(const Given& g, Options* options, std::string* error) {
     if (ChannelRequest(entry, &target.request, &problem) &&
         SettleDish(g, &target.request, &problem, &notes)) {
       options->scan.push_back(std::move(target));
-    } else {
-      Note(Format("%s line %d: skipped, %s", g.channels.c_str(), entry.line, problem.c_str()));
+      continue;
+    }
+    const bool s2 = entry.transponder.delivery_system == DeliverySystem::kDvbS2;
+    options->scan_skipped.push_back({entry, problem, s2});
+    dvb_s2 += s2 ? 1 : 0;
+    if (!s2) {
+      Note(Format("%s line %d: skipped, %s", path.c_str(), entry.line, problem.c_str()));
     }
   }
+  const std::string s2_entries = Format("%zu DVB-S2 entr%s, which this DVB-S card does not receive",
+                                        dvb_s2, dvb_s2 == 1 ? "y" : "ies");
   if (options->scan.empty()) {
-    *error = g.channels + " has no transponder this card can tune";
+    *error = path + " has no transponder this card can tune" +
+             (dvb_s2 == entries.size() && dvb_s2 > 0 ? ": it holds " + s2_entries : "");
+  } else if (dvb_s2 > 0) {
+    Note(path + ": skipped " + s2_entries);
+  }
+}
+
+// The recording --replay names, checked before the card library reads it.
+void CheckReplay(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  std::error_code unknown;
+  if (std::filesystem::is_directory(path, unknown)) {
+    *error = "--replay " + path + ": a folder, not a recording";
+  } else if (!in) {
+    *error = "--replay " + path + ": " + LastError();
+  } else if (in.get() != 0x47) {
+    *error =
+        "--replay " + path + ": not a transport stream (it does not begin with the sync byte 0x47)";
   }
 }
 
@@ -169,11 +239,23 @@ void SettleDiseqc(const Given& g, Options* options, std::string* error) {
 
 }  // namespace
 
+std::string DefaultChannelFile() {
+  const std::string folder = ConfigFolder();
+  const std::string separator(1, std::filesystem::path::preferred_separator);
+  return folder.empty() ? std::string() : folder + "morvalind" + separator + "channels.conf";
+}
+
 void Settle(const Given& g, Options* options, std::string* error) {
   const std::string& command = options->command;
-  if (!g.card.empty()) {
-    ParseCardChoice(g.card, &options->session.card, error);  // checked as it was read
+  if (!g.card.empty() && !g.adapter.empty()) {
+    *error = "give --card or -a, not both";
+    return;
   }
+  if (!g.card.empty() || !g.adapter.empty()) {  // checked as it was read
+    ParseCardChoice(!g.adapter.empty() ? "linux:adapter" + g.adapter : g.card,
+                    &options->session.card, error);
+  }
+
   long seconds = 0;
   if (ParseWhole(g.seconds, 1, 1L << 30, &seconds)) {
     options->seconds = static_cast<double>(seconds);
@@ -190,6 +272,11 @@ void Settle(const Given& g, Options* options, std::string* error) {
   if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
     *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
   }
+  if (command == "capture" && error->empty() && options->out == "-" && IsTerminal(stdout)) {
+    *error =
+        "-o - writes the stream to standard output, which is a terminal here: "
+        "pipe it to a player (| ffplay -) or give -o FILE";
+  }
   if (command == "scan") {
     SettleScan(g, options, error);
   }
@@ -200,6 +287,9 @@ void Settle(const Given& g, Options* options, std::string* error) {
   } else if (!g.pids.empty()) {
     options->keep = FilterChoice{};
     ParsePids(g.pids, &options->keep->pids);
+  }
+  if (error->empty() && !options->session.replay.empty()) {
+    CheckReplay(options->session.replay, error);
   }
   if (command == "signal" && !g.watch.empty()) {  // "--watch" alone leaves an empty word
     options->watch = true;

@@ -12,10 +12,16 @@
 // The words the options took, each checked; empty when not given.
 struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
-  std::string card;
+  std::string card, adapter;  // --card, -a N
   std::string channels, channel, service, pids;
+  std::string named;  // the channel as a plain word (tune, signal, capture NAME)
   std::vector<std::string> bytes, watch;
 };
 
 // Settles `g` into `options` for its command; `error` says what does not fit.
 void Settle(const Given& g, Options* options, std::string* error);
+
+// Where a channel is looked up when no channel file is given:
+// channels.conf in the morvalind folder of the user's settings
+// (system.h: ConfigFolder), e.g. ~/.config/morvalind/channels.conf.
+std::string DefaultChannelFile();

@@ -19,6 +19,11 @@ std::string ExecutablePath();
 // Sets a variable of the process's environment (the card libraries read theirs
 // from it as they load).
 void SetEnvironment(const char* name, const std::string& value);
+// The folder of the user's own settings, with its separator at the end:
+// $XDG_CONFIG_HOME, else ~/.config (under Windows %APPDATA%); empty when the
+// environment names none. kConfigFolderHelp is that rule as help texts say it.
+std::string ConfigFolder();
+extern const char kConfigFolderHelp[];
 
 // The system's reason for the last failed call of this interface or of the C
 // runtime, and whether it says that the reader of a pipe went away.

@@ -55,6 +55,16 @@ std::string ExecutablePath() {
 
 void SetEnvironment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
+const char kConfigFolderHelp[] = "~/.config/";
+
+std::string ConfigFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  return config != nullptr && *config == '/' ? std::string(config) + "/"
+         : home != nullptr && *home != '\0'  ? std::string(home) + "/.config/"
+                                             : std::string();
+}
+
 std::string LastError(bool* pipe_closed) {
   if (pipe_closed != nullptr) {
     *pipe_closed = errno == EPIPE;

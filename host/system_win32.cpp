@@ -52,6 +52,14 @@ void SetEnvironment(const char* name, const std::string& value) {
   SetEnvironmentVariableA(name, value.c_str());
 }
 
+const char kConfigFolderHelp[] = "%APPDATA%\\";
+
+std::string ConfigFolder() {
+  char folder[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("APPDATA", folder, sizeof folder);
+  return length > 0 && length < sizeof folder ? std::string(folder, length) + "\\" : std::string();
+}
+
 std::string LastError(bool* pipe_closed) {
   const DWORD code = GetLastError();
   if (pipe_closed != nullptr) {

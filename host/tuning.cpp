@@ -192,3 +192,17 @@ bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string
   }
   return false;
 }
+
+std::string ChannelFileLnb(const Transponder& t) {
+  if (t.lnb != nullptr) {
+    return t.lnb->dvbv5_name;
+  }
+  for (const LnbType& lnb : LnbTypes()) {
+    const LnbBand& band = lnb.bands[0];
+    if (lnb.bands[1].lof_mhz == 0 && band.lof_mhz * 1000 == t.lof_khz &&
+        t.frequency_khz >= band.low_mhz * 1000 && t.frequency_khz <= band.high_mhz * 1000) {
+      return lnb.dvbv5_name;
+    }
+  }
+  return "";
+}

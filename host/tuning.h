@@ -83,3 +83,8 @@ int TuneFailure(const TuneRequest& request, const TuneReport& report);
 // by name (universal when it names none), SAT_NUMBER as the switch port.
 // False with `error` when this card cannot tune it.
 bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error);
+
+// The LNB a channel file's entry names for a settled transponder: its type's
+// name as the Linux tools know it ("UNIVERSAL"), or for a given oscillator
+// the one-oscillator type that has it; empty when there is none.
+std::string ChannelFileLnb(const Transponder& transponder);

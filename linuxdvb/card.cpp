@@ -31,8 +31,6 @@ extern "C" {
 namespace linuxdvb {
 namespace {
 
-constexpr const char* kVerboseVariable = "MORVALIND_DVB_VERBOSE";
-
 constexpr std::uint16_t kWholeStream = 0x2000;  // every PID
 constexpr int kStreamBufferBytes = 8 << 20;     // about 1.7 s at the highest DVB-S rate
 constexpr std::size_t kDrainChunk = 64 * kPacketSize * 16;
@@ -102,8 +100,13 @@ bool Verbose() {
   return verbose != nullptr && *verbose != '\0' && std::strcmp(verbose, "0") != 0;
 }
 
+std::mutex said_mutex;
+std::string said;  // the last line Say said, for CardLastProblem
+
 void Say(const std::string& text) {
   std::fprintf(stderr, "linuxdvb card library: %s\n", text.c_str());
+  std::lock_guard<std::mutex> hold(said_mutex);
+  said = text;
 }
 
 // libdvbv5's own messages, shown with MORVALIND_DVB_VERBOSE set; otherwise the
@@ -713,6 +716,14 @@ int ListAdapters(LinuxDvbAdapter* adapters, int capacity) {
   }
   dvb_dev_free(device);
   return count;
+}
+
+int LastProblem(char* buffer, int capacity) {
+  std::lock_guard<std::mutex> hold(said_mutex);
+  if (buffer != nullptr && capacity > 0) {
+    std::snprintf(buffer, static_cast<std::size_t>(capacity), "%s", said.c_str());
+  }
+  return static_cast<int>(said.size());
 }
 
 }  // namespace linuxdvb

@@ -45,5 +45,7 @@ std::int32_t ReadStream(std::uint8_t* buffer, std::int32_t capacity);
 
 int ReadFigures(LinuxDvbFigures* figures);
 int ListAdapters(LinuxDvbAdapter* adapters, int capacity);
+// The last line the library said on stderr (abi/card_problem.h).
+int LastProblem(char* buffer, int capacity);
 
 }  // namespace linuxdvb

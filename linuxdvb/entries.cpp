@@ -141,4 +141,9 @@ int LinuxDvbListAdapters(LinuxDvbAdapter* adapters, int capacity, std::uint32_t 
   return entry_size == sizeof(LinuxDvbAdapter) ? linuxdvb::ListAdapters(adapters, capacity) : -1;
 }
 
+// abi/card_problem.h
+LINUXDVB_ENTRY int CardLastProblem(char* buffer, int capacity) {
+  return linuxdvb::LastProblem(buffer, capacity);
+}
+
 }  // extern "C"

@@ -12,6 +12,8 @@
 namespace linuxdvb {
 
 constexpr const char* kSelectorVariable = "MORVALIND_DVB";
+// Set (not "0"): libdvbv5's own messages too, and the figures at close.
+constexpr const char* kVerboseVariable = "MORVALIND_DVB_VERBOSE";
 
 struct DeviceSelector {
   std::string server;  // empty: this machine

@@ -289,4 +289,12 @@ int ReadFigures(CardFiguresRecord* figures) {
   return 0;
 }
 
+int LastProblem(char* buffer, int capacity) {
+  const std::string said = TheCard().log.LastProblem();
+  if (buffer != nullptr && capacity > 0) {
+    std::snprintf(buffer, static_cast<std::size_t>(capacity), "%s", said.c_str());
+  }
+  return static_cast<int>(said.size());
+}
+
 }  // namespace satipcard

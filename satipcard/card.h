@@ -32,5 +32,7 @@ bool Record(bool on);
 // Whole packets, without waiting; 0 when there are none or recording is off.
 std::int32_t ReadStream(std::uint8_t* buffer, std::int32_t capacity);
 int ReadFigures(CardFiguresRecord* figures);
+// The last problem said on stderr (abi/card_problem.h).
+int LastProblem(char* buffer, int capacity);
 
 }  // namespace satipcard

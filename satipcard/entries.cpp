@@ -97,4 +97,9 @@ CARD_ENTRY int CardReadFigures(CardFiguresRecord* figures) {
   return satipcard::ReadFigures(figures);
 }
 
+// abi/card_problem.h
+CARD_ENTRY int CardLastProblem(char* buffer, int capacity) {
+  return satipcard::LastProblem(buffer, capacity);
+}
+
 }  // extern "C"

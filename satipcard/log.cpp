@@ -57,7 +57,13 @@ void Log::Note(const std::string& line) {
 void Log::Fail(const std::string& line) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::fprintf(stderr, "satipcard card library: %s\n", line.c_str());
+  last_problem_ = line;
   Write(line);
+}
+
+std::string Log::LastProblem() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return last_problem_;
 }
 
 void Log::Write(const std::string& line) {

@@ -24,14 +24,17 @@ class Log {
 
   // A line for the log file.
   void Note(const std::string& line);
-  // A failure: the log file and stderr.
+  // A failure: the log file and stderr, and kept as the last problem.
   void Fail(const std::string& line);
+  // The last failure's line, for a host program (abi/card_problem.h); "" for none.
+  std::string LastProblem();
 
  private:
   void Write(const std::string& line);
 
   std::mutex mutex_;
   std::FILE* file_ = nullptr;
+  std::string last_problem_;
 };
 
 }  // namespace satipcard

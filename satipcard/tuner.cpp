@@ -24,7 +24,7 @@ constexpr std::chrono::milliseconds kTeardownLimit{1000};
 constexpr std::size_t kDatagramBytes = std::size_t{64} * 1024;
 constexpr int kSocketBuffer = 8 << 20;  // the system may grant less
 constexpr int kPortAttempts = 32;
-constexpr int kDrainDatagrams = 64;  // read at once when they are there
+constexpr int kDrainDatagrams = 64;                // read at once when they are there
 constexpr std::uint32_t kSameFrequencyKhz = 1000;  // servers write MHz with 0..3 decimals
 
 std::string ReasonOf(const satip::Message& answer) {
@@ -401,27 +401,27 @@ void Tuner::CloseUdp() {
 }
 
 void Tuner::ReceiveRtp() {
-  rtp_.async_receive_from(
-      asio::buffer(rtp_buffer_), rtp_sender_,
-      [this](const asio::error_code& error, std::size_t size) {
-        if (error == asio::error::operation_aborted || !rtp_.is_open()) {
-          return;
-        }
-        // From the server only: nothing else on the network can add packets.
-        const asio::ip::address server = rtsp_.remote_endpoint().address();
-        if (!error && rtp_sender_.address() == server) {
-          OnRtp(rtp_buffer_.data(), size);
-        }
-        // What else has come, without a turn of the event loop for each.
-        asio::error_code more;
-        for (int i = 0; i < kDrainDatagrams && !more; ++i) {
-          size = rtp_.receive_from(asio::buffer(rtp_buffer_), rtp_sender_, 0, more);
-          if (!more && rtp_sender_.address() == server) {
-            OnRtp(rtp_buffer_.data(), size);
-          }
-        }
-        ReceiveRtp();
-      });
+  rtp_.async_receive_from(asio::buffer(rtp_buffer_), rtp_sender_,
+                          [this](const asio::error_code& error, std::size_t size) {
+                            if (error == asio::error::operation_aborted || !rtp_.is_open()) {
+                              return;
+                            }
+                            // From the server only: nothing else on the network can add packets.
+                            const asio::ip::address server = rtsp_.remote_endpoint().address();
+                            if (!error && rtp_sender_.address() == server) {
+                              OnRtp(rtp_buffer_.data(), size);
+                            }
+                            // What else has come, without a turn of the event loop for each.
+                            asio::error_code more;
+                            for (int i = 0; i < kDrainDatagrams && !more; ++i) {
+                              size = rtp_.receive_from(asio::buffer(rtp_buffer_), rtp_sender_, 0,
+                                                       more);
+                              if (!more && rtp_sender_.address() == server) {
+                                OnRtp(rtp_buffer_.data(), size);
+                              }
+                            }
+                            ReceiveRtp();
+                          });
 }
 
 void Tuner::ReceiveRtcp() {

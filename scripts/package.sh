@@ -3,8 +3,8 @@
 # user would, on a clean root:
 # - the Debian package, checked with lintian, unpacked with the packages of
 #   its declared dependencies (and theirs), fetched with apt-get download,
-#   into an empty folder; morvalind-host --version, info and demo run there
-#   in a root of their own (unshare, chroot), from /;
+#   into an empty folder; morvalind-host --version, info, demo and the manual
+#   page's scan run there in a root of their own (unshare, chroot), from /;
 # - the Windows zip, its sums and its programs' imports checked, unpacked into
 #   an empty folder; its morvalind-host.exe demo run under Wine there with a
 #   fresh prefix and nothing else beside it.
@@ -78,6 +78,9 @@ in_root /usr/bin/morvalind-host info
 # The demo from /, on the virtual card the program finds in its own folder.
 in_root /usr/bin/morvalind-host demo --out /tmp | tee "$work/deb-demo.txt"
 grep -q "^Card library .*/virtual-card/ttlcdacc.dll" "$work/deb-demo.txt"
+# The manual page's scan, from /: its file found beside the virtual card.
+in_root /usr/bin/morvalind-host scan ttlcdacc-transponders.conf -o /tmp/channels.conf
+grep -q "^\[Pellam Sport\]" "$root/tmp/channels.conf"
 # The SAT>IP card library loads from the package with its settings, and says
 # why a server that is not there keeps the card from opening (status 4).
 status=0

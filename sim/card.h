@@ -34,6 +34,7 @@ struct Card {
   Frontend frontend;                          // tuner, lineup and dish
   CardSettings settings = BuiltInSettings();  // what Reset sets the card up with
   std::string lineup_error;  // why the lineup file could not be used: the card does not open
+  std::string said;          // the last problem said on stderr (CardLastProblem)
 
   void Reset();
   // Appends a journal line; the caller holds `mutex`.

@@ -2,10 +2,14 @@
 #include "sim/generator.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include <bitstream/dvb/si/desc_40.h>
+#include <bitstream/dvb/si/desc_43.h>
 #include <bitstream/dvb/si/desc_48.h>
+#include <bitstream/dvb/si/nit.h>
 #include <bitstream/dvb/si/sdt.h>
 #include <bitstream/mpeg/pes.h>
 #include <bitstream/mpeg/psi.h>
@@ -54,6 +58,49 @@ std::string DvbText(const std::string& text) {
   return ascii ? text : "\x15" + text;
 }
 
+// `value`'s last `digits` decimal digits, four bits each.
+std::uint32_t Bcd(std::uint32_t value, int digits) {
+  std::uint32_t bcd = 0;
+  for (int i = 0; i < digits; ++i, value /= 10) {
+    bcd |= (value % 10) << (4 * i);
+  }
+  return bcd;
+}
+
+struct NitCode {
+  std::uint32_t fec_code;  // as in the host's tuning record
+  std::uint8_t nit;        // as the satellite delivery system descriptor gives it
+};
+constexpr NitCode kNitFecs[] = {{0x12, 1}, {0x23, 2}, {0x34, 3}, {0x56, 4}, {0x78, 5}};
+
+// A transponder of the NIT: its ids and its satellite delivery system descriptor.
+std::vector<std::uint8_t> NitEntry(const NetworkEntry& entry, int orbital_tenths) {
+  std::vector<std::uint8_t> bytes(NIT_TS_SIZE + DESC43_HEADER_SIZE);
+  std::uint8_t* ts = bytes.data();
+  nitn_init(ts);
+  nitn_set_tsid(ts, entry.transport_stream_id);
+  nitn_set_onid(ts, entry.original_network_id);
+  nitn_set_desclength(ts, DESC43_HEADER_SIZE);
+  std::uint8_t* descriptor = nitn_get_descs(ts) + DESCS_HEADER_SIZE;
+  desc43_init(descriptor);
+  desc43_set_frequency_bcd(descriptor, Bcd(entry.frequency_mhz * 100, 8));  // 10 kHz units
+  desc43_set_position_bcd(
+      descriptor,
+      static_cast<std::uint16_t>(Bcd(static_cast<std::uint32_t>(std::abs(orbital_tenths)), 4)));
+  descriptor[8] = 0;
+  desc43_set_east(descriptor, orbital_tenths >= 0);
+  desc43_set_polarization(descriptor, entry.polarity == 'V' ? 1 : 0);
+  desc43_set_dvbs2(descriptor, entry.dvb_s2);
+  desc43_set_modulation(descriptor, 1);                                        // QPSK
+  desc43_set_symbolrate_bcd(descriptor, Bcd(entry.symbol_rate_ksps * 10, 7));  // 100 Sym/s units
+  std::uint8_t fec = 0;                                                        // not given
+  for (const NitCode& code : kNitFecs) {
+    fec = code.fec_code == entry.fec_code ? code.nit : fec;
+  }
+  desc43_set_fecinner(descriptor, fec);
+  return bytes;
+}
+
 }  // namespace
 
 // Laid out as the lineup's transponders are: the PMTs on consecutive PIDs,
@@ -65,7 +112,8 @@ MultiplexDescription DefaultMultiplex() {
               {101, 0x0100, 0x0111, 0x0112, "Morvalind One", "Morvalind"},
               {102, 0x0101, 0x0121, 0x0122, "Morvalind Two", "Morvalind"},
               {103, 0x0102, 0, 0x0132, "Morvalind Radio", "Morvalind"},
-          }};
+          },
+          {}};
 }
 
 TransportStreamGenerator::TransportStreamGenerator(MultiplexDescription multiplex,
@@ -116,9 +164,10 @@ void TransportStreamGenerator::QueueSection(std::uint16_t pid, const std::uint8_
 }
 
 // The entries in as many sections as they need, numbered; `header` is the
-// start of every section, up to its first entry.
+// start of every section, up to its first entry, and with `loop_length` ends
+// with the length of the entries' loop (the NIT's transport streams).
 void TransportStreamGenerator::QueueTable(std::uint16_t pid, const Bytes& header,
-                                          const std::vector<Bytes>& entries) {
+                                          const std::vector<Bytes>& entries, bool loop_length) {
   const std::size_t room = kSectionSize - header.size() - PSI_CRC_SIZE;
   std::vector<std::size_t> starts = {0};  // each section's first entry
   std::size_t filled = 0;
@@ -138,6 +187,10 @@ void TransportStreamGenerator::QueueTable(std::uint16_t pid, const Bytes& header
       std::memcpy(at, entries[i].data(), entries[i].size());
       at += entries[i].size();
     }
+    if (loop_length) {
+      nith_set_tslength(section + header.size() - NIT_HEADER2_SIZE,
+                        static_cast<std::uint16_t>(at - section - header.size()));
+    }
     psi_set_section(section, static_cast<std::uint8_t>(number));
     psi_set_lastsection(section, static_cast<std::uint8_t>(starts.size() - 2));
     psi_set_length(section,
@@ -154,6 +207,13 @@ void TransportStreamGenerator::QueueTables() {
   psi_set_version(header.data(), 0);
   psi_set_current(header.data());
   std::vector<Bytes> entries;
+  if (multiplex_.network.network_id != 0) {
+    Bytes program(PAT_PROGRAM_SIZE);  // program 0: the network's PID
+    patn_init(program.data());
+    patn_set_program(program.data(), 0);
+    patn_set_pid(program.data(), NIT_PID);
+    entries.push_back(program);
+  }
   for (const ServiceDescription& service : multiplex_.services) {
     Bytes program(PAT_PROGRAM_SIZE);
     patn_init(program.data());
@@ -220,6 +280,32 @@ void TransportStreamGenerator::QueueTables() {
     entries.push_back(entry);
   }
   QueueTable(SDT_PID, header, entries);
+  QueueNetworkTable();
+}
+
+// The NIT actual: the network's name and its transponders.
+void TransportStreamGenerator::QueueNetworkTable() {
+  const NetworkDescription& network = multiplex_.network;
+  if (network.network_id == 0) {
+    return;
+  }
+  const std::string name = DvbText(network.name);
+  const std::uint8_t length = TextLength(name);
+  Bytes header(NIT_HEADER_SIZE + DESC_HEADER_SIZE + length + NIT_HEADER2_SIZE);
+  nit_init(header.data(), true);
+  nit_set_nid(header.data(), network.network_id);
+  psi_set_version(header.data(), 0);
+  psi_set_current(header.data());
+  nit_set_desclength(header.data(), static_cast<std::uint16_t>(DESC_HEADER_SIZE + length));
+  std::uint8_t* descriptor = nit_get_descs(header.data()) + DESCS_HEADER_SIZE;
+  desc40_init(descriptor);
+  desc40_set_networkname(descriptor, reinterpret_cast<const std::uint8_t*>(name.data()), length);
+  nith_init(nit_get_header2(header.data()));
+  std::vector<Bytes> entries;
+  for (const NetworkEntry& entry : network.transponders) {
+    entries.push_back(NitEntry(entry, network.orbital_tenths));
+  }
+  QueueTable(NIT_PID, header, entries, true);
 }
 
 void TransportStreamGenerator::ElementaryPacket(std::uint8_t* packet) {

@@ -24,18 +24,41 @@ struct ServiceDescription {
   std::string provider;
 };
 
+// A transponder as its network's NIT lists it, in a satellite delivery
+// system descriptor.
+struct NetworkEntry {
+  std::uint16_t transport_stream_id;
+  std::uint16_t original_network_id;
+  std::uint32_t frequency_mhz;
+  char polarity;  // 'H' or 'V'
+  std::uint32_t symbol_rate_ksps;
+  std::uint32_t fec_code;  // as in the host's tuning record, e.g. 0x34
+  bool dvb_s2;
+};
+
+// The network a transponder belongs to, as its NIT describes it: the
+// transponders of its satellite. A network id of 0: the stream has no NIT.
+struct NetworkDescription {
+  std::uint16_t network_id = 0;
+  std::string name;
+  int orbital_tenths = 0;  // the satellite's position, tenths of a degree, east positive
+  std::vector<NetworkEntry> transponders;
+};
+
 // What one transponder carries.
 struct MultiplexDescription {
   std::uint16_t transport_stream_id;
   std::uint16_t original_network_id;
   std::vector<ServiceDescription> services;
+  NetworkDescription network;  // none in the default multiplex
 };
 
 MultiplexDescription DefaultMultiplex();
 
-// An endless transport stream for one multiplex: PAT, a PMT per service and
-// the SDT with the service names every 2,500 packets (about 100 ms at the
-// default rate), PAT and SDT in as many sections as they need (at most 256:
+// An endless transport stream for one multiplex: PAT, a PMT per service, the
+// SDT with the service names and, where the multiplex has a network, its NIT
+// (announced in the PAT) every 2,500 packets (about 100 ms at the default
+// rate), PAT, SDT and NIT in as many sections as they need (at most 256:
 // the lineup's limit on services sees to that, and to the tables fitting
 // within those 2,500 packets); between them the services' video and audio
 // PES packets, a PCR on each service's PCR PID about every 40 ms, and a
@@ -67,7 +90,9 @@ class TransportStreamGenerator {
   using Bytes = std::vector<std::uint8_t>;
 
   void QueueTables();
-  void QueueTable(std::uint16_t pid, const Bytes& header, const std::vector<Bytes>& entries);
+  void QueueTable(std::uint16_t pid, const Bytes& header, const std::vector<Bytes>& entries,
+                  bool loop_length = false);
+  void QueueNetworkTable();
   void QueueSection(std::uint16_t pid, const std::uint8_t* section);
   void ElementaryPacket(std::uint8_t* packet);
   std::uint8_t NextContinuity(std::uint16_t pid);

@@ -266,7 +266,7 @@ void ApplyLineupFile(const Json& root, const std::string& folder, CardSettings* 
     Require(item, at, {"frequency", "polarity"});
     // Matched by frequency and polarity (and satellite, where given);
     // otherwise a transponder of its own.
-    LineupTransponder wanted{0, 0, ' ', 0, 0, 80, 0.0, {1, 1, {}}, nullptr, false};
+    LineupTransponder wanted{0, 0, ' ', 0, 0, 80, 0.0, {1, 1, {}, {}}, nullptr, false};
     std::string ignored;
     ReadTransponder(item, at, satellites, folder, &wanted, &ignored);
     auto& transponders = settings->transponders;
@@ -346,22 +346,52 @@ Json Parse(const std::string& text) {
   }
 }
 
+// Each transponder's network, as its NIT describes it: the transponders of
+// its satellite, with the ids of that satellite's network.
+void DescribeNetworks(CardSettings* settings) {
+  for (LineupTransponder& entry : settings->transponders) {
+    const LineupSatellite& satellite =
+        settings->satellites.at(static_cast<std::size_t>(entry.satellite));
+    NetworkDescription& network = entry.multiplex.network;
+    network = {entry.multiplex.original_network_id, satellite.name, satellite.angle_tenths, {}};
+    for (const LineupTransponder& other : settings->transponders) {
+      if (other.satellite == entry.satellite) {
+        network.transponders.push_back(
+            {other.multiplex.transport_stream_id, other.multiplex.original_network_id,
+             other.frequency_mhz, other.polarity, other.symbol_rate_ksps, other.fec_code, false});
+      }
+    }
+    for (NetworkEntry announced : satellite.dvb_s2) {
+      announced.original_network_id = network.network_id;
+      network.transponders.push_back(announced);
+    }
+  }
+}
+
 CardSettings ParseBuiltIn() {
   const Json root = Parse(kBuiltInLineup);
   CardSettings settings;
   for (const Json& item : root.at("satellites")) {
-    settings.satellites.push_back(
-        {item.at("name").get<std::string>(),
-         static_cast<int>(std::lround(item.at("position").get<double>() * 10))});
+    LineupSatellite& satellite = settings.satellites.emplace_back(
+        LineupSatellite{item.at("name").get<std::string>(),
+                        static_cast<int>(std::lround(item.at("position").get<double>() * 10)),
+                        {}});
+    for (const Json& other : item.value("dvb_s2", Json::array())) {
+      satellite.dvb_s2.push_back({other.at("transport_stream_id").get<std::uint16_t>(), 0,
+                                  other.at("frequency").get<std::uint32_t>(),
+                                  other.at("polarity").get<std::string>().at(0),
+                                  other.at("symbol_rate").get<std::uint32_t>(), 0, true});
+    }
   }
   const Json& list = root.at("transponders");
   for (std::size_t i = 0; i < list.size(); ++i) {
     const std::string at = "transponders[" + std::to_string(i) + "]";
-    LineupTransponder entry{0, 0, ' ', 0, 0, 0, 0.0, {0, 0, {}}, nullptr, false};
+    LineupTransponder entry{0, 0, ' ', 0, 0, 0, 0.0, {0, 0, {}, {}}, nullptr, false};
     std::string file;
     ReadTransponder(list[i], at, static_cast<int>(settings.satellites.size()), "", &entry, &file);
     settings.transponders.push_back(entry);
   }
+  DescribeNetworks(&settings);
   return settings;
 }
 
@@ -405,7 +435,7 @@ bool LoadSettings(const std::string& path, const std::string& replay, CardSettin
     }
     std::shared_ptr<const Recording> every;
     if (!replay.empty()) {
-      step = kReplayVariable;
+      step = "the recording to replay";
       every = CheckOrFault(replay);
       std::fill(files.begin(), files.end(), std::string());
     } else if (!from_file.empty()) {
@@ -430,6 +460,7 @@ bool LoadSettings(const std::string& path, const std::string& replay, CardSettin
     *settings = BuiltInSettings();
     return false;
   }
+  DescribeNetworks(settings);
   return true;
 }
 
@@ -508,6 +539,13 @@ SIM_API int SimLineupError(char* buffer, int capacity) {
   auto& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   return sim::CopyText(card.lineup_error, buffer, capacity);
+}
+
+// abi/card_problem.h
+SIM_API int CardLastProblem(char* buffer, int capacity) {
+  auto& card = TheCard();
+  std::lock_guard<std::mutex> hold(card.mutex);
+  return sim::CopyText(card.said, buffer, capacity);
 }
 
 }  // extern "C"

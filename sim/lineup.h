@@ -28,6 +28,9 @@ struct LineupTransponder {
 struct LineupSatellite {
   std::string name;
   int angle_tenths;  // orbital position seen by the positioner, tenths of a degree, east positive
+  // DVB-S2 transponders its network's NIT lists beside the lineup's own, which
+  // the card does not carry.
+  std::vector<NetworkEntry> dvb_s2;
 };
 
 // What the card is set up with; SimReset restores the built-in one.

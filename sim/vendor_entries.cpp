@@ -207,8 +207,8 @@ CARD_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const 
   // A lineup file that cannot be used keeps the card from opening; the module
   // then reports that the card did not open, and this says why.
   if (!card.lineup_error.empty()) {
-    std::fprintf(stderr, "ttlcdacc (stand-in card): %s; the card does not open\n",
-                 card.lineup_error.c_str());
+    card.said = card.lineup_error + "; the card does not open";
+    std::fprintf(stderr, "ttlcdacc (stand-in card): %s\n", card.said.c_str());
   }
   const bool opened = card.lineup_error.empty() && card.results[SIM_STEP_OPEN_DEVICE] != 0;
   card.device_open = card.device_open || opened;

@@ -30,6 +30,27 @@ TEST(PsiReader, ReadsEveryServiceOfTheStandInsLineup) {
     reader.Add(packets.data(), packets.size() / TS_SIZE);
     EXPECT_TRUE(reader.complete()) << "transponder " << index;
     EXPECT_EQ(reader.transport_stream_id(), transponder.multiplex.transport_stream_id);
+    // The NIT: the satellite's transponders (satellite 1's with a DVB-S2 one besides).
+    const sim::NetworkDescription& network = transponder.multiplex.network;
+    ASSERT_TRUE(reader.network_announced() && reader.nit_read()) << "transponder " << index;
+    EXPECT_EQ(reader.network_id(), transponder.multiplex.original_network_id);
+    EXPECT_EQ(reader.network_name(), transponder.satellite == 0 ? "Kestrava 1" : "Lumenor 4");
+    const std::vector<NetworkTransponder>& listed = reader.network_transponders();
+    ASSERT_EQ(listed.size(), transponder.satellite == 0 ? 4u : 3u);
+    for (std::size_t t = 0; t < listed.size(); ++t) {
+      const sim::NetworkEntry& expected = network.transponders[t];
+      const TransponderParameters& p = listed[t].parameters;
+      EXPECT_EQ(listed[t].transport_stream_id, expected.transport_stream_id);
+      EXPECT_EQ(p.frequency_khz, expected.frequency_mhz * 1000);
+      EXPECT_EQ(p.symbol_rate, expected.symbol_rate_ksps * 1000);
+      EXPECT_EQ(p.polarization,
+                expected.polarity == 'H' ? Polarization::kHorizontal : Polarization::kVertical);
+      EXPECT_EQ(p.delivery_system,
+                expected.dvb_s2 ? DeliverySystem::kDvbS2 : DeliverySystem::kDvbS);
+      EXPECT_EQ(listed[t].orbital_tenths, transponder.satellite == 0 ? 114 : 176);
+    }
+    EXPECT_EQ(listed[0].parameters.fec,
+              transponder.satellite == 0 ? CodeRate::k5_6 : CodeRate::k3_4);
 
     const std::vector<Service> services = reader.services();
     ASSERT_EQ(services.size(), transponder.multiplex.services.size());

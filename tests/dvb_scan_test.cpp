@@ -66,6 +66,29 @@ TEST(Scan, FindsEveryServiceOfTheLineupAndWritesAChannelFile) {
   EXPECT_EQ(folk->transponder.lnb, "UNIVERSAL");
 }
 
+// As dvbv5-scan does: a transponder's NIT names the satellite's others,
+// which join the scan with the dish of the one it was read on.
+TEST(Scan, TheNitListsTheSatellitesOtherTransponders) {
+  const sim::LineupTransponder& pellam = sim::Lineup()[2];
+  GeneratedSource source(2);
+  const ChannelEntry from = TransponderOf(pellam);
+  const TransponderScan scan = ScanTransponder(from, &source, kLimit);
+  ASSERT_TRUE(scan.complete && scan.network_read) << scan.missing;
+  EXPECT_EQ(scan.network_name, "Kestrava 1");
+  ChannelEntry nearby = TransponderOf(sim::Lineup()[0]);
+  nearby.transponder.frequency_khz += 2000;  // as a transponder file may have it
+  const std::vector<ChannelEntry> found = NewTransponders(scan, from, {from, nearby});
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].transponder.frequency_khz, 11258000u);
+  EXPECT_EQ(found[1].transponder.frequency_khz, 12344000u);
+  EXPECT_EQ(found[1].transponder.fec, CodeRate::k2_3);
+  EXPECT_EQ(found[1].transponder.satellite_number, 0);
+  EXPECT_EQ(found[1].transponder.lnb, "UNIVERSAL");
+  TransponderParameters other_polarisation = nearby.transponder;
+  other_polarisation.polarization = Polarization::kVertical;
+  EXPECT_FALSE(SameTransponder(nearby.transponder, other_polarisation));
+}
+
 TEST(Scan, AFrequencyWithNothingOnItEndsAtTheLimit) {
   GeneratedSource nothing(-1);
   const TransponderScan scan = ScanTransponder(TransponderOf(sim::Lineup()[0]), &nothing, kLimit);

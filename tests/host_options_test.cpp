@@ -11,6 +11,8 @@
 
 #include "dvb/transponder.h"
 #include "host/options.h"
+#include "host/settle.h"
+#include "host/system.h"
 #include "host/tuning.h"
 
 namespace {
@@ -180,10 +182,11 @@ TEST(CommandLine, OutputsDurationsAndWhatEndsTheProgramAtOnce) {
   ExpectRefused({"signal", "--watch", "10737418240"}, "is not a whole number 1..1073741824");
   ExpectRefused({"signal", "--pol", "V"}, "need --freq");
   ExpectRefused({"fly"}, "unknown command");
-  ExpectRefused({}, "missing command");
+  ExpectRefused({}, "give a command");
 
-  for (const Words& words : {Words{"--version"}, Words{"help", "--help"}, Words{"help", "tune"},
-                             Words{"capture", "-h"}, Words{"tune", "--lnb", "list"}}) {
+  for (const Words& words :
+       {Words{"--version"}, Words{"help", "--help"}, Words{"help", "tune"}, Words{"help", "help"},
+        Words{"capture", "-h"}, Words{"tune", "--lnb", "list"}, Words{"--lnb", "list"}}) {
     Options options;
     int status = -1;
     testing::internal::CaptureStdout();
@@ -195,6 +198,49 @@ TEST(CommandLine, OutputsDurationsAndWhatEndsTheProgramAtOnce) {
                                                           : "morvalind-host";
     EXPECT_NE(said.find(expected), std::string::npos) << said;
   }
+}
+
+// Mistakes answered in the program's own words: the option or command meant,
+// the unit a number was likely given in.
+TEST(CommandLine, MistakesGetTheNearestNameOrUnit) {
+  ExpectRefused({"tune", "--frq", "11778", "--pol", "V", "--sr", "27500"},
+                "tune has no option --frq; did you mean --freq?");
+  ExpectRefused({"tune", "--udp", "x:1"}, "(capture has it)");
+  ExpectRefused({"tnue"}, "did you mean tune?");
+  ExpectRefused({"help", "tnue"}, "did you mean tune?");
+  ExpectRefused({"--card", "x", "open"}, "--card goes after the command");
+  ExpectRefused(Tune("11778000"), "did you give kHz? That is 11778 MHz");
+  ExpectRefused(Tune("11.778"), "did you give GHz?");
+  ExpectRefused(Tune("11778", "V", "27500000"), "did you give Sym/s? That is 27500 kSym/s");
+  ExpectRefused(Tune("11778", "V", "27.5"), "did you give MSym/s?");
+  ExpectRefused({"scan"}, "scan needs its FILE");
+  ExpectRefused({"open", "--replay", "no-such.ts"}, "--replay no-such.ts:");
+  EXPECT_TRUE(Accepted({"--json", "-q", "open"}).json);
+}
+
+// The Linux tools' short options: -c FILE and the channel by name, -t SECONDS,
+// -a N; the channel file by default in the user's settings folder.
+TEST(CommandLine, ShortOptionsAndTheChannelByName) {
+  const std::string path = testing::TempDir() + "host_options_short.conf";
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(
+      "[News [HD]]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11778000\n"
+      "\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n",
+      file);
+  std::fclose(file);
+  const Options named = Accepted({"capture", "news [hd", "-c", path, "-o", "x.ts", "-t", "5"});
+  ASSERT_TRUE(named.tune.has_value());
+  EXPECT_EQ(named.tune->transponder.frequency_khz, 11778000u);
+  EXPECT_EQ(*named.seconds, 5);
+  ExpectRefused({"tune", "News", "--channel", "News", "-c", path}, "give the channel once");
+  const std::string default_file = DefaultChannelFile();
+  EXPECT_EQ(default_file.substr(default_file.size() - 23),
+            kWindowsSystem ? "morvalind\\channels.conf" : "morvalind/channels.conf");
+#ifndef _WIN32
+  EXPECT_EQ(Accepted({"open", "-a", "2"}).session.card.selector, "adapter2");
+  ExpectRefused({"open", "-a", "2", "--card", "linux"}, "not both");
+#endif
 }
 
 // The card library: a path on both targets; natively the Linux library with
@@ -263,8 +309,12 @@ TEST(ChannelOptions, AnEntryIsTheSameRequestAndAScanSkipsWhatCannotBeTuned) {
   ExpectRefused({"tune", "--channels", path, "--channel", "C Band", "--freq", "3880"}, "leave out");
   testing::internal::CaptureStderr();
   const Options scan = Accepted({"scan", path});
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("line 9: skipped"), std::string::npos);
+  const std::string notes = testing::internal::GetCapturedStderr();
+  EXPECT_NE(notes.find("line 15: skipped"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("skipped 1 DVB-S2 entry"), std::string::npos) << notes;
   ASSERT_EQ(scan.scan.size(), 2u);
+  ASSERT_EQ(scan.scan_skipped.size(), 2u);
+  EXPECT_TRUE(scan.scan_skipped[0].dvb_s2);
   EXPECT_EQ(scan.scan[0].request.transponder.lof_khz, 5150000u);
 }
 

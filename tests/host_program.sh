@@ -135,6 +135,22 @@ interrupt)
     expect_said out.txt "stopped by"
     expect_said out.txt "DeviceClose       0 (closed)"
   done
+  # A watch for aligning a dish, on a transponder that does not lock, ended by Ctrl-C: done.
+  "${host[@]}" signal --watch --freq 11000 --pol V --sr 27500 >out.txt 2>err.txt &
+  pid=$!
+  for _ in $(seq 300); do grep -q "no lock in" out.txt && break || sleep 0.1; done
+  kill -INT "$pid"
+  wait "$pid"
+  status=$?
+  expect_status 0
+  expect_said out.txt "DeviceClose       0 (closed)"
+  if [[ $program != *.exe ]] && command -v script >/dev/null; then
+    # The stream is not written to a terminal.
+    script -qec "${host[*]} capture -o - ${tune[*]}" /dev/null >out.txt
+    status=$?
+    expect_status 2
+    expect_said out.txt "which is a terminal"
+  fi
   if [[ $program != *.exe ]]; then
     # A reader that takes nothing: SIGINT ends the write that waits for it.
     rm -f stalled
@@ -235,9 +251,12 @@ replace-file)
   no_partial_files folder
   ;;
 json)
-  # Every command answers in JSON, also when it fails, one field name a concept.
+  # Every command answers in JSON, also when it fails, one field name a concept
+  # (a service has one shape; every command that opened the card says how it
+  # closed), with the card library's reason in a failure's error.
   run info --json
-  expect_json 0 "last['descriptor']['product_version'] == '1.1.0.0'"
+  expect_json 0 "last['descriptor']['product_version'] == '1.1.0.0'" \
+    "last['descriptor']['fixed_words'] == {'offset_520': 0, 'offset_524': 1}"
   if [[ $program == *.exe ]]; then
     expect_json 0 "last['version_resource']['strings']['ProductVersion'] == '1.1.0'" \
       "[(e['ordinal'], e['name']) for e in last['exports']] == \
@@ -248,18 +267,34 @@ json)
   expect_json 0 "last['open']['opened'] and last['close']['closed']"
   run tune --json --freq 11778.125 --pol V --sr 27500 --port 1
   expect_json 0 "last['transponder']['frequency_mhz'] == 11778.125" "last['tune']['locked']" \
-    "last['dish']['port'] == 1 and last['dish']['burst'] is None"
+    "last['dish']['port'] == 1 and last['dish']['burst'] is None" "last['close']['closed']"
   run tune --json --freq 11000 --pol V --sr 27500
-  expect_json 5 "not last['tune']['locked']"
+  expect_json 5 "not last['tune']['locked']" "last['close']['closed']"
   run signal --json --watch 1 "${tune[@]}"
-  expect_json 0 "len(lines) >= 3" "all(l['time'] > 1.6e9 and 'locked' in l['signal'] for l in lines[:-1])"
+  expect_json 0 "len(lines) >= 3" "all(l['time'] > 1.6e9 and 'locked' in l['signal'] for l in lines[:-1])" \
+    "last['close']['closed']"
   run diseqc --json --burst B
-  expect_json 0 "last['diseqc']['burst'] == 'B' and last['diseqc']['sent']"
+  expect_json 0 "last['diseqc']['burst'] == 'B' and last['diseqc']['sent']" "last['close']['closed']"
   run capture --json -o capture.ts --seconds 1 "${tune[@]}"
   expect_json 0 "len(last['capture']['services']) == 4" \
     "last['capture']['outputs'][0]['packets'] == last['capture']['packets']"
+  cp out.txt capture.json
   run demo --json --out . --seconds 1
   expect_json 0 "len(last['lineup']) == 6" "last['capture']['stopped_by'] == 'time'"
+  cp out.txt demo.json
+  run scan --json ttlcdacc-transponders.conf -o channels.conf
+  python3 - <<'PY' || fail "a service has another shape in capture, demo or scan"
+import json
+shape = lambda s: sorted(s)
+capture = json.load(open("capture.json"))["capture"]["services"][0]
+demo = json.load(open("demo.json"))["lineup"][0]["services"][0]
+scan = json.load(open("out.txt"))["transponders"][0]["services"][0]
+assert shape(capture) == shape(demo) == shape(scan), (capture, demo, scan)
+assert scan["streams"][0].keys() == capture["streams"][0].keys()
+PY
+  echo '{"rate": "fast"}' >bad-lineup.json
+  MORVALIND_SIM_LINEUP=bad-lineup.json run open --json
+  expect_json 4 "'the card library says: lineup file' in last['error']" "'is not a number' in last['error']"
   run tune --json --freq 0x2E02 --pol V --sr 27500
   expect_json 2 "'--freq' in last['error']"
   run info --json --module no-such.dev
@@ -324,10 +359,26 @@ channels)
   expect_status 3
   [ -e .partial ] || fail "a scan without -o removed ./.partial"
   run scan --json "$(dirname "$program")/ttlcdacc-transponders.conf" -o channels.conf
-  expect_json 0 "last['scan'] == {'transponders': 6, 'locked': 6, 'services': 16, 'file': 'channels.conf'}" \
+  expect_json 0 "last['scan']['transponders'] == 6 and last['scan']['locked'] == 6" \
+    "last['scan']['services'] == 16 and last['scan']['file'] == 'channels.conf'" \
     "'Drossel V\u00f6gel' in [s['name'] for t in last['transponders'] for s in t['services']]" \
     "all(t['complete'] for t in last['transponders'])"
   grep -qx "\[Drossel Vögel\]" channels.conf || fail "channels.conf lacks [Drossel Vögel]"
+  # Every entry names the LNB and switch port scanned with, for dvbv5-zap.
+  [ "$(grep -c 'LNB = UNIVERSAL' channels.conf)" -eq 16 ] || fail "entries without LNB = UNIVERSAL"
+  [ "$(grep -c 'SAT_NUMBER = 1' channels.conf)" -eq 5 ] || fail "Lumenor 4's 5 services lack SAT_NUMBER = 1"
+  # The NIT of the generated streams: two transponders of the file lead to the
+  # rest of both satellites, a DVB-S2 one skipped and counted; -F keeps to the file.
+  printf '[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11778000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n\tSAT_NUMBER = 0\n[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11362000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 22000000\n[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 12012000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 30000000\n\tSAT_NUMBER = 1\n' \
+    >two.conf
+  MORVALIND_SIM_LINEUP='' run scan --json two.conf -o followed.conf
+  expect_json 0 "last['scan']['transponders'] == 6 and last['scan']['from_network'] == 4" \
+    "last['scan']['services'] == 16 and last['scan']['skipped_dvb_s2'] == 2" \
+    "[t['network']['name'] for t in last['transponders']].count('Lumenor 4') == 2"
+  MORVALIND_SIM_LINEUP='' run scan -F two.conf -o file-only.conf
+  expect_status 0
+  expect_said out.txt "Scanned           2 transponders, 2 locked, 6 services"
+  expect_said out.txt "Skipped           1 DVB-S2 transponder, which this DVB-S card does not receive"
   # A scan that locks nothing leaves the channel file as it was.
   cp channels.conf scanned.conf
   printf '[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n' \
@@ -337,7 +388,7 @@ channels)
   expect_said err.txt "channels.conf left as it was"
   cmp -s channels.conf scanned.conf || fail "a scan that locked nothing changed channels.conf"
   [ ! -e channels.conf.partial ] || fail "channels.conf.partial left behind"
-  run tune --json --channels channels.conf --channel "drossel vögel"
+  run tune --json "drossel vögel" -c channels.conf
   expect_json 0 "last['dish']['port'] == 2 and last['tune']['locked']" \
     "last['transponder']['frequency_mhz'] == 12012"
   run capture --json -o talk.ts --seconds 1 --channels channels.conf --channel "Pellam Talk" \

@@ -31,18 +31,29 @@ rm -f "$capture"
   >"$work/capture.txt"
 "${compare[@]}" "$recording" "$capture"
 
+# A recording that is not there is refused before the card is touched, by the
+# option's name; one damaged within keeps the card from opening, and says where.
 status=0
 "${host[@]}" capture --replay "$work/no-such-recording.ts" -o "$work/none.ts" \
   --seconds 1 "${tune[@]}" >"$work/missing.txt" 2>&1 || status=$?
-for said in "no-such-recording.ts\" cannot be opened" "OpenDevice not successful"; do
-  if ! grep -q -- "$said" "$work/missing.txt"; then
-    cat "$work/missing.txt"
-    echo "a missing recording: the console does not say '$said'"
+if [ "$status" -ne 2 ] || ! grep -q -- "--replay .*no-such-recording.ts:" "$work/missing.txt"; then
+  cat "$work/missing.txt"
+  echo "a missing recording: exit status $status, not 2 with --replay named"
+  exit 1
+fi
+{ head -c 3760 "$recording"; printf "xx"; head -c 3760 "$recording"; } >"$work/damaged.ts"
+status=0
+"${host[@]}" capture --replay "$work/damaged.ts" -o "$work/none.ts" \
+  --seconds 1 "${tune[@]}" >"$work/damaged.txt" 2>&1 || status=$?
+for said in "damaged.ts\": packet 20 " "OpenDevice not successful"; do
+  if ! grep -q -- "$said" "$work/damaged.txt"; then
+    cat "$work/damaged.txt"
+    echo "a damaged recording: the console does not say '$said'"
     exit 1
   fi
 done
-if [ "$status" -ne 4 ]; then
-  echo "a missing recording: exit status $status, not 4 (the card did not open)"
+if [ "$status" -ne 4 ] || grep -q MORVALIND_SIM_REPLAY "$work/damaged.txt"; then
+  echo "a damaged recording: exit status $status, not 4 (the card did not open), or the variable named"
   exit 1
 fi
-echo "a missing recording keeps the card from opening: $(grep -m1 'stand-in card' "$work/missing.txt")"
+echo "a damaged recording keeps the card from opening: $(grep -m1 'stand-in card' "$work/damaged.txt")"

@@ -266,8 +266,9 @@ TEST_F(Tuning, TheCallbackReceivesTheTunedTransponderOwnServices) {
   }
   CloseWhileCapturing();
   collector = nullptr;
-  const std::set<std::uint16_t> expected = {0x0000, 0x0011, 0x1200, 0x1201, 0x1202, 0x1203, 0x1211,
-                                            0x1212, 0x1221, 0x1222, 0x1232, 0x1241, 0x1242};
+  // The PAT, the NIT, the SDT, the PMTs and the services' streams.
+  const std::set<std::uint16_t> expected = {0x0000, 0x0010, 0x0011, 0x1200, 0x1201, 0x1202, 0x1203,
+                                            0x1211, 0x1212, 0x1221, 0x1222, 0x1232, 0x1241, 0x1242};
   EXPECT_EQ(pids.pids, expected);
 }
 

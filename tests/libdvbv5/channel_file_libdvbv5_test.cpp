@@ -1,13 +1,17 @@
 // Channel files against libdvbv5's own reader, the one the Linux DVB tools
-// use: every dvb-s file of dtv-scan-tables gives the same transponders, and a
-// service file written here gives libdvbv5 the same services.
+// use: every dvb-s file of dtv-scan-tables gives the same transponders, a
+// service file written here gives libdvbv5 the same services (names the
+// format cannot hold as both read them back), and every LNB type a scan
+// writes is one libdvbv5 tunes by name, with the same oscillators.
 #include <gtest/gtest.h>
 #include <libdvbv5/dvb-fe.h>
 #include <libdvbv5/dvb-file.h>
+#include <libdvbv5/dvb-sat.h>
 
 #include <dirent.h>
 
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,15 +87,27 @@ TEST(ChannelFileAgainstLibdvbv5, AWrittenServiceFileReadsTheSameInLibdvbv5) {
   service.transponder.lnb = "UNIVERSAL";
   ChannelEntry called_so = service;  // named as the format's nameless section
   called_so.name = "CHANNEL";
+  // libdvbv5 ends a name at its first ']' and escapes nothing: brackets are
+  // written as parentheses, which both read back alike.
+  const std::vector<std::pair<std::string, std::string>> names = {{"News [HD]", "News (HD)"},
+                                                                  {"A [B", "A [B"},
+                                                                  {"]x", ")x"},
+                                                                  {"A = B", "A = B"},
+                                                                  {"#1 Music", "#1 Music"}};
+  std::vector<ChannelEntry> written = {service, called_so};
+  for (const auto& name : names) {
+    written.push_back(service);
+    written.back().name = name.first;
+  }
   const std::string path = "channel-file-for-libdvbv5.conf";
   {
     std::ofstream out(path);
-    WriteChannelFile(out, {service, called_so});
+    WriteChannelFile(out, written);
   }
   std::vector<ChannelEntry> ours;
   std::string error;
   ASSERT_TRUE(LoadChannelFile(path, &ours, &error)) << error;
-  ASSERT_EQ(ours.size(), 2u);
+  ASSERT_EQ(ours.size(), written.size());
   EXPECT_EQ(ours[1].name, "CHANNEL");
   dvb_file* theirs = dvb_read_file(path.c_str());
   ASSERT_NE(theirs, nullptr);
@@ -99,6 +115,12 @@ TEST(ChannelFileAgainstLibdvbv5, AWrittenServiceFileReadsTheSameInLibdvbv5) {
   ASSERT_NE(entry, nullptr);
   ASSERT_NE(entry->next, nullptr);
   EXPECT_STREQ(entry->next->channel, "CHANNEL");
+  const dvb_entry* other = entry->next->next;
+  for (std::size_t i = 0; i < names.size(); ++i, other = other->next) {
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->channel, names[i].second);
+    EXPECT_EQ(ours[2 + i].name, names[i].second);
+  }
   EXPECT_STREQ(entry->channel, "Caf\u00E9 Pellam");
   EXPECT_EQ(entry->service_id, 3001u);
   ASSERT_EQ(entry->video_pid_len, 1u);
@@ -110,8 +132,28 @@ TEST(ChannelFileAgainstLibdvbv5, AWrittenServiceFileReadsTheSameInLibdvbv5) {
   EXPECT_EQ(entry->other_el_pid[1].pid, 0x1205);
   EXPECT_EQ(entry->sat_number, 1);
   EXPECT_STREQ(entry->lnb, "UNIVERSAL");
+  EXPECT_GE(dvb_sat_search_lnb(entry->lnb), 0);  // dvbv5-zap tunes it without -l
   ExpectSameTransponder(service, entry, path);
   dvb_file_free(theirs);
+}
+
+TEST(ChannelFileAgainstLibdvbv5, EveryLnbTypeIsOneLibdvbv5KnowsWithItsOscillators) {
+  for (const LnbType& lnb : LnbTypes()) {
+    const int index = dvb_sat_search_lnb(lnb.dvbv5_name);
+    ASSERT_GE(index, 0) << lnb.dvbv5_name;
+    const dvb_sat_lnb* theirs = dvb_sat_get_lnb(index);
+    std::set<unsigned> ours;
+    for (const LnbBand& band : lnb.bands) {
+      if (band.lof_mhz != 0) {
+        ours.insert(band.lof_mhz);
+      }
+    }
+    std::set<unsigned> known = {theirs->lowfreq};
+    if (theirs->highfreq != 0) {
+      known.insert(theirs->highfreq);
+    }
+    EXPECT_EQ(ours, known) << lnb.dvbv5_name;
+  }
 }
 
 }  // namespace
