@@ -42,7 +42,7 @@ bool ReadCardFigures(const CardLibrary& library, CardFigures* figures);
 // "ring_full".
 Json CardFiguresJson(const CardFigures& figures);
 // "-55.0 dBm  C/N 33.0 dB  BER 2.0e-05", "level 224/255  quality 15/15  BER
-// 4.6e-06": the signal figures in short.
+// 6.8e-06": the signal figures in short.
 std::string CardSignalText(const CardFigures& figures);
 // The line "Card figures ...": the signal in short and the counts.
 void SayCardFigures(const CardFigures& figures);
