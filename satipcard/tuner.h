@@ -95,6 +95,7 @@ class Tuner {
     std::string reason;
   };
   using Completion = std::function<void(Outcome)>;
+  static constexpr std::size_t kDatagramBytes = std::size_t{64} * 1024;
 
   // On the event loop's thread.
   void TuneOnLoop(const satip::Tuning& tuning, const Completion& done);
@@ -110,7 +111,8 @@ class Tuner {
   void OnFrame(const satip::Frame& frame);
   void OnRtp(const std::uint8_t* data, std::size_t size);
   void OnRtcp(const std::uint8_t* data, std::size_t size);
-  void Reported(const satip::Status& status);
+  // Takes a report that speaks of the tuning asked for; false for one that does not.
+  bool Reported(const satip::Status& status);
   void OnRtspClosed(const std::string& reason);
   void SessionLost(const std::string& reason);
   void KeepAlive();
