@@ -50,7 +50,9 @@ free_port() {
 s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# Runs an example (from `where`, with the note it has), or skips it by rule.
+# Runs an example (from `where`, with the note it has) in a folder of its own,
+# beside the others (at most $parallel at once), or skips it by rule.
+parallel=${MORVALIND_EXAMPLE_JOBS:-6}
 run_example() {
   local where=$1 line=$2 note=$3
   if [[ $note == *"real card"* || $line =~ --card[=\ ](linux|remote:|satip) || $line =~ \ -a\ [0-9] ||
@@ -61,22 +63,38 @@ run_example() {
   fi
   # The program by any path is the program under test; a stream's destination
   # (--udp HOST:PORT, udp:// or rtp://) one on loopback.
-  local port
+  local port folder
   port=$(free_port)
   line=$(sed -E 's#^[^ ]*morvalind-host(\.exe)? #morvalind-host #' <<<"$line")
   line=$(sed -E "s#(udp|rtp)://[^ ]+#\\1://127.0.0.1:$port#g
     s#(--udp[ =])([^ /]+):[0-9]+#\\1127.0.0.1:$port#g" <<<"$line")
   ran=$((ran + 1))
+  folder=$work/example-$ran
+  mkdir -p "$folder/tmp"
+  ln -s "$work/channels.conf" "$work/my-recording.ts" "$folder/"
+  printf '%s\t%s\n' "$where" "$line" >"$folder/example.txt"
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n; done
   # The program's status, also where it writes into a pipe.
-  (eval "$line"$'\n''exit ${PIPESTATUS[0]}') >out.txt 2>err.txt </dev/null
-  local status=$?
-  if [ "$status" -ne 0 ]; then
-    echo "FAILED ($where, status $status): $line"
-    tail -3 err.txt
-    failed=1
-  else
-    echo "ran ($where): $line"
-  fi
+  (cd "$folder" && export TMPDIR=$folder/tmp TEMP=$folder/tmp TMP=$folder/tmp &&
+    (eval "$line"$'\n''exit ${PIPESTATUS[0]}') >out.txt 2>err.txt </dev/null
+    echo $? >status) &
+}
+
+# What each example did, once all have ended.
+report_examples() {
+  wait
+  local folder status where line
+  for folder in "$work"/example-*; do
+    IFS=$'\t' read -r where line <"$folder/example.txt"
+    status=$(cat "$folder/status" 2>/dev/null || echo none)
+    if [ "$status" != 0 ]; then
+      echo "FAILED ($where, status $status): $line"
+      tail -3 "$folder/err.txt"
+      failed=1
+    else
+      echo "ran ($where): $line"
+    fi
+  done
 }
 
 # The examples of a help text: the lines after "Examples:" up to a blank one;
@@ -85,11 +103,16 @@ help_examples() {
   sed -n '/^Examples:$/,/^$/p' | sed -n 's/^  \(morvalind-host .*\)$/\1/p'
 }
 
-# Made first: what the examples read.
-morvalind-host scan ttlcdacc-transponders.conf -o channels.conf -q ||
+# Made first, without the examples' time limit (a slow machine or a sanitizer
+# build may take longer): what the examples read.
+"${host[@]}" scan ttlcdacc-transponders.conf -o channels.conf -q ||
   { echo "FAILED: the scan for channels.conf"; exit 1; }
-morvalind-host capture -o my-recording.ts -t 1 --freq 11778 --pol V --sr 27500 -q ||
+"${host[@]}" capture -o my-recording.ts -t 1 --freq 11778 --pol V --sr 27500 -q ||
   { echo "FAILED: the capture for my-recording.ts"; exit 1; }
+# The default channel file, as the README's scan into it makes it: the
+# examples run side by side, so none waits for another's file.
+mkdir -p "$HOME/.config/morvalind"
+cp channels.conf "$HOME/.config/morvalind/channels.conf"
 
 # The program's help, without the carriage returns of Windows line ends.
 help_text() {
@@ -122,6 +145,7 @@ if [[ $program != *.exe ]]; then
   done <readme-examples.txt
 fi
 
+report_examples
 echo "examples: $ran ran, $skipped skipped"
 [ "$ran" -gt 0 ] || failed=1
 exit "$failed"
