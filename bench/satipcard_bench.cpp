@@ -113,7 +113,7 @@ void Sniff(int socket, const std::atomic<bool>* stop, Sent* sent) {
     if (size < 20 || (ip[0] >> 4) != 4 || ip[9] != IPPROTO_UDP) {
       continue;
     }
-    const std::size_t ip_header = (ip[0] & 0x0F) * 4U;
+    const std::size_t ip_header = std::size_t{ip[0] & 0x0FU} * 4;
     const std::uint8_t* rtp = ip + ip_header + 8;
     const std::size_t rtp_size = static_cast<std::size_t>(size) - ip_header - 8;
     if (rtp_size < 12 || (rtp[0] >> 6) != 2 || (rtp[1] & 0x7F) != 33) {

@@ -15,6 +15,7 @@
 #include "satip/message.h"
 #include "satip/ssdp.h"
 #include "satip/text.h"
+#include "satipcard/sockets.h"
 
 namespace satipcard {
 
@@ -120,7 +121,7 @@ bool DiscoverServer(std::chrono::milliseconds limit, Server* server, std::string
   socket.set_option(asio::ip::multicast::hops(kSearchTtl), failure);
   socket.bind({asio::ip::address_v4::any(), 0}, failure);
   if (failure) {
-    *error = "no socket for the SSDP search: " + failure.message();
+    *error = "no socket for the SSDP search: " + Reason(failure);
     return false;
   }
   const asio::ip::udp::endpoint group(asio::ip::make_address_v4(satip::kSsdpAddress),

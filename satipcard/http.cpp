@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "satip/message.h"
+#include "satipcard/sockets.h"
 
 namespace satipcard {
 
@@ -46,7 +47,7 @@ void HttpStream::Get(const std::string& target, Started started) {
           return;
         }
         if (error) {
-          Fail(server_.host + " cannot be found: " + error.message());
+          Fail(server_.host + " cannot be found: " + Reason(error));
           return;
         }
         asio::async_connect(
@@ -56,13 +57,13 @@ void HttpStream::Get(const std::string& target, Started started) {
                 return;
               }
               if (failure) {
-                Fail("cannot reach " + ServerText(server_) + ": " + failure.message());
+                Fail("cannot reach " + ServerText(server_) + ": " + Reason(failure));
                 return;
               }
               asio::async_write(socket_, asio::buffer(request_),
                                 [this, generation](const asio::error_code& written, std::size_t) {
                                   if (generation == generation_ && written) {
-                                    Fail("the request could not be sent: " + written.message());
+                                    Fail("the request could not be sent: " + Reason(written));
                                   }
                                 });
               ReadHead();
@@ -149,7 +150,7 @@ void HttpStream::ReadBody() {
         }
         if (error) {
           Fail(error == asio::error::eof ? "the server ended the stream"
-                                         : "the stream failed: " + error.message());
+                                         : "the stream failed: " + Reason(error));
           return;
         }
         on_bytes_(buffer_.data(), size);

@@ -4,6 +4,8 @@
 #include <asio/connect.hpp>
 #include <asio/write.hpp>
 
+#include "satipcard/sockets.h"
+
 namespace satipcard {
 
 namespace {
@@ -64,7 +66,7 @@ void RtspConnection::Pump() {
   asio::async_write(socket_, asio::buffer(written_),
                     [this, generation](const asio::error_code& error, std::size_t) {
                       if (generation == generation_ && error) {
-                        Lost("the request could not be sent: " + error.message());
+                        Lost("the request could not be sent: " + Reason(error));
                       }
                     });
   timer_.expires_after(kAnswerLimit);
@@ -93,7 +95,7 @@ void RtspConnection::Connect() {
           return;
         }
         if (error) {
-          Lost(server_.host + " cannot be found: " + error.message());
+          Lost(server_.host + " cannot be found: " + Reason(error));
           return;
         }
         asio::async_connect(
@@ -103,7 +105,7 @@ void RtspConnection::Connect() {
                 return;
               }
               if (failure) {
-                Lost("cannot reach " + ServerText(server_) + ": " + failure.message());
+                Lost("cannot reach " + ServerText(server_) + ": " + Reason(failure));
                 return;
               }
               asio::error_code ignored;
@@ -129,7 +131,7 @@ void RtspConnection::Read() {
         }
         if (error) {
           Lost(error == asio::error::eof ? "the server closed the connection"
-                                         : "the connection failed: " + error.message());
+                                         : "the connection failed: " + Reason(error));
           return;
         }
         reader_->Feed(buffer_.data(), size);

@@ -124,7 +124,7 @@ bool Tuner::Tune(const satip::Tuning& tuning, std::string* reason) {
     report_valid_ = false;  // what was said of the last tuning says nothing of this one
   }
   const Outcome outcome =
-      Await([this, tuning](Completion done) { TuneOnLoop(tuning, std::move(done)); }, kTuneLimit);
+      Await([this, tuning](const Completion& done) { TuneOnLoop(tuning, done); }, kTuneLimit);
   *reason = outcome.reason;
   return outcome.accepted;
 }

@@ -2,6 +2,7 @@
 // put back in order and into the ring, and the RTCP reports; see tuner.h.
 #include "satip/rtcp.h"
 #include "satip/rtp.h"
+#include "satipcard/sockets.h"
 #include "satipcard/tuner.h"
 
 namespace satipcard {
@@ -56,7 +57,7 @@ bool Tuner::OpenUdp(std::string* error) {
     }
     CloseUdp();
   }
-  *error = "no pair of UDP ports for RTP and RTCP: " + failure.message();
+  *error = "no pair of UDP ports for RTP and RTCP: " + Reason(failure);
   return false;
 }
 

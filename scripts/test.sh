@@ -88,7 +88,7 @@ if [ -f build/native/compile_commands.json ]; then
   mkdir -p build/lint
   sed 's/ -fno-gnu-unique//g' build/native/compile_commands.json >build/lint/compile_commands.json
   run-clang-tidy -p build/lint -quiet -j "$jobs" \
-    "^$PWD/(plugin|card|tuning|capture|platform|sim|linuxdvb|loader|dvb|satip|host|tests|bench)/" >build/clang-tidy.log 2>&1 ||
+    "^$PWD/(plugin|card|tuning|capture|platform|sim|linuxdvb|loader|dvb|satip|satipcard|host|tests|bench)/" >build/clang-tidy.log 2>&1 ||
     { grep -E "(error|warning):" build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
   echo "clang-tidy clean"
 fi
