@@ -3,7 +3,7 @@
 # (satip_responder.py) that answers as the widely used servers do where they
 # differ: ro=35 in its reports, RTCP late or never (the status then comes from
 # DESCRIBE), a Session timeout of 30 s or of 2 s (kept alive), RTP only inside
-# the RTSP connection (UDP refused with 461), 404 instead of 503 when no tuner
+# the RTSP connection (UDP refused with 461), 503 and 404 when no tuner
 # is free, and a server that vanishes mid-capture. The responder numbers its
 # packets, so a capture shows every packet lost, doubled or out of order.
 # Usage: satipcard_responder.sh WORK_FOLDER RESPONDER -- MORVALIND_HOST...
@@ -110,11 +110,14 @@ expect_said tcp-server.log "OPTIONS rtsp://$server/ Session=1a2b3c"
 if grep -q "timed out" tcp-server.log; then fail "tcp: the session timed out: no keep-alive"; fi
 check_capture tcp tcp.ts "gaps == 0" "figures['level'] == 224" "figures['datagrams'] > 0"
 
-# 3. No free tuner, said with 404: the tune fails, with the server's answer.
-start busy --busy-freq 12012 --busy-status 404
-run busy tune --card "satip:$server" --freq 12012 --pol V --sr 30000 --fec 5/6
-expect_status busy 5
-expect_said busy-err.txt "404 Not Found"
+# 3. No free tuner, said with 503 or, as some servers do, 404: the tune
+# fails, with the server's answer.
+for busy in "503 Service Unavailable" "404 Not Found"; do
+  start busy --busy-freq 12012 --busy-status "${busy%% *}"
+  run busy tune --card "satip:$server" --freq 12012 --pol V --sr 30000 --fec 5/6
+  expect_status busy 5
+  expect_said busy-err.txt "$busy"
+done
 
 # 4. Over HTTP: the signal from DESCRIBE, the stream whole.
 start http
