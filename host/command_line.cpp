@@ -15,6 +15,7 @@
 
 #include "dvb/name_match.h"
 #include "dvb/transponder.h"
+#include "host/command_mistakes.h"
 #include "host/linux_card.h"
 #include "host/program.h"
 #include "host/report.h"
@@ -88,6 +89,29 @@ constexpr CommandText kCommands[] = {
      "lists those a dvbv5-daemon serves. No card is opened, no module loaded.\n",
      "  morvalind-host adapters\n"
      "  morvalind-host adapters --json\n"},  // the Linux build's
+    {"serve", "serve the card to SAT>IP clients on the network (RTSP, RTP, HTTP)",
+     "Makes the card a SAT>IP tuner (SAT>IP 1.2.2, one DVB-S tuner) until Ctrl-C or\n"
+     "SIGTERM. Clients tune with RTSP (rtsp://HOST:PORT/?src=1&freq=...&pids=...)\n"
+     "and get RTP over UDP or inside the RTSP connection, or the transport stream\n"
+     "over HTTP (http://HOST:8080/?...); SSDP announces the server. src=N selects\n"
+     "switch port N (as --port), freq is on the dish through the LNB (--lnb, --lof);\n"
+     "msys=dvbs2 is tuned as DVB-S. Streams on one transponder share the card, each\n"
+     "with its own PIDs; another transponder while they hold it is answered 503.\n"
+     "Clients are admitted from loopback, private and link-local addresses unless\n"
+     "--allow says otherwise; RTP goes only to the client's own address. Each\n"
+     "session is logged: who, what was tuned, lock, and at its end what was sent.\n"
+     "Exit status 6 here: the server cannot listen (its port taken or refused).\n",
+     "  morvalind-host serve                       (RTSP on port 554: needs privileges)\n"
+     "  morvalind-host serve --listen :8554 --replay my-recording.ts\n"
+     "  morvalind-host serve --card linux --listen 192.168.1.5:8554 --allow 192.168.1.0/24\n"
+     "  cvlc "
+     "'satip://HOST:8554/"
+     "?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&fec=34&pids=0,17,4608,4625,4626'\n"
+     "  vlc 'rtsp://HOST:8554/?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&fec=34&pids=all'\n"
+     "  ffmpeg -rtsp_transport tcp -i 'rtsp://HOST:8554/?src=1&freq=11778&pol=v&sr=27500&pids=all' "
+     "\\\n"
+     "      -map 0 -c copy -t 10 pellam.ts              (or -rtsp_transport udp)\n"
+     "  ffprobe 'http://HOST:8080/?src=1&freq=11778&pol=v&msys=dvbs&sr=27500&pids=all'\n"},
     {"demo", "show the module at work on the stand-in card",
      "Tunes the stand-in's lineup (a real card: the transponder given), captures the\n"
      "transponder with the most services and shows what it holds.\n",
@@ -164,8 +188,8 @@ void Add(CLI::App* command, const char* name, std::string* value, const char* ty
   command->add_option(name, *value, help)->type_name(type)->check(check);
 }
 
-// The LNB and the dish, which a channel file's entry may also give.
-void AddDish(CLI::App* command, Given* g) {
+// The LNB, which a channel file's entry may also give.
+void AddLnb(CLI::App* command, Given* g) {
   std::vector<std::string> lnbs = {"list"};
   for (const LnbType& lnb : LnbTypes()) {
     lnbs.insert(lnbs.end(), {lnb.name, lnb.dvbv5_name});
@@ -175,6 +199,11 @@ void AddDish(CLI::App* command, Given* g) {
   Add(command, "--lof", &g->lof, "MHZ", "oscillator of an LNB not in the list", Decimal("MHz"));
   Add(command, "--tone", &g->tone, "on|off", "22 kHz tone (default: as the LNB's band needs)",
       Choice({"on", "off"}));
+}
+
+// The LNB and the dish.
+void AddDish(CLI::App* command, Given* g) {
+  AddLnb(command, g);
   Add(command, "--port", &g->port, "N", "committed switch port 1..4 to select first", Whole(1, 4));
   Add(command, "--burst", &g->burst, "A|B", "tone burst to send first", Choice({"A", "B"}));
 }
@@ -218,8 +247,6 @@ std::string LnbList() {
   return text + "Any other LNB: --lof MHZ, its oscillator.\n";
 }
 
-using Commands = std::map<std::string, CLI::App*>;
-
 // The options every command takes, which may also come before the command.
 void AddCommon(CLI::App* command, Options* options) {
   command->add_flag("--json", options->json, "print JSON instead of text");
@@ -238,8 +265,10 @@ Commands DeclareCommands(CLI::App* app, Given* g, Options* options) {
       continue;
     }
     CLI::App* command = app->add_subcommand(text.name, text.summary)->group("Commands");
-    command->footer(Footer(text.details + std::string(tunes ? "\n" : "") + (tunes ? kTuneHelp : ""),
-                           text.examples));
+    const bool on_the_dish = tunes || name == "serve";  // frequencies through the LNB
+    command->footer(
+        Footer(text.details + std::string(on_the_dish ? "\n" : "") + (on_the_dish ? kTuneHelp : ""),
+               text.examples));
     if (name != "adapters") {
       command
           ->add_option("--module", options->session.module,
@@ -321,108 +350,37 @@ void DeclareOthers(const Commands& commands, Given* g, Options* options) {
       Whole(0, 255));
 }
 
-// Letters to change, add, take away or swap with the next to make one word the other.
-std::size_t Distance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-  for (std::size_t i = 0; i <= a.size(); ++i) {
-    for (std::size_t j = 0; j <= b.size(); ++j) {
-      d[i][j] = i == 0 || j == 0 ? i + j
-                                 : std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                                             d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
-// The name among `names` a mistyped `word` most likely meant: one or two
-// letters apart (one for a short word), or the only one it begins; empty when
-// none is near.
-std::string Nearest(const std::string& word, const std::vector<std::string>& names) {
-  std::string nearest;
-  std::size_t best = word.size() > 4 ? 3 : 2;
-  std::vector<std::string> begun;
-  for (const std::string& name : names) {
-    const std::size_t distance = Distance(word, name);
-    if (distance < best) {
-      best = distance;
-      nearest = name;
-    }
-    if (word.size() > 2 && name.rfind(word, 0) == 0) {
-      begun.push_back(name);
-    }
-  }
-  return !nearest.empty() ? nearest : begun.size() == 1 ? begun[0] : std::string();
-}
-
-// A command's options by their names, "--freq" and "-o".
-std::vector<std::string> OptionNames(const CLI::App* command) {
-  std::vector<std::string> names;
-  for (const CLI::Option* option : command->get_options()) {
-    for (const std::string& name : option->get_lnames()) {
-      names.push_back("--" + name);
-    }
-    for (const std::string& name : option->get_snames()) {
-      names.push_back("-" + name);
-    }
-  }
-  return names;
-}
-
-std::vector<std::string> CommandNames(const Commands& commands) {
-  std::vector<std::string> names;
-  for (const auto& entry : commands) {
-    names.push_back(entry.first);
-  }
-  return names;
-}
-
-// "unknown command 'tnue'; did you mean tune?"
-std::string UnknownCommand(const std::string& word, const Commands& commands) {
-  const std::string nearest = Nearest(word, CommandNames(commands));
-  return "unknown command '" + word + "'" +
-         (nearest.empty() ? "" : "; did you mean " + nearest + "?");
-}
-
-// What the first word the command line did not take says: an option the
-// command does not have (with the nearest it has, or the commands that have
-// it), a command not known, or a word too many.
-std::string LeftOver(const CLI::App& app, const CLI::App* chosen, const Commands& commands) {
-  const std::vector<std::string> before = app.remaining(false);
-  const std::vector<std::string> after =
-      chosen != nullptr ? chosen->remaining(false) : std::vector<std::string>();
-  const auto option = [](const std::string& word) { return word.size() > 1 && word[0] == '-'; };
-  for (const std::vector<std::string>* words : {&after, &before}) {
-    for (const std::string& word : *words) {
-      if (!option(word)) {
-        continue;
-      }
-      const std::string name = word.substr(0, word.find('='));
-      if (words == &before || chosen == nullptr) {
-        return name + " goes after the command (before it: --json, -v, -q)";
-      }
-      const std::string nearest = Nearest(name, OptionNames(chosen));
-      std::string others;
-      for (const auto& entry : commands) {
-        const std::vector<std::string> names = OptionNames(entry.second);
-        if (std::find(names.begin(), names.end(), name) != names.end()) {
-          others += (others.empty() ? "" : ", ") + entry.first;
-        }
-      }
-      return chosen->get_name() + " has no option " + name +
-             (!nearest.empty() ? "; did you mean " + nearest + "?"
-              : !others.empty()
-                  ? " (" + others + " " + (others.find(',') == std::string::npos ? "has" : "have") +
-                        " it)"
-                  : "");
-    }
-  }
-  if (!before.empty() || chosen == nullptr) {
-    return before.empty() ? std::string() : UnknownCommand(before[0], commands);
-  }
-  return after.empty() ? std::string() : chosen->get_name() + " takes no '" + after[0] + "' here";
+// The server's options.
+void DeclareServe(const Commands& commands, Given* g, Options* options) {
+  CLI::App* serve = commands.at("serve");
+  AddLnb(serve, g);
+  Add(serve, "--listen", &g->listen, "ADDR[:PORT]",
+      "RTSP's address and port (default: every address, 554)",
+      CLI::Validator(
+          [](std::string& text) {
+            satipserver::ListenAddress listen;
+            std::string error;
+            return satipserver::ParseListen(text, &listen, &error) ? std::string() : error;
+          },
+          ""));
+  Add(serve, "--http-port", &g->http_port, "N", "HTTP's port, for streams and desc.xml (8080)",
+      Whole(0, 65535));
+  Add(serve, "--allow", &g->allow, "LIST",
+      "networks whose clients are served, e.g. 192.168.1.0/24,::1\n(default: loopback, private, "
+      "link-local)",
+      CLI::Validator(
+          [](std::string& text) {
+            std::vector<satipserver::Network> networks;
+            std::string error;
+            return satipserver::ParseNetworks(text, &networks, &error) ? std::string() : error;
+          },
+          ""));
+  Add(serve, "--max-sessions", &g->max_sessions, "N", "streams at once, 1..64 (8)", Whole(1, 64));
+  Add(serve, "--session-timeout", &g->session_timeout, "SECONDS",
+      "a session not kept alive ends after it (60)", Whole(1, 3600));
+  serve->add_flag(
+      "--no-discovery", [options](std::int64_t) { options->serve.discovery = false; },
+      "do not announce the server by SSDP nor answer searches");
 }
 
 // "--lnb list" (or "--lnb=list") anywhere: the LNB types are printed and nothing else is done.
@@ -459,10 +417,12 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
                     "  morvalind-host demo\n"
                     "  morvalind-host tune --freq 11778 --pol V --sr 27500 --fec 3/4\n"
                     "  morvalind-host capture -o out.ts -t 5 --freq 11778 --pol V --sr 27500\n"
+                    "  morvalind-host serve --listen :8554\n"
                     "  morvalind-host help capture\n"));
   Commands commands = DeclareCommands(&app, &g, options);
   DeclareCaptureAndScan(commands, &g, options);
   DeclareOthers(commands, &g, options);
+  DeclareServe(commands, &g, options);
   std::string topic;
   CLI::App* help = app.add_subcommand("help", "explain a command")->group("Commands");
   help->footer(Footer("", "  morvalind-host help capture\n"));

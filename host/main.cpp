@@ -19,9 +19,9 @@ struct CommandRun {
   int (*run)(const Options& options);
 };
 constexpr CommandRun kRuns[] = {
-    {"info", RunInfo},     {"open", RunOpen},     {"tune", RunSignal},
-    {"signal", RunSignal}, {"diseqc", RunDiseqc}, {"capture", RunCapture},
-    {"demo", RunDemo},     {"scan", RunScan},     {"adapters", RunAdapters}};
+    {"info", RunInfo},         {"open", RunOpen},       {"tune", RunSignal}, {"signal", RunSignal},
+    {"diseqc", RunDiseqc},     {"capture", RunCapture}, {"demo", RunDemo},   {"scan", RunScan},
+    {"adapters", RunAdapters}, {"serve", RunServe}};
 
 }  // namespace
 

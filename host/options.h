@@ -12,6 +12,7 @@
 #include "dvb/service_filter.h"
 #include "host/session.h"
 #include "host/tuning.h"
+#include "satipserver/networks.h"
 
 // A DiSEqC message to send (hex bytes, a switch port's or a positioner's), with
 // the tone burst before it (or the burst alone).
@@ -33,6 +34,18 @@ struct ScanSkip {
   bool dvb_s2 = false;
 };
 
+// The server: where it listens, whom it admits, its bounds, and the LNB that
+// every client's frequency goes through.
+struct ServeOptions {
+  satipserver::ListenAddress listen;        // --listen ADDR[:PORT]
+  std::uint16_t http_port = 8080;           // --http-port
+  std::vector<satipserver::Network> allow;  // --allow, or the local networks
+  int max_sessions = 8;                     // --max-sessions
+  int session_timeout = 60;                 // --session-timeout, seconds
+  bool discovery = true;                    // --no-discovery
+  Transponder lnb;                          // --lnb, --lof, --tone
+};
+
 struct Options {
   std::string command;
   bool json = false;                   // --json
@@ -48,6 +61,7 @@ struct Options {
   std::vector<ScanSkip> scan_skipped;  // and those it cannot
   bool file_frequencies_only = false;  // scan -F: no transponders from the NIT
   bool quiet = false;                  // -q
+  ServeOptions serve;                  // serve
 };
 
 // False when the program ends here, with *status: 0 after the help, the
@@ -61,6 +75,7 @@ int RunDiseqc(const Options& options);   // command_diseqc.cpp
 int RunCapture(const Options& options);  // command_capture.cpp
 int RunDemo(const Options& options);     // command_demo.cpp
 int RunScan(const Options& options);     // command_scan.cpp
+int RunServe(const Options& options);    // command_serve.cpp
 
 // command_adapters.cpp, a command of the Linux build
 int RunAdapters(const Options& options);

@@ -52,19 +52,27 @@ std::string SimilarNames(const std::vector<ChannelEntry>& entries, const std::st
                      (entries.size() > 8 ? ", ..." : "");
 }
 
+// The LNB and the tone as the options give them, over what a channel file says.
+bool SettleLnb(const Given& g, Transponder* t, std::string* error) {
+  if (!g.lnb.empty() && !g.lof.empty()) {
+    *error = "give --lnb or --lof, not both";
+    return false;
+  }
+  t->lnb = !g.lof.empty() ? nullptr : !g.lnb.empty() ? FindLnb(g.lnb) : t->lnb;
+  t->lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
+  if (!g.tone.empty()) {
+    t->tone_given = g.tone == "on";
+  }
+  return true;
+}
+
 // The LNB, the tone and the dish as the options give them, over what a
 // channel file says; then the oscillator and tone settled.
 bool SettleDish(const Given& g, TuneRequest* request, std::string* error,
                 std::vector<std::string>* notes) {
   Transponder& t = request->transponder;
-  if (!g.lnb.empty() && !g.lof.empty()) {
-    *error = "give --lnb or --lof, not both";
+  if (!SettleLnb(g, &t, error)) {
     return false;
-  }
-  t.lnb = !g.lof.empty() ? nullptr : !g.lnb.empty() ? FindLnb(g.lnb) : t.lnb;
-  t.lof_khz = g.lof.empty() ? 0 : Thousandths(g.lof);
-  if (!g.tone.empty()) {
-    t.tone_given = g.tone == "on";
   }
   const DishSelection dish = Dish(g);
   request->dish.port = dish.port != 0 ? dish.port : request->dish.port;
@@ -237,6 +245,31 @@ void SettleDiseqc(const Given& g, Options* options, std::string* error) {
   }
 }
 
+// The server's options; each word was checked as it was read.
+void SettleServe(const Given& g, Options* options, std::string* error) {
+  ServeOptions& serve = options->serve;
+  serve.lnb.lnb = &LnbTypes()[0];
+  if (!SettleLnb(g, &serve.lnb, error)) {
+    return;
+  }
+  satipserver::ParseListen(g.listen, &serve.listen, error);
+  long value = 0;
+  if (ParseWhole(g.http_port, 0, 65535, &value)) {
+    serve.http_port = static_cast<std::uint16_t>(value);
+  }
+  if (ParseWhole(g.max_sessions, 1, 64, &value)) {
+    serve.max_sessions = static_cast<int>(value);
+  }
+  if (ParseWhole(g.session_timeout, 1, 3600, &value)) {
+    serve.session_timeout = static_cast<int>(value);
+  }
+  serve.allow = satipserver::LocalNetworks();
+  if (!g.allow.empty()) {
+    serve.allow.clear();
+    satipserver::ParseNetworks(g.allow, &serve.allow, error);
+  }
+}
+
 }  // namespace
 
 std::string DefaultChannelFile() {
@@ -279,6 +312,9 @@ void Settle(const Given& g, Options* options, std::string* error) {
   }
   if (command == "scan") {
     SettleScan(g, options, error);
+  }
+  if (command == "serve") {
+    SettleServe(g, options, error);
   }
   if (!g.service.empty() && !g.pids.empty()) {
     *error = "give --service or --pids, not both";

@@ -14,6 +14,7 @@ struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
   std::string card, adapter;  // --card, -a N
   std::string channels, channel, service, pids;
+  std::string listen, http_port, allow, max_sessions, session_timeout;
   std::string named;  // the channel as a plain word (tune, signal, capture NAME)
   std::vector<std::string> bytes, watch;
 };

@@ -71,14 +71,19 @@ std::uint32_t RtpTimestamp(std::chrono::microseconds time) {
 std::size_t RtpPacker::Pack(const std::uint8_t* packets, std::size_t count, std::uint32_t timestamp,
                             std::uint8_t* out) {
   const std::size_t taken = std::min(count, kPacketsPerDatagram);
+  if (taken > 0) {
+    std::memcpy(out + kRtpHeaderSize, packets, taken * kTsPacket);
+  }
+  return PackHeader(taken, timestamp, out);
+}
+
+std::size_t RtpPacker::PackHeader(std::size_t count, std::uint32_t timestamp, std::uint8_t* out) {
+  const std::size_t taken = std::min(count, kPacketsPerDatagram);
   RtpHeader header;
   header.sequence = sequence_++;
   header.timestamp = timestamp;
   header.ssrc = ssrc_;
   WriteRtpHeader(header, out);
-  if (taken > 0) {
-    std::memcpy(out + kRtpHeaderSize, packets, taken * kTsPacket);
-  }
   ++datagrams_;
   octets_ += static_cast<std::uint32_t>(taken * kTsPacket);
   return kRtpHeaderSize + taken * kTsPacket;

@@ -52,6 +52,10 @@ class RtpPacker {
   // makes the empty datagram sent while there is no data); returns its size.
   std::size_t Pack(const std::uint8_t* packets, std::size_t count, std::uint32_t timestamp,
                    std::uint8_t* out);
+  // The same for a datagram whose `count` packets (at most
+  // kPacketsPerDatagram) the caller has put after the header already: writes
+  // the header into `out` and counts the datagram; returns its size.
+  std::size_t PackHeader(std::size_t count, std::uint32_t timestamp, std::uint8_t* out);
 
   std::uint32_t ssrc() const { return ssrc_; }
   std::uint16_t next_sequence() const { return sequence_; }

@@ -188,6 +188,12 @@ bool Sessions::Change(const Query& query, const Stream& stream, std::optional<Tu
                          std::to_string(kFrontend) + ")"};
     return false;
   }
+  if (settings_.refusal) {
+    if (std::string reason = settings_.refusal(wanted); !reason.empty()) {
+      *refusal = {403, std::move(reason)};
+      return false;
+    }
+  }
   const bool others = std::any_of(streams_.begin(), streams_.end(), [&](const Stream& other) {
     return other.id != stream.id && other.tuning;
   });

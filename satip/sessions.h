@@ -18,6 +18,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -42,6 +43,9 @@ struct Settings {
   std::chrono::seconds timeout{60};
   int sources = 4;             // src 1..sources
   std::uint16_t rtp_port = 0;  // the server's RTP port (RTCP the next), as server_port; 0: none
+  // Why the card cannot take a tuning at all (the LNB's range, a code rate it
+  // does not know), answered 403 with the reason; "" or none: it can.
+  std::function<std::string(const Tuning&)> refusal;
 };
 
 struct Context {

@@ -67,7 +67,7 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" "${configure[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   if [ ${#configure[@]} -gt 0 ]; then
-    streaming='^host_(program|demo|replay|service)'
+    streaming='^(host_(program|demo|replay|service)|serve_)'
     in_wine bash -c 'ctest --preset win32 -j "$1" -E "$2"; a=$?; ctest --preset win32 -R "$2"; b=$?
         exit $((a | b))' win32-tests "$jobs" "$streaming" || [ $? -eq 77 ]
   else
@@ -88,7 +88,7 @@ if [ -f build/native/compile_commands.json ]; then
   mkdir -p build/lint
   sed 's/ -fno-gnu-unique//g' build/native/compile_commands.json >build/lint/compile_commands.json
   run-clang-tidy -p build/lint -quiet -j "$jobs" \
-    "^$PWD/(plugin|card|tuning|capture|platform|sim|linuxdvb|loader|dvb|satip|satipcard|host|tests|bench)/" >build/clang-tidy.log 2>&1 ||
+    "^$PWD/(plugin|card|tuning|capture|platform|sim|linuxdvb|loader|dvb|satip|satipserver|satipcard|abi|host|tests|bench)/" >build/clang-tidy.log 2>&1 ||
     { grep -E "(error|warning):" build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
   echo "clang-tidy clean"
 fi

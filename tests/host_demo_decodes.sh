@@ -27,15 +27,7 @@ fi
 
 # Each PID's packets from its last payload start on are left out: the last
 # picture or sound of a stream, which the capture may have ended inside.
-python3 - "$file" "$work/decoded.ts" <<'TRIM'
-import sys
-data = open(sys.argv[1], "rb").read()
-packets = [data[i:i + 188] for i in range(0, len(data), 188)]
-pid = lambda packet: ((packet[1] & 0x1F) << 8) | packet[2]
-last_start = {pid(p): n for n, p in enumerate(packets) if p[1] & 0x40}
-kept = [p for n, p in enumerate(packets) if n < last_start.get(pid(p), len(packets))]
-open(sys.argv[2], "wb").write(b"".join(kept))
-TRIM
+"$(dirname "$0")/support/cut_last_units.py" "$file" "$work/decoded.ts"
 if ! ffmpeg -nostdin -v error -i "$work/decoded.ts" -f null - >"$work/decode.txt" 2>&1 ||
   [ -s "$work/decode.txt" ]; then
   cat "$work/decode.txt"

@@ -68,6 +68,12 @@ run_example() {
   line=$(sed -E 's#^[^ ]*morvalind-host(\.exe)? #morvalind-host #' <<<"$line")
   line=$(sed -E "s#(udp|rtp)://[^ ]+#\\1://127.0.0.1:$port#g
     s#(--udp[ =])([^ /]+):[0-9]+#\\1127.0.0.1:$port#g" <<<"$line")
+  # A server listens on loopback only, on free ports, and announces nothing:
+  # no multicast leaves the machine, and servers side by side do not collide.
+  if [[ $line =~ ^morvalind-host\ serve ]]; then
+    line=$(sed -E 's/ --(listen|allow|http-port)[ =][^ ]+//g; s/ --no-discovery//' <<<"$line")
+    line+=" --listen 127.0.0.1:$port --http-port $(free_port) --no-discovery"
+  fi
   ran=$((ran + 1))
   folder=$work/example-$ran
   mkdir -p "$folder/tmp"

@@ -3,6 +3,7 @@
 // other servers write them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,9 +45,14 @@ TEST(SatipRtp, DatagramsCarryUpToSevenWholePacketsNumberedInTurn) {
   EXPECT_EQ(Bytes(packet.payload, packet.payload + packet.payload_size),
             Bytes(packets.begin(), packets.begin() + 7 * satip::kTsPacket));
 
-  // The rest, then an empty one as sent while there is no data; the sequence wraps.
-  ASSERT_EQ(packer.Pack(packets.data() + 7 * satip::kTsPacket, 3, 1800, datagram.data()),
-            12u + 3 * 188);
+  // The rest, put in place first, then an empty one as sent while there is no
+  // data; the sequence wraps.
+  std::copy(packets.begin() + 7 * satip::kTsPacket, packets.end(), datagram.begin() + 12);
+  ASSERT_EQ(packer.PackHeader(3, 1800, datagram.data()), 12u + 3 * 188);
+  ASSERT_TRUE(satip::ParseRtp(datagram.data(), 12 + 3 * 188, &packet));
+  EXPECT_EQ(packet.header.sequence, 0);
+  EXPECT_EQ(Bytes(packet.payload, packet.payload + packet.payload_size),
+            Bytes(packets.begin() + 7 * satip::kTsPacket, packets.end()));
   ASSERT_EQ(packer.Pack(nullptr, 0, 2700, datagram.data()), 12u);
   ASSERT_TRUE(satip::ParseRtp(datagram.data(), 12, &packet));
   EXPECT_EQ(packet.header.sequence, 1);

@@ -66,6 +66,9 @@ class SatipSessions : public ::testing::Test {
   static satip::Settings WithRtpPort() {
     satip::Settings settings;
     settings.rtp_port = 6970;
+    settings.refusal = [](const satip::Tuning& tuning) {
+      return tuning.frequency_khz < 10700000 ? "the card's LNB does not reach it" : "";
+    };
     return settings;
   }
 
@@ -269,6 +272,7 @@ TEST_F(SatipSessions, RequestsThatCannotBeServedAreRefusedAndChangeNothing) {
       {"SETUP", "rtsp://10.0.0.5/?freq=11778&pol=v&sr=27500&src=5", kVlcTransport, 400,
        "src: 5 is not served"},
       {"SETUP", setup_a + "&fe=2", kVlcTransport, 503, "fe: 2"},
+      {"SETUP", "rtsp://10.0.0.5/?freq=3880&pol=r&sr=27500", kVlcTransport, 403, "the card's LNB"},
       {"SETUP", "rtsp://10.0.0.5/stream=1", kVlcTransport, 404, "no stream 1"},
       {"SETUP", "rtsp://10.0.0.5/desc.xml", kVlcTransport, 404, "no such path"},
       {"PLAY", "rtsp://10.0.0.5/stream=1", "", 454, "no Session header"},

@@ -402,6 +402,71 @@ done
 kill "$daemon" 2>/dev/null
 wait "$daemon" 2>/dev/null
 
+# ---- SAT>IP: morvalind-host serve on vidtv's adapter, recorded at once by VLC
+# (its satip access over UDP, the stream dumped as received) and ffmpeg's RTSP
+# client over UDP and over TCP, sharing the one tuner.
+say "serve: VLC and ffmpeg"
+serve_started=$SECONDS
+read -r name mhz pol ksyms fec <<<"${transponders[0]}"
+"$BIN/morvalind-host" serve --card "$card" --listen 127.0.0.1:0 --http-port 0 --no-discovery \
+  --json >serve.json 2>serve.err &
+serve_pid=$!
+for _ in $(seq 600); do grep -q '"event":"listening"' serve.json && break; sleep 0.1; done
+serve_port=$(grep -o '"rtsp":\["rtsp://127.0.0.1:[0-9]*' serve.json | grep -o '[0-9]*$')
+# vidtv's PAT, SDT, and program 2176's PMT (0x101) and s302m audio (0x111).
+serve_query="src=1&freq=$mhz&pol=${pol,,}&msys=dvbs&sr=$ksyms&fec=${fec/\//}&pids=0,17,257,273"
+chmod 777 "$work"
+mkdir -p /tmp/vlc-home && chmod 777 /tmp/vlc-home
+# VLC as nobody (it refuses root), its own process id noted for the Ctrl-C.
+runuser -u nobody -- sh -c 'echo $$ >/tmp/vlc-home/pid; exec env HOME=/tmp/vlc-home "$@"' vlc \
+  cvlc -I dummy --demux=dump --demuxdump-file="$work/serve-vlc.ts" \
+  "satip://127.0.0.1:$serve_port/?$serve_query" vlc://quit >serve-vlc.txt 2>&1 &
+serve_clients=($!)
+for transport in udp tcp; do
+  ffmpeg -nostdin -v error -rtsp_transport $transport -analyzeduration 1000000 \
+    -i "rtsp://127.0.0.1:$serve_port/?$serve_query" -map 0 -c copy -f mpegts \
+    "serve-$transport.ts" >"serve-$transport.txt" 2>&1 &
+  serve_clients+=($!)
+done
+# Under emulation the clients take long to start, and the stream's own clock
+# is no measure of time: once each has written 64 KB, each is stopped as by
+# Ctrl-C (two minutes at most).
+serve_written() { local file; for file in serve-vlc.ts serve-udp.ts serve-tcp.ts; do
+  [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" -ge 65536 ] || return 1; done; }
+serve_running() { local client; for client in "${serve_clients[@]}"; do
+  kill -0 "$client" 2>/dev/null && return 0; done; return 1; }
+serve_until=$((SECONDS + 120))
+while ! serve_written && [ $SECONDS -lt $serve_until ]; do sleep 0.5; done
+kill -INT "$(cat /tmp/vlc-home/pid)" "${serve_clients[@]:1}" 2>/dev/null
+serve_until=$((SECONDS + 30))
+while serve_running && [ $SECONDS -lt $serve_until ]; do sleep 0.5; done
+kill -KILL "$(cat /tmp/vlc-home/pid)" "${serve_clients[@]}" 2>/dev/null
+wait "${serve_clients[@]}"
+kill -INT "$serve_pid"
+wait "$serve_pid"
+serve_status=$?
+serve_sessions=$(grep -c '"event":"session"' serve.json)
+# When each session began, in seconds after the server listened.
+serve_began=$(awk -F'"time":' '/"event":"listening"/ { t0 = $2 + 0 } /"event":"session"/ { printf "%.1f ", $2 - t0 }' serve.json)
+serve_sent=$(grep '"event":"ended"' serve.json | grep -o '"packets":[0-9]*,"datagrams":[0-9]*,"dropped":[0-9]*' | tr '\n' ' ')
+serve_vlc=$(stat -c %s serve-vlc.ts 2>/dev/null || echo 0)
+serve_probe=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
+  -of compact serve-vlc.ts 2>&1 | tr '\n' ' ')
+line "serve $mhz $pol            exit $serve_status, $serve_sessions sessions at once (VLC UDP, ffmpeg UDP and TCP, begun after $serve_began s) in $((SECONDS - serve_started)) s; sent: $serve_sent"
+line "                          VLC received $serve_vlc bytes; ffprobe: $serve_probe"
+serve_locked=$(grep -c '"locked":true' serve.json)
+serve_lost=$(grep -c '"dropped":[1-9]' serve.json)
+check "serve: tuned through the module with lock, three sessions at once, Ctrl-C ends it (exit 0)" \
+  '[ "$serve_status" -eq 0 ] && [ "$serve_sessions" -eq 3 ] && [ "$serve_locked" -ge 1 ]'
+check "serve: no session lost a packet" '[ -n "$serve_sent" ] && [ "$serve_lost" -eq 0 ]'
+check "serve: VLC over UDP received the stream, in which ffprobe lists program 2176 (Beethoven)" \
+  '[ "$serve_vlc" -gt 0 ] && grep -q "program_id=2176|tag:service_name=Beethoven" <<<"$serve_probe"'
+for transport in udp tcp; do
+  serve_codecs=$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "serve-$transport.ts" 2>&1 | tr '\n' ' ')
+  check "serve: ffmpeg over ${transport^^} recorded vidtv's s302m audio ($serve_codecs$(head -c 200 "serve-$transport.txt"))" \
+    'grep -q s302m <<<"$serve_codecs"'
+done
+
 # ---- The SAT>IP card library (satipcard/). The Windows host program under
 # Wine (the PE module and the PE SAT>IP library) through morvalind-host serve
 # on this side's loopback to the Linux DVB card library and vidtv: the

@@ -133,8 +133,12 @@ inline bool Ahead(std::uint64_t later, std::uint64_t earlier, std::uint64_t wrap
 
 // `start`: the recording's packet the capture must begin with, or -1 to find
 // the first place whose next 64 packets the capture's first ones match.
+// `joined`: the capture joined the replay in a loop of its own, which carries
+// the loop's fields on by an amount of its own (a client that came later);
+// each loop after it moves them on by D again.
 inline ReplayComparison CompareReplay(const std::vector<TsPacket>& recording,
-                                      const std::vector<TsPacket>& capture, std::int64_t start) {
+                                      const std::vector<TsPacket>& capture, std::int64_t start,
+                                      bool joined = false) {
   using namespace replay_check;
   ReplayComparison result;
   const auto count = static_cast<std::int64_t>(recording.size());
@@ -171,6 +175,11 @@ inline ReplayComparison CompareReplay(const std::vector<TsPacket>& recording,
   std::map<std::uint16_t, std::uint8_t> counters;
   std::map<std::uint32_t, std::uint64_t> clocks;  // by PID: the last PCR, and DTS (or PTS)
   bool have_loop_ticks = false;
+  // What the first loop carries on (27 MHz ticks): none unless it was joined,
+  // then as the first field that loop carries says.
+  bool have_base = !joined;
+  std::uint64_t base = 0;
+  std::uint64_t base_loop = 0;
   for (std::size_t j = 0; j < capture.size(); ++j) {
     const std::int64_t position = result.start + static_cast<std::int64_t>(j);
     const auto loop = static_cast<std::uint64_t>(position / count);
@@ -178,7 +187,7 @@ inline ReplayComparison CompareReplay(const std::vector<TsPacket>& recording,
     const TsPacket& got = capture[j];
     ++result.compared;
     result.loops = static_cast<std::int64_t>(loop);
-    if (loop == 0) {
+    if (loop == 0 && !joined) {
       got == original ? static_cast<void>(++result.identical) : fail(j, "not the recording's");
     } else if (Masked(got) != Masked(original)) {
       fail(j, "not the recording's, even with what the loop carries on");
@@ -186,11 +195,19 @@ inline ReplayComparison CompareReplay(const std::vector<TsPacket>& recording,
       const Fields fields = FieldsOf(got);
       bool consistent = true;
       const auto moved = [&](std::uint64_t ticks, std::uint64_t wrap, std::uint64_t unit) {
-        if (!have_loop_ticks) {
-          have_loop_ticks = ticks % loop == 0;
-          result.loop_ticks = ticks / loop * unit;
+        if (!have_base) {
+          have_base = true;
+          base = ticks * unit % kPcrWrap;
+          base_loop = loop;
         }
-        consistent = consistent && ticks == loop * result.loop_ticks / unit % wrap;
+        const std::uint64_t loops = loop - base_loop;
+        if (!have_loop_ticks && loops > 0) {
+          const std::uint64_t moved_on = (ticks * unit + kPcrWrap - base) % kPcrWrap;
+          have_loop_ticks = moved_on % loops == 0;
+          result.loop_ticks = moved_on / loops;
+        }
+        consistent = consistent && base % 300 == 0 &&
+                     ticks == (base + loops * result.loop_ticks) % kPcrWrap / unit % wrap;
       };
       if (fields.pcr != 0) {
         moved((PcrAt(got) + kPcrWrap - PcrAt(original)) % kPcrWrap, kPcrWrap, 1);
