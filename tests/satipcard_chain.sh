@@ -93,9 +93,12 @@ for transport in udp tcp; do
   run "capture-$transport" "$transport" capture "${card[@]}" -o "capture-$transport.ts" \
     --seconds 3 "${tune[@]}"
   [ "$status" -eq 0 ] || fail "capture over $transport: status $status: $(tail -3 "capture-$transport-err.txt")"
-  echo "over $transport: $("${compare[@]}" "$recording" "capture-$transport.ts" | tail -1)"
-  "${compare[@]}" "$recording" "capture-$transport.ts" >/dev/null ||
-    fail "capture over $transport: not the recording's packets"
+  # The server's card plays on between clients on one transponder: a capture
+  # may join the replay in any loop.
+  said=$("${compare[@]}" --joined "$recording" "capture-$transport.ts")
+  compared=$?
+  echo "over $transport: $(tail -1 <<<"$said")"
+  [ "$compared" -eq 0 ] || fail "capture over $transport: not the recording's packets"
   grep "^Card figures" "capture-$transport.txt"
 done
 echo "chain took $((SECONDS - started)) s"
