@@ -14,6 +14,7 @@
 #include <dlfcn.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
+#include <net/if_arp.h>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
 #include <sys/socket.h>
@@ -76,6 +77,18 @@ std::int32_t MV_STDCALL Receive(const std::uint8_t* packet, std::int32_t /*lengt
   return 0;
 }
 
+// What a packet socket with PACKET_VNET_HDR puts before each frame: how the
+// kernel is to cut it (linux/virtio_net.h's virtio_net_hdr, a header C++
+// cannot include), in the machine's byte order.
+struct SegmentHeader {
+  std::uint8_t flags;
+  std::uint8_t gso_type;  // 0: not to be cut
+  std::uint16_t header_length;
+  std::uint16_t gso_size;  // bytes of each piece after the headers
+  std::uint16_t checksum_start;
+  std::uint16_t checksum_offset;
+};
+
 // What the server sent, as the loopback's packet socket saw it leave.
 struct Sent {
   std::vector<Key> keys;
@@ -88,16 +101,19 @@ void Sniff(int socket, const std::atomic<bool>* stop, Sent* sent) {
   char control[256];
   while (!stop->load()) {
     sockaddr_ll from{};
-    iovec vector{frame.data(), frame.size()};
+    SegmentHeader head{};  // PACKET_VNET_HDR: how the kernel will cut the frame
+    iovec vector[2] = {{&head, sizeof head}, {frame.data(), frame.size()}};
     msghdr message{};
     message.msg_name = &from;
     message.msg_namelen = sizeof from;
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
+    message.msg_iov = vector;
+    message.msg_iovlen = 2;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t size = recvmsg(socket, &message, 0);
-    if (size <= 0 || from.sll_pkttype != PACKET_OUTGOING) {
+    const ssize_t got = recvmsg(socket, &message, 0);
+    // After the segmentation header, the loopback's Ethernet-like header.
+    const ssize_t size = got - static_cast<ssize_t>(sizeof head + ETH_HLEN);
+    if (size <= 0 || from.sll_pkttype != PACKET_OUTGOING || from.sll_hatype != ARPHRD_LOOPBACK) {
       continue;
     }
     std::int64_t stamp = RealNanoseconds();
@@ -109,7 +125,7 @@ void Sniff(int socket, const std::atomic<bool>* stop, Sent* sent) {
       }
     }
     // An IPv4 UDP datagram whose payload is RTP version 2 with payload type 33.
-    const std::uint8_t* ip = frame.data();
+    const std::uint8_t* ip = frame.data() + ETH_HLEN;
     if (size < 20 || (ip[0] >> 4) != 4 || ip[9] != IPPROTO_UDP) {
       continue;
     }
@@ -119,11 +135,18 @@ void Sniff(int socket, const std::atomic<bool>* stop, Sent* sent) {
     if (rtp_size < 12 || (rtp[0] >> 6) != 2 || (rtp[1] & 0x7F) != 33) {
       continue;
     }
-    ++sent->datagrams;
-    for (std::size_t at = 12; at + kPacket <= rtp_size && sent->keys.size() < kMostPackets;
-         at += kPacket) {
-      sent->keys.push_back(KeyOf(rtp + at));
-      sent->at.push_back(stamp);
+    // A server that hands the kernel a train of equal datagrams to cut
+    // (UDP_SEGMENT) shows here as one: each piece of gso_size bytes has an
+    // RTP header of its own.
+    const std::size_t piece = head.gso_type != 0 && head.gso_size > 0 ? head.gso_size : rtp_size;
+    for (std::size_t start = 0; start < rtp_size; start += piece) {
+      const std::size_t end = std::min(rtp_size, start + piece);
+      ++sent->datagrams;
+      for (std::size_t at = start + 12; at + kPacket <= end && sent->keys.size() < kMostPackets;
+           at += kPacket) {
+        sent->keys.push_back(KeyOf(rtp + at));
+        sent->at.push_back(stamp);
+      }
     }
   }
 }
@@ -193,12 +216,16 @@ int main(int argc, char** argv) {
 
   received_keys.resize(kMostPackets);
   received_at.resize(kMostPackets);
-  const int sniffer = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL));
+  const int sniffer = socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL));
   if (sniffer < 0) {
     return Fail("no packet socket (run as root): " + std::string(std::strerror(errno)));
   }
   const int on = 1;
   setsockopt(sniffer, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+  if (setsockopt(sniffer, SOL_PACKET, PACKET_VNET_HDR, &on, sizeof on) != 0) {
+    return Fail("the packet socket gives no segmentation header: " +
+                std::string(std::strerror(errno)));
+  }
   const int buffer = 64 << 20;
   setsockopt(sniffer, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
   timeval wake{0, 100000};
