@@ -1,7 +1,8 @@
 /* The card libraries of this project (the stand-in card, the Linux DVB card
- * library) say on stderr why the card cannot do what was asked, and keep the
- * last such line for a host program, which finds this entry by name in the
- * loaded card library (the vendor's library has none):
+ * library, the SAT>IP card library) say on stderr why the card cannot do
+ * what was asked, and keep the last such line for a host program, which
+ * finds this entry by name in the loaded card library (the vendor's library
+ * has none):
  *
  *   int CardLastProblem(char* buffer, int capacity):
  *     copies the line, without the library's name before it, NUL-terminated

@@ -1,8 +1,9 @@
 # What an installed Morvalind holds, and its packages: the Windows zip (CPack
 # ZIP, from the win32 build) and the Debian package (CPack DEB, from the native
 # build). Everything that runs lies in one folder, as in the build tree: the
-# program, the module, the stand-in card as the virtual card in virtual-card/
-# and, natively, the platform library and the Linux card library in linuxdvb/.
+# program, the module, the stand-in card as the virtual card in virtual-card/,
+# the SAT>IP card library with its settings in satipcard/ and, natively, the
+# platform library and the Linux card library in linuxdvb/.
 # The program finds that folder from its own path, so the installed tree is
 # relocatable and refers to nothing in the build tree.
 #   cmake --install build/native --prefix DIR    DIR/lib/morvalind/..., DIR/bin/morvalind-host
@@ -35,20 +36,28 @@ if(FFMPEG)
   install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/ttlcdacc-streams DESTINATION ${folder}/virtual-card)
 endif()
 
+# The SAT>IP card library, in a folder of its own with its settings file.
+install(TARGETS satipcard RUNTIME DESTINATION ${folder}/satipcard
+        LIBRARY DESTINATION ${folder}/satipcard ${no_import_libraries})
+
 if(WIN32)
   # The texts with Windows line ends, which every Notepad shows as lines.
-  foreach(text windows/README.txt windows/THIRD-PARTY.txt windows/virtual-card.txt ../LICENSE.txt)
+  foreach(text windows/README.txt windows/THIRD-PARTY.txt windows/virtual-card.txt
+               windows/satip-card.txt ../LICENSE.txt ../satipcard/ttlcdacc-satip.ini)
     get_filename_component(name ${text} NAME)
     configure_file(${packaging}/${text} ${CMAKE_BINARY_DIR}/packaging/${name} @ONLY NEWLINE_STYLE WIN32)
   endforeach()
   install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/packaging/LICENSE.txt
                 ${CMAKE_BINARY_DIR}/packaging/THIRD-PARTY.txt DESTINATION .)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/virtual-card.txt DESTINATION virtual-card RENAME README.txt)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/satip-card.txt DESTINATION satipcard RENAME README.txt)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/ttlcdacc-satip.ini DESTINATION satipcard)
   # Last: the sums of every file above, as sha256sum -c reads them.
   install(SCRIPT ${packaging}/sha256sums.cmake)
 else()
   install(TARGETS mvplatform LIBRARY DESTINATION ${folder})
   install(TARGETS linuxdvb_card LIBRARY DESTINATION ${folder}/linuxdvb)
+  install(FILES ${CMAKE_SOURCE_DIR}/satipcard/ttlcdacc-satip.ini DESTINATION ${folder}/satipcard)
   # /usr/bin/morvalind-host: a link into the folder, which the program resolves.
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
   file(CREATE_LINK ../${folder}/morvalind-host ${CMAKE_BINARY_DIR}/packaging/morvalind-host SYMBOLIC)

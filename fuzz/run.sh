@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${MORVALIND_FUZZ_BUILD:-build/fuzz}
 targets=(${MORVALIND_FUZZ_TARGETS:-module_fuzz capture_fuzz lineup_fuzz channel_file_fuzz psi_fuzz
-  satip_request_fuzz satip_response_fuzz})
+  satip_request_fuzz satip_response_fuzz satipcard_fuzz})
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVALIND_FUZZ=ON -DMORVALIND_TESTS=OFF -DMORVALIND_BENCH=OFF \
   -DMORVALIND_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
@@ -31,6 +31,8 @@ for target in "${targets[@]}"; do
     psi_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=12)
       seeds=(fuzz/psi_corpus) max_len=4096 ;;
     # Requests up to the reader's 8 KiB and beyond.
+    satipcard_fuzz) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10)
+      seeds=(fuzz/satipcard_corpus) max_len=4096 ;;
     satip_*) [ ${#arguments[@]} -gt 0 ] || arguments=(-max_total_time=10); seeds=(fuzz/${target%_fuzz}_corpus)
       max_len=10000 ;;
   esac

@@ -9,6 +9,7 @@
 #include "host/program.h"
 #include "host/system.h"
 #include "loader/module.h"
+#include "satipcard/settings.h"
 
 namespace {
 
@@ -28,8 +29,19 @@ bool ParseCardChoice(const std::string& text, CardChoice* choice, std::string* e
   const bool remote = text.rfind("remote:", 0) == 0;
   *choice = CardChoice();
   if (text.empty()) {
-    *error = "give a card library: linux, remote:HOST:PORT or a path";
+    *error = "give a card library: linux, remote:HOST:PORT, satip[:HOST[:PORT]] or a path";
     return false;
+  }
+  if (text == "satip" || text.rfind("satip:", 0) == 0) {
+    choice->kind = CardKind::kSatip;
+    satipcard::Server server;
+    std::string reason;
+    if (text != "satip" && !satipcard::ParseServer(text.substr(6), &server, &reason)) {
+      *error = text + ": give satip or satip:HOST[:PORT] (" + reason + ")";
+      return false;
+    }
+    choice->selector = text == "satip" ? std::string() : satipcard::ServerText(server);
+    return true;
   }
   if ((linux_word || remote) && !kLinuxCards) {
     *error = text +
@@ -59,6 +71,8 @@ std::string CardLibraryPath(const CardChoice& choice) {
       return choice.path;
     case CardKind::kLinux:
       return ProgramFolder() + "linuxdvb" + kSeparator + kCardLibraryName;
+    case CardKind::kSatip:
+      return ProgramFolder() + "satipcard" + kSeparator + kCardLibraryName;
     case CardKind::kDefault:
       break;
   }
@@ -67,8 +81,11 @@ std::string CardLibraryPath(const CardChoice& choice) {
 }
 
 bool LoadCardLibrary(const CardChoice& choice, std::string* problem) {
-  if (!choice.selector.empty()) {
+  if (choice.kind == CardKind::kLinux && !choice.selector.empty()) {
     ChooseLinuxAdapter(choice.selector);
+  }
+  if (choice.kind == CardKind::kSatip && !choice.selector.empty()) {
+    SetEnvironment(satipcard::kServerVariable, choice.selector);
   }
   const std::string path = CardLibraryPath(choice);
   if (path.empty()) {
@@ -120,6 +137,7 @@ CardLibrary FindCardLibrary() {
     library.path = LibraryFile(handle);
     library.lineup_entry = AsFunction<LineupEntryFunction>(find("SimLineupEntry"));
     library.satellite_name = AsFunction<SatelliteNameFunction>(find("SimSatelliteName"));
+    library.read_figures = AsFunction<ReadFiguresFunction>(find("CardReadFigures"));
     library.last_problem = AsFunction<LastProblemFunction>(find(CARD_LAST_PROBLEM_ENTRY));
     FindLinuxCardEntries(handle, &library);
   }

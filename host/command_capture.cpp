@@ -87,7 +87,8 @@ int RunCapture(const Options& options) {
     const std::string why = CardLibraryProblem(session.library());
     return Fail(kExitFailure, "the card's stream failed (" +
                                   (why.empty() ? "the card library said why" : why) + "); " +
-                                  std::to_string(figures.stream_errors) + " failed reads");
+                                  std::to_string(figures.Count(CARD_COUNT_STREAM_ERRORS)) +
+                                  " failed reads");
   }
   if (filter.has_value() && filter->state() != ServiceFilter::State::kKeeping &&
       options.keep->pids.empty()) {

@@ -170,12 +170,14 @@ CLI::Validator Card() {
 }
 
 constexpr char kCardHelp[] =
-    "the card library's path (default: ttlcdacc.dll beside\n"
-    "this program, else virtual-card\\ttlcdacc.dll there)";
+    "the card library: satip[:HOST[:PORT]] (a SAT>IP tuner),\n"
+    "or a path (default: ttlcdacc.dll beside this program,\n"
+    "else virtual-card\\ttlcdacc.dll there)";
 constexpr char kLinuxCardHelp[] =
     "the card library: linux[:adapterN], remote:HOST:PORT\n"
-    "(Linux DVB), or a path (default: ttlcdacc.dll beside\n"
-    "this program, else virtual-card/ttlcdacc.dll there)";
+    "(Linux DVB), satip[:HOST[:PORT]] (a SAT>IP tuner), or a\n"
+    "path (default: ttlcdacc.dll beside this program, else\n"
+    "virtual-card/ttlcdacc.dll there)";
 
 CLI::Validator Choice(std::vector<std::string> names) {
   return CLI::IsMember(std::move(names), CLI::ignore_case).description("");

@@ -27,43 +27,8 @@ void ChooseLinuxAdapter(const std::string& selector) {
 void ShowLinuxCardMessages() { SetEnvironment(linuxdvb::kVerboseVariable, "1"); }
 
 void FindLinuxCardEntries(void* handle, CardLibrary* library) {
-  library->read_figures =
-      AsFunction<ReadFiguresFunction>(LibraryEntry(handle, "LinuxDvbReadFigures"));
   library->list_adapters =
       AsFunction<ListAdaptersFunction>(LibraryEntry(handle, "LinuxDvbListAdapters"));
-}
-
-bool ReadLinuxFigures(const CardLibrary& library, CardFigures* figures) {
-  LinuxDvbFigures read{};
-  read.size = sizeof read;
-  if (library.read_figures == nullptr || library.read_figures(&read) != 0) {
-    return false;
-  }
-  const auto measure = [](std::int32_t scale, double value, std::optional<double>* decibel,
-                          std::optional<double>* relative) {
-    if (scale == LINUXDVB_SCALE_DECIBEL) {
-      *decibel = value;
-    } else if (scale == LINUXDVB_SCALE_RELATIVE) {
-      *relative = value;
-    }
-  };
-  CardFigures& out = *figures;
-  out = CardFigures();
-  out.device = read.device;
-  out.frontend = read.frontend;
-  out.locked = read.locked != 0;
-  measure(read.strength_scale, read.strength, &out.level_dbm, &out.level_relative);
-  measure(read.cnr_scale, read.cnr, &out.cnr_db, &out.cnr_relative);
-  if (read.ber_source != LINUXDVB_BER_NONE) {
-    out.bit_error_rate = read.bit_error_rate;
-    out.ber_source = read.ber_source == LINUXDVB_BER_COUNTERS ? "counters" : "v3";
-  }
-  out.packets = read.packets;
-  out.overflows = read.overflows;
-  out.skipped_bytes = read.skipped_bytes;
-  out.lock_losses = read.lock_losses;
-  out.stream_errors = read.stream_errors;
-  return true;
 }
 
 bool ListLinuxAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters) {

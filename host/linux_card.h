@@ -22,9 +22,6 @@ void ChooseLinuxAdapter(const std::string& selector);
 void ShowLinuxCardMessages();
 // The Linux library's own entries in a loaded card library, where it has them.
 void FindLinuxCardEntries(void* handle, CardLibrary* library);
-
-// False when the library has no figures of its own.
-bool ReadLinuxFigures(const CardLibrary& library, CardFigures* figures);
 // The adapters the library finds; false when they cannot be listed (the
 // library said why on stderr).
 bool ListLinuxAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters);

@@ -8,7 +8,6 @@ bool LinuxCardSelector(const std::string& /*words*/, std::string* /*selector*/) 
 void ChooseLinuxAdapter(const std::string& /*selector*/) {}
 void ShowLinuxCardMessages() {}
 void FindLinuxCardEntries(void* /*handle*/, CardLibrary* /*library*/) {}
-bool ReadLinuxFigures(const CardLibrary& /*library*/, CardFigures* /*figures*/) { return false; }
 bool ListLinuxAdapters(const CardLibrary& /*library*/, std::vector<AdapterEntry>* /*adapters*/) {
   return false;
 }

@@ -69,6 +69,11 @@ void ServeCard::Tune(const satip::Tuning& tuning,
   wake_.notify_one();
 }
 
+void ServeCard::Release() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  wanted_.reset();
+}
+
 satip::Signal ServeCard::Signal() const {
   const std::lock_guard<std::mutex> lock(mutex_);
   return signal_;

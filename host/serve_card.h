@@ -43,7 +43,9 @@ class ServeCard : public satipserver::Card {
   void Tune(const satip::Tuning& tuning,
             std::function<void(const satipserver::TuneResult&)> done) override;
   satip::Signal Signal() const override;
-  void Release() override {}  // the card stays open and tuned, ready for the next
+  // The card stays open and tuned, ready for the next; a tune not yet begun
+  // is dropped, so that the next stream's tune does not wait behind it.
+  void Release() override;
   // Ends the thread: no entry is called after it returns.
   void Stop();
   // The packet ring's count when the last tune ended: the packets before it

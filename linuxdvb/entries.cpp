@@ -2,23 +2,47 @@
 // binds (card/vendor.cpp), over the DVB adapter of card.h. The objects are the
 // module's memory: the board-control object is left as it is, and the
 // frontend object carries the frontend flags at byte 64.
-#include <cstring>
+#include <cstdio>
 
+#include "abi/card_figures.h"
+#include "cardlib/vendor_entries.h"
 #include "linuxdvb/card.h"
 #include "linuxdvb/channel.h"
 #include "linuxdvb/figures.h"
 
-#define LINUXDVB_ENTRY __attribute__((visibility("default")))
+#define LINUXDVB_ENTRY CARD_ENTRY
 
 namespace {
 
-constexpr std::size_t kFlagsOffset = 64;
-constexpr std::size_t kBitErrorRateOffset = 8;  // in the signal record: a double
-constexpr std::size_t kLevelOffset = 20;        // in the signal record: a 32-bit word
+constexpr bool Same(int linux_dvb, int card) { return linux_dvb == card; }
+static_assert(Same(LINUXDVB_SCALE_DECIBEL, CARD_SCALE_DECIBEL) &&
+                  Same(LINUXDVB_SCALE_RELATIVE, CARD_SCALE_RELATIVE) &&
+                  Same(LINUXDVB_BER_COUNTERS, CARD_BER_COUNTERS) &&
+                  Same(LINUXDVB_BER_V3, CARD_BER_V3),
+              "the Linux library's scales are the first of every card library's");
 
-struct ChannelType {
-  std::uint32_t word[8];
-};
+// The library's figures as every card library of ours gives them.
+CardFiguresRecord GeneralFigures(const LinuxDvbFigures& figures) {
+  CardFiguresRecord out{};
+  out.size = sizeof out;
+  out.open = figures.open;
+  std::snprintf(out.device, sizeof out.device, "%s", figures.device);
+  std::snprintf(out.frontend, sizeof out.frontend, "%s", figures.frontend);
+  out.locked = figures.locked;
+  out.strength_scale = figures.strength_scale;
+  out.strength = figures.strength;
+  out.cnr_scale = figures.cnr_scale;
+  out.cnr = figures.cnr;
+  out.ber_source = figures.ber_source;
+  out.bit_error_rate = figures.bit_error_rate;
+  const std::uint64_t counts[] = {figures.packets, figures.overflows, figures.skipped_bytes,
+                                  figures.lock_losses, figures.stream_errors};
+  for (unsigned n = CARD_COUNT_PACKETS; n <= CARD_COUNT_STREAM_ERRORS; ++n) {
+    out.counted |= 1U << n;
+    out.counts[n] = counts[n];
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -51,18 +75,15 @@ LINUXDVB_ENTRY std::int32_t CDVBFrontend_Init(void* self) {
   std::uint32_t flags = 0;
   const std::int32_t result = linuxdvb::InitFrontend(&flags);
   if (result == linuxdvb::kDone) {
-    std::memcpy(static_cast<std::uint8_t*>(self) + kFlagsOffset, &flags, sizeof flags);
+    cardlib::SetFrontendFlags(self, flags);
   }
   return result;
 }
 
-LINUXDVB_ENTRY std::int32_t CDVBFrontend_SetChannel(void* self, ChannelType channel,
+LINUXDVB_ENTRY std::int32_t CDVBFrontend_SetChannel(void* self, cardlib::ChannelType channel,
                                                     std::int32_t /*flags*/) {
-  std::uint32_t frontend_flags = 0;
-  std::memcpy(&frontend_flags, static_cast<const std::uint8_t*>(self) + kFlagsOffset,
-              sizeof frontend_flags);
   linuxdvb::DvbsTuning tuning;
-  if (!linuxdvb::TuningFromChannel(channel.word, frontend_flags, &tuning)) {
+  if (!linuxdvb::TuningFromChannel(channel.word, cardlib::FrontendFlags(self), &tuning)) {
     return linuxdvb::kRefused;
   }
   return linuxdvb::Tune(tuning);
@@ -81,20 +102,14 @@ LINUXDVB_ENTRY std::int32_t CDVBFrontend_GetState(void* /*self*/, std::int32_t* 
     *lock = locked;
   }
   if (signal != nullptr) {
-    const std::uint32_t level_word = level;
-    auto* record = static_cast<std::uint8_t*>(signal);
-    std::memcpy(record + kBitErrorRateOffset, &bit_error_rate, sizeof bit_error_rate);
-    std::memcpy(record + kLevelOffset, &level_word, sizeof level_word);
+    cardlib::FillSignal(signal, bit_error_rate, level);
   }
   return result;
 }
 
-// The module recognises a library build with bus routines by where this entry
-// lies (the low 16 bits of its address); such builds place it at 0x79E0 or
-// 0x79B0 within 64 KiB. This library has no bus routines: the entry starts a
-// page, so its address never ends in those bits and the module stays in
-// vendor mode.
-LINUXDVB_ENTRY __attribute__((aligned(4096))) std::int32_t CDVBFrontend_SendDiSEqCMsg(
+// This library has no bus routines: the entry starts a page, so that the module
+// stays in vendor mode (cardlib/vendor_entries.h).
+LINUXDVB_ENTRY CARD_SEND_DISEQC_PLACEMENT std::int32_t CDVBFrontend_SendDiSEqCMsg(
     void* /*self*/, std::uint8_t* message, std::uint8_t count, std::uint8_t burst) {
   return linuxdvb::SendDiseqc(message, count, burst);
 }
@@ -111,7 +126,16 @@ LINUXDVB_ENTRY std::int32_t CDVBCommon_CloseDevice() {
 
 LINUXDVB_ENTRY void InitDvbApiDll() {}
 
-int LinuxDvbReadFigures(LinuxDvbFigures* figures) { return linuxdvb::ReadFigures(figures); }
+int CardReadFigures(CardFiguresRecord* figures) {
+  LinuxDvbFigures read{};
+  read.size = sizeof read;
+  if (figures == nullptr || figures->size != sizeof(CardFiguresRecord) ||
+      linuxdvb::ReadFigures(&read) != 0) {
+    return -1;
+  }
+  *figures = GeneralFigures(read);
+  return 0;
+}
 
 int LinuxDvbListAdapters(LinuxDvbAdapter* adapters, int capacity, std::uint32_t entry_size) {
   return entry_size == sizeof(LinuxDvbAdapter) ? linuxdvb::ListAdapters(adapters, capacity) : -1;

@@ -1,7 +1,7 @@
 /* The Linux DVB card library's own figures and adapter list, beside what the
- * module reports. A host program finds these two entries with dlsym on the
- * loaded card library (they are absent from the stand-in card and from the
- * vendor's library). Plain C. */
+ * module reports. A host program finds LinuxDvbListAdapters with dlsym on the
+ * loaded card library, and the figures through CardReadFigures
+ * (abi/card_figures.h), as every card library of ours gives them. Plain C. */
 #pragma once
 
 #include <stdint.h>
@@ -44,9 +44,6 @@ struct LinuxDvbFigures {
   uint64_t lock_losses;   /* GetState found the lock gone while recording */
   uint64_t stream_errors; /* stream reads that failed otherwise (the adapter or the daemon gone) */
 };
-
-/* Fills `figures`; 0 done, -1 when figures->size does not match this build. */
-LINUXDVB_API int LinuxDvbReadFigures(struct LinuxDvbFigures* figures);
 
 /* One frontend of a DVB adapter. */
 #define LINUXDVB_SYSTEMS 8

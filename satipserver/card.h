@@ -33,7 +33,7 @@ class Card {
   virtual void Tune(const satip::Tuning& tuning, std::function<void(const TuneResult&)> done) = 0;
   // The figures of the last poll (about every 200 ms): level 0..255, quality 0..15.
   virtual satip::Signal Signal() const = 0;
-  // No stream holds the tuner any more.
+  // No stream holds the tuner any more: a tune not yet begun is not wanted.
   virtual void Release() = 0;
 };
 

@@ -306,8 +306,14 @@ satip::Context Server::ContextOf(const Connection& connection) {
   context.connection = connection.id();
   context.now = Clock::now();
   context.random = random_();
-  context.signal = card_->Signal();
+  context.signal = Signal();
   return context;
+}
+
+satip::Signal Server::Signal() const {
+  // While the card tunes, its last figures are of the transponder before (or
+  // of a tune no one waits for any more): no lock until this tune has ended.
+  return tuning_ ? satip::Signal() : card_->Signal();
 }
 
 void Server::Received(Connection& connection, const satip::Message& request) {
@@ -627,7 +633,7 @@ void Server::Rtcp(Outlet& outlet) {
   report.packets = outlet.packer.datagrams();
   report.octets = outlet.packer.payload_octets();
   const std::vector<std::uint8_t> packet = satip::BuildRtcp(
-      report, settings_.description.uuid, satip::Sessions::StatusOf(*stream, card_->Signal()));
+      report, settings_.description.uuid, satip::Sessions::StatusOf(*stream, Signal()));
   if (outlet.destination.kind == satip::Destination::Kind::kUdp) {
     asio::error_code ignored;  // a full buffer loses it; the next comes soon
     outlet.rtcp->send_to(asio::buffer(packet), outlet.rtcp_to, 0, ignored);

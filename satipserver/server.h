@@ -126,6 +126,7 @@ class Server final : private Connection::Owner {
   void Rtsp(Connection& connection, const satip::Message& request);
   void Http(Connection& connection, const satip::Message& request);
   satip::Context ContextOf(const Connection& connection);
+  satip::Signal Signal() const;  // the card's, none while it tunes
   void Apply(const std::vector<satip::Action>& actions);
   void Start(const satip::StartStreaming& start);
   void End(int stream, const char* reason);

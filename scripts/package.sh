@@ -81,17 +81,26 @@ grep -q "^Card library .*/virtual-card/ttlcdacc.dll" "$work/deb-demo.txt"
 # The manual page's scan, from /: its file found beside the virtual card.
 in_root /usr/bin/morvalind-host scan ttlcdacc-transponders.conf -o /tmp/channels.conf
 grep -q "^\[Pellam Sport\]" "$root/tmp/channels.conf"
+# The SAT>IP card library loads from the package with its settings, and says
+# why a server that is not there keeps the card from opening (status 4).
+status=0
+in_root /usr/bin/morvalind-host open --card satip:127.0.0.1:9 >"$work/deb-satip.txt" 2>&1 || status=$?
+cat "$work/deb-satip.txt"
+[ "$status" -eq 4 ] && grep -q "satipcard card library: 127.0.0.1:9: cannot reach" "$work/deb-satip.txt"
 
 step "Windows zip in an empty folder under Wine"
 unzip -q "$zip" -d "$work/zip-root"
 folder=$(echo "$work/zip-root"/morvalind-*-win32)
 (cd "$folder" && sha256sum -c --quiet SHA256SUMS)
 tests/module_file.py "$folder/Morvalind.dev"
-packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll
+packaging/pe_imports.py "$folder"/*.exe "$folder"/*.dev "$folder"/virtual-card/*.dll \
+  "$folder"/satipcard/*.dll
 # The demo with a fresh prefix (PREFIX FOLDER); where this machine's kernel
 # runs no 32-bit programs, Wine's among them, in a VM of Debian's own kernel.
 demo=(bash -c 'export WINEPREFIX=$1 WINEDEBUG=-all; cd "$2" &&
-  timeout 300 wine ./morvalind-host.exe demo --out . && wineserver -w' zip-demo)
+  timeout 300 wine ./morvalind-host.exe demo --out . &&
+  { timeout 120 wine ./morvalind-host.exe open --card satip:127.0.0.1:9; [ $? -eq 4 ]; } &&
+  wineserver -w' zip-demo)
 # shellcheck source=scripts/wine-place.sh
 . scripts/wine-place.sh
 status=0
@@ -108,4 +117,5 @@ if [ "$status" -eq 77 ]; then
 else
   [ "$status" -eq 0 ] || exit "$status"
   grep -q "^Card library .*virtual-card.ttlcdacc.dll" "$work/zip-demo.txt"
+  grep -q "^Card library .*satipcard.ttlcdacc.dll" "$work/zip-demo.txt"
 fi

@@ -16,16 +16,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cardlib/library_file.h"
 #include "sim/card.h"
 #include "sim/control.h"
 #include "sim/packet_file.h"
 #include "sim/quoted.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace sim {
 
@@ -34,6 +29,9 @@ extern const char kBuiltInLineup[];  // sim/lineup.json, as the build embeds it
 namespace {
 
 using Json = nlohmann::json;
+using cardlib::Environment;
+using cardlib::FolderOf;
+using cardlib::LibraryPath;
 
 constexpr char kLineupFileName[] = "ttlcdacc-lineup.json";
 constexpr char kLineupVariable[] = "MORVALIND_SIM_LINEUP";
@@ -151,11 +149,6 @@ void TakeFlag(const Json& object, const std::string& where, const char* key, boo
     }
     *out = object[key].get<bool>();
   }
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -400,45 +393,6 @@ CardSettings ParseBuiltIn() {
   }
   DescribeNetworks(&settings);
   return settings;
-}
-
-bool Environment(const char* name, std::string* value) {
-#ifdef _WIN32
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-  if (size == 0) {
-    return GetLastError() != ERROR_ENVVAR_NOT_FOUND;  // set, and empty
-  }
-  std::vector<char> buffer(size);
-  const DWORD length = GetEnvironmentVariableA(name, buffer.data(), size);
-  value->assign(buffer.data(), length < size ? length : 0);
-  return true;
-#else
-  const char* text = std::getenv(name);
-  if (text != nullptr) {
-    *value = text;
-  }
-  return text != nullptr;
-#endif
-}
-
-// This library's own file.
-std::string LibraryPath() {
-  static const char marker = 0;
-#ifdef _WIN32
-  HMODULE module = nullptr;
-  char path[MAX_PATH] = {};
-  if (GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          &marker, &module) == 0) {
-    return "";
-  }
-  const DWORD length = GetModuleFileNameA(module, path, sizeof path);
-  return length < sizeof path ? std::string(path, length) : std::string();
-#else
-  Dl_info info{};
-  return dladdr(&marker, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : "";
-#endif
 }
 
 int CopyText(const std::string& text, char* buffer, int capacity) {

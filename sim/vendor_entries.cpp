@@ -1,30 +1,19 @@
-// The stand-in card's vendor library entries. On win32 they are exported under
-// the vendor's decorated C++ names (see ttlcdacc.def) and called as members:
-// `this` in ECX, the callee pops. On native they carry plain C names.
+// The stand-in card's vendor library entries, declared as cardlib/vendor_entries.h
+// says for each target.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "cardlib/vendor_entries.h"
 #include "sim/card.h"
 #include "sim/stream.h"
-
-#ifdef _WIN32
-#pragma GCC diagnostic ignored "-Wattributes"  // thiscall on plain functions is meant
-#define SIM_MEMBER __attribute__((thiscall))
-#define SIM_ENTRY
-#else
-#define SIM_MEMBER
-#define SIM_ENTRY __attribute__((visibility("default")))
-#endif
 
 namespace {
 
 using sim::Card;
 using sim::TheCard;
-
-constexpr std::size_t kFlagsOffset = 64;
 
 // The objects' first word, where a vendor object keeps its table of virtual
 // members. A 32-bit word: the board-control object is only 4 bytes long.
@@ -74,26 +63,26 @@ void sim::Card::LogMember(int object, const void* self, const std::string& call)
 
 extern "C" {
 
-SIM_ENTRY void* SIM_MEMBER CDVBBoardControl_Construct(void* self) {
+CARD_ENTRY void* CARD_MEMBER CDVBBoardControl_Construct(void* self) {
   Construct(SIM_OBJECT_BOARD_CONTROL, self);
   return self;
 }
 
-SIM_ENTRY void SIM_MEMBER CDVBBoardControl_Destruct(void* self) {
+CARD_ENTRY void CARD_MEMBER CDVBBoardControl_Destruct(void* self) {
   Destruct(SIM_OBJECT_BOARD_CONTROL, self);
 }
 
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_ResetInit(void* self) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBBoardControl_ResetInit(void* self) {
   return Answer(SIM_OBJECT_BOARD_CONTROL, self, SIM_STEP_RESET_INIT, "ResetInit");
 }
 
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_EnableDataDMA(void* self, std::int32_t on) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBBoardControl_EnableDataDMA(void* self, std::int32_t on) {
   return Answer(SIM_OBJECT_BOARD_CONTROL, self, SIM_STEP_ENABLE_DATA_DMA, "EnableDataDMA",
                 std::to_string(on));
 }
 
 // Declared by this library build with a bool result.
-SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_t on) {
+CARD_ENTRY bool CARD_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_t on) {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   card.LogMember(SIM_OBJECT_BOARD_CONTROL, self,
@@ -107,9 +96,9 @@ SIM_ENTRY bool SIM_MEMBER CDVBBoardControl_TSRecordOnOff(void* self, std::int32_
 }
 
 // Whole packets of the card's stream while recording is on (sim/stream.h).
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
-                                                                std::uint8_t* buffer,
-                                                                std::int32_t capacity) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
+                                                                  std::uint8_t* buffer,
+                                                                  std::int32_t capacity) {
   bool recording = false;
   {
     Card& card = TheCard();
@@ -120,32 +109,30 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBBoardControl_TSRecordRead(void* /*self*/,
   return sim::RecordRead(buffer, capacity, recording);
 }
 
-SIM_ENTRY void* SIM_MEMBER CDVBFrontend_Construct(void* self) {
+CARD_ENTRY void* CARD_MEMBER CDVBFrontend_Construct(void* self) {
   Construct(SIM_OBJECT_FRONTEND, self);
   return self;
 }
 
-SIM_ENTRY void SIM_MEMBER CDVBFrontend_Destruct(void* self) { Destruct(SIM_OBJECT_FRONTEND, self); }
+CARD_ENTRY void CARD_MEMBER CDVBFrontend_Destruct(void* self) {
+  Destruct(SIM_OBJECT_FRONTEND, self);
+}
 
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_Init(void* self) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBFrontend_Init(void* self) {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   card.LogMember(SIM_OBJECT_FRONTEND, self, Call(SIM_OBJECT_FRONTEND, "Init"));
   const std::int32_t result = card.results[SIM_STEP_FRONTEND_INIT];
   if (result == 0) {
-    std::memcpy(static_cast<std::uint8_t*>(self) + kFlagsOffset, &card.frontend_flags,
-                sizeof card.frontend_flags);
+    cardlib::SetFrontendFlags(self, card.frontend_flags);
   }
   return result;
 }
 
-struct ChannelType {
-  std::uint32_t word[8];
-};
-
 #ifndef SIM_LEAVE_OUT_SET_CHANNEL  // a build that lacks an entry, for tests
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SetChannel(void* self, ChannelType channel,
-                                                          std::int32_t flags) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBFrontend_SetChannel(void* self,
+                                                            cardlib::ChannelType channel,
+                                                            std::int32_t flags) {
   std::string arguments;
   for (const std::uint32_t word : channel.word) {
     arguments += std::to_string(word) + " ";
@@ -174,8 +161,8 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_SetChannel(void* self, ChannelTyp
 // One poll of the frontend: the lock value and, when asked for, the signal
 // record (bit-error rate at byte 8, level in the word at byte 20). A scripted
 // failure answers without polling.
-SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_GetState(void* self, std::int32_t* lock,
-                                                        void* signal, void* lock_state) {
+CARD_ENTRY std::int32_t CARD_MEMBER CDVBFrontend_GetState(void* self, std::int32_t* lock,
+                                                          void* signal, void* lock_state) {
   (void)lock_state;
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
@@ -189,8 +176,8 @@ SIM_ENTRY std::int32_t SIM_MEMBER CDVBFrontend_GetState(void* self, std::int32_t
 
 // Exported as CDVBFrontend_SendDiSEqCMsg by an entry at the build's fixed place
 // (bus_layout.cpp), which jumps here.
-std::int32_t SIM_MEMBER SimFrontendSendDiSEqCMsg(void* self, std::uint8_t* message,
-                                                 std::uint8_t count, std::uint8_t burst) {
+std::int32_t CARD_MEMBER SimFrontendSendDiSEqCMsg(void* self, std::uint8_t* message,
+                                                  std::uint8_t count, std::uint8_t burst) {
   std::string arguments;
   for (int i = 0; i < count && message != nullptr; ++i) {
     char hex[4];
@@ -210,8 +197,8 @@ std::int32_t SIM_MEMBER SimFrontendSendDiSEqCMsg(void* self, std::uint8_t* messa
 
 // Declared by this library build with a bool result: only the low byte carries
 // it, and the rest of the result register is left with whatever it held.
-SIM_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const char* name,
-                                              std::int32_t flags) {
+CARD_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const char* name,
+                                               std::int32_t flags) {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   card.Log("CDVBCommon::OpenDevice(" + std::to_string(card_number) + ", " +
@@ -232,7 +219,7 @@ SIM_ENTRY std::uint32_t CDVBCommon_OpenDevice(std::uint16_t card_number, const c
 #endif
 }
 
-SIM_ENTRY std::int32_t CDVBCommon_CloseDevice() {
+CARD_ENTRY std::int32_t CDVBCommon_CloseDevice() {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   card.Log("CDVBCommon::CloseDevice()");
@@ -242,7 +229,7 @@ SIM_ENTRY std::int32_t CDVBCommon_CloseDevice() {
   return card.results[SIM_STEP_CLOSE_DEVICE];
 }
 
-SIM_ENTRY void InitDvbApiDll() {
+CARD_ENTRY void InitDvbApiDll() {
   Card& card = TheCard();
   std::lock_guard<std::mutex> hold(card.mutex);
   card.Log("InitDvbApiDll()");

@@ -7,8 +7,9 @@
 #
 # By rule, not by list:
 #   - an example whose note says it needs "a real card", or one that chooses
-#     a real card's library (--card linux..., --card remote:..., -a N), or
-#     that runs under Wine, is skipped and counted;
+#     a real card's library (--card linux..., --card remote:..., -a N) or a
+#     SAT>IP tuner's (--card satip...), or that runs under Wine, is skipped
+#     and counted;
 #   - outputs land in a folder of their own (the working folder, and HOME for
 #     ~/...), a --udp destination becomes one on loopback, a player (ffplay)
 #     becomes a reader that takes a little of the stream and goes;
@@ -54,7 +55,7 @@ s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 parallel=${MORVALIND_EXAMPLE_JOBS:-6}
 run_example() {
   local where=$1 line=$2 note=$3
-  if [[ $note == *"real card"* || $line =~ --card[=\ ](linux|remote:) || $line =~ \ -a\ [0-9] ||
+  if [[ $note == *"real card"* || $line =~ --card[=\ ](linux|remote:|satip) || $line =~ \ -a\ [0-9] ||
         $line == *wine* ]]; then
     echo "skipped ($where): $line"
     skipped=$((skipped + 1))

@@ -252,6 +252,11 @@ TEST(CommandLine, TheCardLibraryChosen) {
   EXPECT_EQ(Accepted({"open"}).session.card.kind, CardKind::kDefault);
   EXPECT_EQ(card("x/ttlcdacc.dll").kind, CardKind::kPath);
   EXPECT_EQ(card("x/ttlcdacc.dll").path, "x/ttlcdacc.dll");
+  EXPECT_EQ(card("satip").kind, CardKind::kSatip);
+  EXPECT_EQ(card("satip").selector, "") << "MORVALIND_SATIP as it is: the settings or SSDP";
+  EXPECT_EQ(card("satip:192.168.1.5").selector, "192.168.1.5:554");
+  EXPECT_EQ(card("satip:[::1]:8554").selector, "[::1]:8554");
+  ExpectRefused({"tune", "--card", "satip:host:99999"}, "satip:HOST[:PORT]");
 #ifdef _WIN32
   ExpectRefused({"open", "--card", "linux"}, "Linux build");
   ExpectRefused({"open", "--card", "remote:host:5555"}, "Linux build");

@@ -236,7 +236,7 @@ TEST(LinuxDvbModule, BindsToTheLoadedLibraryAndFailsToOpenAMissingAdapterCleanly
   const auto send_diseqc =
       reinterpret_cast<std::uintptr_t>(dlsym(library, "CDVBFrontend_SendDiSEqCMsg"));
   EXPECT_EQ(send_diseqc & 0xFFFU, 0U) << "never where a build with bus routines has it";
-  EXPECT_NE(dlsym(library, "LinuxDvbReadFigures"), nullptr);
+  EXPECT_NE(dlsym(library, "CardReadFigures"), nullptr);
 
   setenv("MORVALIND_DVB", "adapter250", 1);
   Module module;

@@ -2,7 +2,8 @@
 // loop that the test runs itself, so that what it waits for is an event, not
 // a time: a TCP reader that stops reading loses its own frames (whole ones)
 // and no other client a packet; a card that loses its lock leaves the session
-// on, with lock=0 in RTCP and empty datagrams, until the data comes back; and
+// on, with lock=0 in RTCP and empty datagrams, until the data comes back, and
+// one still tuning says lock=0 whatever its last figures were; and
 // what the network may throw at it (silent connections, a huge request, a
 // stream asked for elsewhere, a stranger) is turned away.
 #include <gtest/gtest.h>
@@ -39,12 +40,18 @@ class TestCard : public satipserver::Card {
             std::function<void(const satipserver::TuneResult&)> done) override {
     satipserver::TuneResult result;
     result.locked = signal.lock;
+    if (hold) {
+      held = [done, result] { done(result); };  // the test ends the tune
+      return;
+    }
     done(result);
   }
   satip::Signal Signal() const override { return signal; }
   void Release() override {}
 
   satip::Signal signal{200, true, 12};
+  bool hold = false;
+  std::function<void()> held;
 };
 
 class TestEvents : public satipserver::Events {
@@ -385,6 +392,19 @@ TEST_F(SatipServer, ALockLostMidSessionIsReportedWhileTheSessionGoesOnUntilTheDa
   EXPECT_TRUE(client.got.InOrder(0, 200));
   EXPECT_EQ(client.got.gaps, 0u);
   EXPECT_TRUE(events_.ended.empty());
+}
+
+TEST_F(SatipServer, WhileTheCardTunesItsFiguresOfTheTransponderBeforeSayNoLock) {
+  card_.hold = true;
+  Server& server = Start();
+  UdpClient& client = Udp();
+  RtspClient& control = Rtsp(Port(server));
+  Play(control, server, client.Transport());
+  ASSERT_TRUE(RunUntil([&] { return client.got.locks.size() >= 2; }));
+  EXPECT_EQ(std::count(client.got.locks.begin(), client.got.locks.end(), true), 0);
+
+  card_.held();
+  ASSERT_TRUE(RunUntil([&] { return client.got.locks.back(); }));
 }
 
 TEST_F(SatipServer, WhatTheNetworkThrowsAtItIsTurnedAway) {

@@ -467,5 +467,56 @@ for transport in udp tcp; do
     'grep -q s302m <<<"$serve_codecs"'
 done
 
+# ---- The SAT>IP card library (satipcard/). The Windows host program under
+# Wine (the PE module and the PE SAT>IP library) through morvalind-host serve
+# on this side's loopback to the Linux DVB card library and vidtv: the
+# Windows host application's module driving a Linux card. Then 1 % datagram
+# loss and reordering with tc netem on a veth pair of namespaces of its own,
+# which this kernel has and the test machine's may not.
+satip_tree=$(cd "$PROOF/../.." && pwd)
+windows=$(cd "$BIN/../../win32/bin" 2>/dev/null && pwd)
+if [ -z "$windows" ] || [ ! -f "$windows/morvalind-host.exe" ] || ! command -v wine >/dev/null ||
+  ! "$BIN/morvalind-host" help serve >/dev/null 2>&1; then
+  line "satipcard, Windows chain: not run (no win32 build beside $BIN, no Wine, or no serve command)"
+else
+  say "satipcard: the Windows program under Wine, over SAT>IP, to the Linux card"
+  read -r name mhz pol ksyms fec <<<"${transponders[0]}"
+  "$BIN/morvalind-host" serve --card "$card" --listen 127.0.0.1:8554 --no-discovery \
+    >satip-serve.txt 2>&1 &
+  server=$!
+  for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8554) 2>/dev/null && break; sleep 0.1; done
+  printf 'log = satip-card.log\n' >satip.ini
+  wine_start=$SECONDS
+  # shellcheck disable=SC2046
+  MORVALIND_SATIP_SETTINGS=satip.ini WINEPREFIX=/tmp/wine-satipcard WINEDEBUG=-all \
+    timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" wine "$windows/morvalind-host.exe" capture \
+    --card satip:127.0.0.1:8554 -o satip-wine.ts --seconds "$capture_seconds" \
+    $(tune_options ${transponders[0]}) >satip-wine.txt 2>satip-wine.err
+  status=$?
+  kill -INT "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
+  programs=$(ffprobe -v error -show_entries program=program_id:program_tags=service_name:stream=codec_name \
+    -of compact satip-wine.ts 2>&1 | tr '\n' ' ' || true)
+  decoded=$(ffmpeg -nostdin -v error -i satip-wine.ts -map 0:a -f null - 2>&1 | head -n 5 || true)
+  line "satipcard, Windows chain: $name $mhz $pol, exit $status in $((SECONDS - wine_start)) s (Wine's start included); $(grep -m1 '^Packets' satip-wine.txt)"
+  line "                          $(grep -m1 '^Card figures' satip-wine.txt)"
+  line "                          ffprobe: $programs"
+  check "satipcard: the Windows program under Wine captures vidtv through serve (exit $status)" \
+    '[ "$status" -eq 0 ] && [ -s satip-wine.ts ]'
+  check "satipcard: ffprobe lists vidtv's program 2176 (Beethoven) in the Windows program's capture" \
+    'grep -q "program_id=2176.*service_name=Beethoven" <<<"$programs"'
+  check "satipcard: ffmpeg decodes its audio without errors" '[ -s satip-wine.ts ] && [ -z "$decoded" ]'
+  rm -f satip-wine.ts
+fi
+
+say "satipcard: 1 % loss and reordering (tc netem)"
+modprobe -d "${BRIDGE%/lib/modules/*}" -a veth sch_netem 2>/dev/null
+bash "$satip_tree/tests/satipcard_network.sh" netem /tmp/satipcard "$satip_tree/tests/satip_responder.py" \
+  "$BIN/morvalind-host" >satipcard-netem.txt 2>&1
+status=$?
+line "satipcard, $(grep '^netem: ' satipcard-netem.txt | head -1)"
+check "satipcard: 1 % loss and reordering through netem: every packet in order, every loss counted (status $status)" \
+  '[ "$status" -eq 0 ]'
+
 touch "$OUT/guest-finished"
 say "done"
