@@ -65,7 +65,7 @@ run_example() {
   local port folder
   port=$(free_port)
   line=$(sed -E 's#^[^ ]*morvalind-host(\.exe)? #morvalind-host #' <<<"$line")
-  line=$(sed -E "s#(udp|rtp)://[^ ]+#\\1://127.0.0.1:$port#g
+  line=$(sed -E "s#(udp|rtp)://[^ '\"]+#\\1://127.0.0.1:$port#g
     s#(--udp[ =])([^ /]+):[0-9]+#\\1127.0.0.1:$port#g" <<<"$line")
   ran=$((ran + 1))
   folder=$work/example-$ran
