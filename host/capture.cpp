@@ -152,6 +152,7 @@ void Capture(const DeviceInterface& entries, const Routes& routes, std::optional
   double last_data = 0;
   double last_report = 0;
   std::uint64_t handed_at_report = 0;
+  double rate = 0;  // packets handed a second, as the progress line last showed
   for (bool more = true; more;) {
     const double wait =
         seconds.has_value() ? std::min(kLongestWait, *seconds - SecondsSince(start)) : kLongestWait;
@@ -188,10 +189,12 @@ void Capture(const DeviceInterface& entries, const Routes& routes, std::optional
     }
     result->dropped = packet_ring.dropped() - dropped_before;
     if (progress && (now - last_report >= report_every || !more)) {
-      ShowProgress(entries, *result,
-                   static_cast<double>(result->handed - handed_at_report) /
-                       std::max(now - last_report, 1e-3),
-                   now, seconds);
+      // The last line, soon after the one before, keeps that one's rate.
+      rate = now - last_report < report_every / 2 && !more
+                 ? rate
+                 : static_cast<double>(result->handed - handed_at_report) /
+                       std::max(now - last_report, 1e-3);
+      ShowProgress(entries, *result, rate, now, seconds);
       last_report = now;
       handed_at_report = result->handed;
     }

@@ -144,6 +144,38 @@ interrupt)
   status=$?
   expect_status 0
   expect_said out.txt "DeviceClose       0 (closed)"
+  if [[ $program != *.exe ]]; then
+    # Ctrl-C at a 40-column terminal: progress lines that fit, each beginning
+    # with the time, and the summary on a line of its own, not after the ^C.
+    python3 - "${host[@]}" capture -o capture.ts "${tune[@]}" --service 3001 <<'PY' ||
+import fcntl, os, pty, re, select, struct, sys, termios, time
+pid, terminal = pty.fork()
+if pid == 0:
+    os.execvp(sys.argv[1], sys.argv[1:])
+fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
+out, sent, deadline = b"", False, time.monotonic() + 30
+while time.monotonic() < deadline:
+    ready = select.select([terminal], [], [], 0.1)[0]
+    try:
+        chunk = os.read(terminal, 4096) if ready else b""
+    except OSError:
+        break
+    if ready and not chunk:
+        break
+    out += chunk
+    if not sent and out.count(b"Mbit/s") >= 3:
+        os.write(terminal, b"\x03")
+        sent = True
+os.waitpid(pid, 0)
+text = out.decode("utf-8", "replace")
+progress = [part for part in re.split(r"[\r\n]+", text) if "Mbit/s" in part and "Packets" not in part]
+assert sent, "no progress line came"
+assert all(len(part.rstrip()) <= 40 for part in progress), "a progress line wider than 40 columns"
+assert all(re.match(r"\d+:\d\d:\d\d ", part) for part in progress), "a progress line without its time"
+assert re.search(r"\r?\nCaptured ", text) and "^CCaptured" not in text, "the summary follows the ^C"
+PY
+      fail "the progress line at a terminal of 40 columns"
+  fi
   if [[ $program != *.exe ]] && command -v script >/dev/null; then
     # The stream is not written to a terminal.
     script -qec "${host[*]} capture -o - ${tune[*]}" /dev/null >out.txt
@@ -226,6 +258,8 @@ replace-file)
   run capture -o link.ts --seconds 1 "${tune[@]}"
   expect_status 0
   [ -L link.ts ] || fail "the capture replaced the link link.ts"
+  grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  0:00:01 of 0:00:01  ' out.txt ||
+    fail "a progress line to a file without the time of day, or the elapsed time of the whole"
   whole_packets target/kept.ts
   no_partial_files target/kept.ts
   # A service whose tables cannot be read (its PMT's descriptors run past the
