@@ -110,18 +110,19 @@ std::string ByteText(std::uint64_t bytes) {
 
 // The progress line: the time first, which always shows, then what was
 // written and at what rate (what the outputs keep, not the transponder's),
-// drops as they happen, then the signal, as many pieces as fit the terminal
-// (and two columns over for the echo of ^C). A line to a file or pipe begins
-// with the time of day.
+// drops as they happen (`dropped`: by the ring and the outputs), then the signal, as many pieces as
+// fit the terminal (and two columns over for the echo of ^C). A line to a file or pipe begins with
+// the time of day.
 void ShowProgress(const DeviceInterface& entries, const CaptureResult& result,
-                  double handed_per_second, double seconds, std::optional<double> total) {
+                  double handed_per_second, double seconds, std::optional<double> total,
+                  std::uint64_t dropped) {
   const SignalReading signal = ReadSignal(entries);
   std::vector<std::string> pieces = {
       ClockText(seconds) + (total.has_value() ? " of " + ClockText(*total) : ""),
       ByteText(result.handed * kTsPacketSize),
       Format("%.1f Mbit/s", handed_per_second * kTsPacketSize * 8 / 1e6)};
-  if (result.dropped > 0) {
-    pieces.push_back(Format("dropped %llu", static_cast<unsigned long long>(result.dropped)));
+  if (dropped > 0) {
+    pieces.push_back(Format("dropped %llu", static_cast<unsigned long long>(dropped)));
   }
   pieces.insert(
       pieces.end(),
@@ -194,7 +195,13 @@ void Capture(const DeviceInterface& entries, const Routes& routes, std::optional
                  ? rate
                  : static_cast<double>(result->handed - handed_at_report) /
                        std::max(now - last_report, 1e-3);
-      ShowProgress(entries, *result, rate, now, seconds);
+      std::uint64_t dropped = result->dropped;  // by the ring, and by the outputs
+      for (const Route& route : routes) {
+        for (const auto& sink : route.sinks) {
+          dropped += sink->DroppedSoFar();
+        }
+      }
+      ShowProgress(entries, *result, rate, now, seconds, dropped);
       last_report = now;
       handed_at_report = result->handed;
     }

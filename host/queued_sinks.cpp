@@ -245,6 +245,10 @@ class QueuedSink : public Sink {
     return true;
   }
 
+  std::uint64_t DroppedSoFar() const override {
+    return queue_ != nullptr ? queue_->packets.dropped() : dropped;
+  }
+
   bool Finish(Clock::time_point deadline) override {
     if (queue_ == nullptr) {
       return error.empty();

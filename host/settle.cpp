@@ -290,6 +290,10 @@ void SettleOutputs(const Given& g, Options* options, std::string* error) {
     options->sending.ttl = static_cast<int>(ttl);
   }
   options->sending.interface = g.interface;
+  if (g.interface.find_first_not_of("0123456789.") != std::string::npos) {
+    *error = "--multicast-if " + g.interface +
+             ": give the interface's IPv4 address (for IPv6 multicast its index)";
+  }
   if (error->empty() && options->outputs.empty()) {
     *error = "capture needs -o FILE (- for standard output), --udp HOST:PORT or --output WHAT=DEST";
   }

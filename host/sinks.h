@@ -37,6 +37,8 @@ struct Sink {
   // partial file removed); the packets a failed write left in the partial
   // file since Flowing take its place.
   virtual bool Finish(Clock::time_point deadline) = 0;
+  // Packets dropped so far, while the output runs (`dropped` once finished).
+  virtual std::uint64_t DroppedSoFar() const { return dropped; }
   // Keeps the first error; returns false.
   bool Failed(const std::string& problem, bool pipe_closed = false);
 
