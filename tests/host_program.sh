@@ -251,17 +251,19 @@ replace-file)
   expect_status 0
   whole_packets capture.ts
   no_partial_files capture.ts
-  # A link is written through: its file replaced, the link kept.
-  mkdir -p target
-  echo "an earlier recording" >target/kept.ts
-  ln -sfn target/kept.ts link.ts
-  run capture -o link.ts --seconds 1 "${tune[@]}"
-  expect_status 0
-  [ -L link.ts ] || fail "the capture replaced the link link.ts"
-  grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  0:00:01 of 0:00:01  ' out.txt ||
-    fail "a progress line to a file without the time of day, or the elapsed time of the whole"
-  whole_packets target/kept.ts
-  no_partial_files target/kept.ts
+  if [[ $program != *.exe ]]; then  # Wine shows a Linux link as the file it leads to
+    # A link is written through: its file replaced, the link kept.
+    mkdir -p target
+    echo "an earlier recording" >target/kept.ts
+    ln -sfn target/kept.ts link.ts
+    run capture -o link.ts --seconds 1 "${tune[@]}"
+    expect_status 0
+    [ -L link.ts ] || fail "the capture replaced the link link.ts"
+    grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  0:00:01 of 0:00:01  ' out.txt ||
+      fail "a progress line to a file without the time of day, or the elapsed time of the whole"
+    whole_packets target/kept.ts
+    no_partial_files target/kept.ts
+  fi
   # A service whose tables cannot be read (its PMT's descriptors run past the
   # section) keeps nothing: the earlier recording stays as it was.
   cp capture.ts earlier.ts
