@@ -8,6 +8,7 @@
 #include <bitstream/dvb/si/desc_40.h>
 #include <bitstream/dvb/si/desc_43.h>
 #include <bitstream/dvb/si/desc_48.h>
+#include <bitstream/dvb/si/eit.h>
 #include <bitstream/dvb/si/nit.h>
 #include <bitstream/dvb/si/sdt.h>
 #include <bitstream/mpeg/psi.h>
@@ -184,6 +185,7 @@ PsiReader::PsiReader() {
   table_of_pid_[PAT_PID] = kPatTable;
   table_of_pid_[SDT_PID] = kSdtTable;
   table_of_pid_[NIT_PID] = kNitTable;
+  table_of_pid_[EIT_PID] = kEitTable;
 }
 
 PsiReader::~PsiReader() {
@@ -292,6 +294,12 @@ void PsiReader::TakeSection(std::uint16_t pid, std::uint8_t* section, Assembly* 
     whole = TakePmt(pid, section);
   } else if (sound && kind == kNitTable && table_id == NIT_TABLE_ID_ACTUAL) {
     whole = TakeNit(section);
+  } else if (sound && kind == kEitTable && table_id == EIT_TABLE_ID_PF_ACTUAL &&
+             size >= EIT_HEADER_SIZE + PSI_CRC_SIZE) {
+    Events& events = events_[psi_get_tableidext(section)];
+    events.section = copy;
+    ++events.read;
+    std::free(section);
   } else {
     std::free(section);
   }
@@ -342,10 +350,12 @@ bool PsiReader::TakeSdt(std::uint8_t* section) {
   if (changed) {
     sdt_read_ = true;
     names_.clear();
+    original_network_id_ = sdt_get_onid(psi_table_get_section(sdt_.data(), 0));
     for (int i = 0; i <= psi_table_get_lastsection(sdt_.data()); ++i) {
       std::uint8_t* part = psi_table_get_section(sdt_.data(), static_cast<std::uint8_t>(i));
       for (std::uint8_t* entry : SdtServices(part)) {
         Names& names = names_[sdtn_get_sid(entry)];
+        names.entry.assign(entry, entry + SDT_SERVICE_SIZE + sdtn_get_desclength(entry));
         const std::uint8_t* descriptor = nullptr;
         for (std::uint16_t d = 0;
              (descriptor = descs_get_desc(sdtn_get_descs(entry), d)) != nullptr; ++d) {
@@ -463,6 +473,21 @@ void PsiReader::Count(TableKind kind, std::uint16_t id) {
   } else if (kind == kPmtTable) {
     ++pmts_read_[id];
   }
+}
+
+const std::vector<std::uint8_t>* PsiReader::sdt_entry(std::uint16_t program) const {
+  const auto found = names_.find(program);
+  return found != names_.end() ? &found->second.entry : nullptr;
+}
+
+const std::uint8_t* PsiReader::eit_section(std::uint16_t program) const {
+  const auto found = events_.find(program);
+  return found != events_.end() ? found->second.section.data() : nullptr;
+}
+
+std::uint32_t PsiReader::eits_read(std::uint16_t program) const {
+  const auto found = events_.find(program);
+  return found != events_.end() ? found->second.read : 0;
 }
 
 std::uint32_t PsiReader::pmts_read(std::uint16_t program) const {

@@ -101,6 +101,15 @@ class PsiReader {
   std::uint16_t transport_stream_id() const { return transport_stream_id_; }
   // The PMT section of `program` as last read, CRC included; nullptr before.
   const std::uint8_t* pmt_section(std::uint16_t program) const;
+  // The SDT's entry for `program` as it reads (service id, flags and
+  // descriptors), and the SDT's original network id: for an SDT of that
+  // service alone. nullptr when the SDT has none.
+  const std::vector<std::uint8_t>* sdt_entry(std::uint16_t program) const;
+  std::uint16_t original_network_id() const { return original_network_id_; }
+  // The EIT present/following section of `program` last read (present or
+  // following), CRC included, and how many have been read; nullptr before.
+  const std::uint8_t* eit_section(std::uint16_t program) const;
+  std::uint32_t eits_read(std::uint16_t program) const;
 
   // Whether packets of `pid` carry a table it reads; the version of that set
   // steps at each change (a new PAT), so that a reader of the stream can
@@ -109,7 +118,7 @@ class PsiReader {
   std::uint32_t table_pids_version() const { return table_pids_version_; }
 
  private:
-  enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable, kNitTable };
+  enum TableKind : std::uint8_t { kNoTable, kPatTable, kSdtTable, kPmtTable, kNitTable, kEitTable };
   struct Assembly {
     std::uint8_t* buffer = nullptr;  // biTStream's section being gathered
     std::uint16_t used = 0;
@@ -126,6 +135,11 @@ class PsiReader {
     std::uint8_t service_type = 0;
     std::string name;
     std::string provider;
+    std::vector<std::uint8_t> entry;  // as the SDT has it
+  };
+  struct Events {
+    std::vector<std::uint8_t> section;  // present or following, the last read
+    std::uint32_t read = 0;
   };
 
   void Take(const std::uint8_t* packet, std::uint16_t pid);
@@ -157,6 +171,8 @@ class PsiReader {
   std::vector<NetworkTransponder> network_transponders_;
   std::map<std::uint16_t, Program> programs_;  // the PAT's, by program number
   std::map<std::uint16_t, Names> names_;       // the SDT's, by service id
+  std::map<std::uint16_t, Events> events_;     // the EIT present/following's, by service id
+  std::uint16_t original_network_id_ = 0;
   std::uint32_t pats_read_ = 0;
   std::uint32_t sdts_read_ = 0;
   std::map<std::uint16_t, std::uint32_t> pmts_read_;  // by program number, kept across PATs

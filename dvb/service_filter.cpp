@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include <bitstream/dvb/si/eit.h>
+#include <bitstream/dvb/si/sdt.h>
 #include <bitstream/mpeg/psi.h>
 #include <bitstream/mpeg/ts.h>
 
@@ -74,8 +76,13 @@ void ServiceFilter::TablesRead() {
   const bool sdt = tables_->sdts_read() != sdts_seen_;
   const bool pat = tables_->pats_read() != pats_seen_;
   const bool pmt = program_ != 0 && tables_->pmts_read(program_) != pmts_seen_;
+  const bool eit = program_ != 0 && tables_->eits_read(program_) != eits_seen_;
   sdts_seen_ = tables_->sdts_read();
   pats_seen_ = tables_->pats_read();
+  eits_seen_ = program_ != 0 ? tables_->eits_read(program_) : 0;
+  if (eit && state_ == State::kKeeping) {
+    AppendSection(EIT_PID, tables_->eit_section(program_), &eit_continuity_);
+  }
   if (!sdt && !pat && !pmt) {
     return;
   }
@@ -93,6 +100,9 @@ void ServiceFilter::TablesRead() {
   }
   if (pmt || first) {
     AppendSection(service.pmt_pid, tables_->pmt_section(program_), &pmt_continuity_);
+  }
+  if (sdt || first) {
+    AppendSdt();
   }
 }
 
@@ -143,6 +153,7 @@ void ServiceFilter::SetActions(const Service& service) {
   }
   mark(PAT_PID, kTables);
   mark(kSdtPid, kTables);
+  mark(EIT_PID, kTables);
 }
 
 // The stream's PAT cut down to this program; a new version whenever that
@@ -172,6 +183,33 @@ void ServiceFilter::AppendPat(std::uint16_t pmt_pid) {
   AppendSection(PAT_PID, section, &pat_continuity_);
 }
 
+// The stream's SDT cut down to this service's entry, its name and provider
+// among its descriptors; a new version whenever the entry changes.
+void ServiceFilter::AppendSdt() {
+  const std::vector<std::uint8_t>* entry = tables_->sdt_entry(program_);
+  constexpr std::size_t kMostEntry =
+      PSI_MAX_SIZE + PSI_HEADER_SIZE - SDT_HEADER_SIZE - PSI_CRC_SIZE;
+  if (entry == nullptr || entry->empty() || entry->size() > kMostEntry) {
+    return;
+  }
+  if (!sdt_content_.empty() && *entry != sdt_content_) {
+    sdt_version_ = static_cast<std::uint8_t>((sdt_version_ + 1) & 0x1F);
+  }
+  sdt_content_ = *entry;
+  std::uint8_t section[PSI_MAX_SIZE + PSI_HEADER_SIZE];
+  sdt_init(section, true);
+  sdt_set_tsid(section, tables_->transport_stream_id());
+  psi_set_version(section, sdt_version_);
+  psi_set_current(section);
+  psi_set_section(section, 0);
+  psi_set_lastsection(section, 0);
+  sdt_set_onid(section, tables_->original_network_id());
+  sdt_set_length(section, static_cast<std::uint16_t>(entry->size()));
+  std::memcpy(section + SDT_HEADER_SIZE, entry->data(), entry->size());
+  psi_set_crc(section);
+  AppendSection(kSdtPid, section, &sdt_continuity_);
+}
+
 // A section as whole packets on `pid`, the rest of the last one stuffing.
 void ServiceFilter::AppendSection(std::uint16_t pid, const std::uint8_t* section,
                                   std::uint8_t* continuity) {
@@ -190,7 +228,8 @@ void ServiceFilter::AppendSection(std::uint16_t pid, const std::uint8_t* section
 }
 
 void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
-                   ServiceFilter* filter, std::vector<std::uint8_t>* out) {
+                   const std::vector<ServiceFilter*>& filters,
+                   const std::vector<std::vector<std::uint8_t>*>& outs) {
   for (const std::uint8_t* packet = packets; packet != packets + count * TS_SIZE;
        packet += TS_SIZE) {
     if (!ts_validate(packet)) {
@@ -199,8 +238,16 @@ void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* ta
     if (!ts_get_transporterror(packet)) {
       tables->Add(packet);
     }
-    filter->Take(packet, out);
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+      filters[i]->Take(packet, outs[i]);
+    }
   }
+}
+
+void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
+                   ServiceFilter* filter, std::vector<std::uint8_t>* out) {
+  FilterPackets(packets, count, tables, std::vector<ServiceFilter*>{filter},
+                std::vector<std::vector<std::uint8_t>*>{out});
 }
 
 bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids) {

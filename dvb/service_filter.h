@@ -1,9 +1,10 @@
 // Keeps one service out of a transponder's stream, so that a recording holds
 // that service alone: a PAT of its own that names only this program (own
 // version, own continuity counter, valid CRC), the program's PMT, its
-// elementary streams and its PCR PID. The PMT and PIDs are learnt from the
-// stream and followed when they change; until they are known nothing passes.
-// Or, given a list of PIDs, exactly those PIDs unchanged.
+// elementary streams and its PCR PID, an SDT of this service's entry alone
+// (so that players show its name) and its EIT present/following sections. The PMT and PIDs are
+// learnt from the stream and followed when they change; until they are known nothing passes. Or,
+// given a list of PIDs, exactly those PIDs unchanged.
 //
 // `capture --service NAME|ID` and `capture --pids LIST` put it between the
 // capture's packets and the file: whole 188-byte packets in, whole packets
@@ -66,6 +67,7 @@ class ServiceFilter {
   void Resolve();
   void SetActions(const Service& service);
   void AppendPat(std::uint16_t pmt_pid);
+  void AppendSdt();
   void AppendSection(std::uint16_t pid, const std::uint8_t* section, std::uint8_t* continuity);
 
   FilterChoice choice_;
@@ -77,12 +79,17 @@ class ServiceFilter {
   std::uint32_t pats_seen_ = 0;  // the tables' counts of reads, as last followed
   std::uint32_t sdts_seen_ = 0;
   std::uint32_t pmts_seen_ = 0;               // of program_
+  std::uint32_t eits_seen_ = 0;               // of program_
   std::vector<std::uint8_t>* out_ = nullptr;  // while Take runs
   bool pat_written_ = false;
   std::uint32_t pat_content_ = 0;  // transport stream id and PMT PID of the PAT last written
   std::uint8_t pat_version_ = 0;
   std::uint8_t pat_continuity_ = 0;
   std::uint8_t pmt_continuity_ = 0;
+  std::vector<std::uint8_t> sdt_content_;  // the service's entry in the SDT last written
+  std::uint8_t sdt_version_ = 0;
+  std::uint8_t sdt_continuity_ = 0;
+  std::uint8_t eit_continuity_ = 0;
 };
 
 // Hands `count` whole packets to `tables` and to `filter` in stream order,
@@ -90,3 +97,8 @@ class ServiceFilter {
 // the tables read no packet the demodulator marked as damaged.
 void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
                    ServiceFilter* filter, std::vector<std::uint8_t>* out);
+// The same for several filters of one stream (the tables read once), the
+// packets filters[i] keeps to *outs[i].
+void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
+                   const std::vector<ServiceFilter*>& filters,
+                   const std::vector<std::vector<std::uint8_t>*>& outs);

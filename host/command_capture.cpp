@@ -10,7 +10,9 @@ namespace {
 void ReportKept(const ServiceFilter& filter) {
   Service service;
   if (filter.service(&service)) {
-    Report()["capture"]["kept"] = {{"program", service.program}, {"name", service.name}};
+    if (!Report()["capture"].contains("kept")) {  // the first output's
+      Report()["capture"]["kept"] = {{"program", service.program}, {"name", service.name}};
+    }
     Say("Kept              service %u, %s\n", static_cast<unsigned>(service.program),
         service.name.c_str());
   }
@@ -37,13 +39,20 @@ std::string MissingService(const ServiceFilter& filter) {
 
 int RunCapture(const Options& options) {
   // The outputs first: one that cannot be written ends the command before the card is touched.
-  Sinks sinks;
+  CaptureResult result;
+  Routes routes;
   std::string problem;
-  if (!options.out.empty()) {
-    sinks.push_back(OpenFileSink(options.out, &problem));
-  }
-  if (problem.empty() && !options.udp.empty()) {
-    sinks.push_back(OpenUdpSink(options.udp, &problem));
+  for (const CaptureOutput& output : options.outputs) {
+    if (!problem.empty()) {
+      break;
+    }
+    Route& route = routes.emplace_back();
+    route.sinks.push_back(output.to.kind == Destination::Kind::kFile
+                              ? OpenFileSink(output.to.path, &problem)
+                              : OpenNetworkSink(output.to, options.sending, &problem));
+    if (output.keep.has_value()) {
+      route.filter = std::make_unique<ServiceFilter>(*output.keep, &result.tables);
+    }
   }
   if (!problem.empty()) {
     return Fail(kExitFile, problem);
@@ -59,28 +68,31 @@ int RunCapture(const Options& options) {
   if (!Locked(report)) {
     return session.End(TuneFailure(request, report));  // the outputs are left as they were
   }
-  CaptureResult result;
-  std::optional<ServiceFilter> filter;
-  if (options.keep.has_value()) {
-    filter.emplace(*options.keep, &result.tables);
-  }
-  Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result,
-          filter.has_value() ? &*filter : nullptr);
+  Capture(session.entries(), routes, options.seconds, !JsonReport(), &result);
   CardFigures figures;
   const bool figured = ReadCardFigures(session.library(), &figures);
   const std::int32_t closed = session.Close();
-  FinishSinks(sinks);
   std::string failure;  // the first output's error, a reader going away aside
-  for (const auto& sink : sinks) {
-    failure = failure.empty() && !sink->reader_gone ? sink->error : failure;
+  for (const Route& route : routes) {
+    FinishSinks(route.sinks);
+    for (const auto& sink : route.sinks) {
+      failure = failure.empty() && !sink->reader_gone ? sink->error : failure;
+    }
   }
-  Report()["capture"] = ReportCapture(result, sinks);
+  Report()["capture"] = ReportCapture(result, routes);
   if (figured) {
     Report()["capture"]["card_figures"] = CardFiguresJson(figures);
     SayCardFigures(figures);
   }
-  if (filter.has_value()) {
-    ReportKept(*filter);
+  const ServiceFilter* missing = nullptr;  // the first service not kept
+  for (const Route& route : routes) {
+    if (route.filter != nullptr) {
+      ReportKept(*route.filter);
+    }
+    if (missing == nullptr && route.filter != nullptr &&
+        route.filter->state() != ServiceFilter::State::kKeeping) {
+      missing = route.filter.get();
+    }
   }
   const int status = ReportClose(closed);
   if (result.stopped_by == kStoppedByStreamFailure) {
@@ -90,9 +102,8 @@ int RunCapture(const Options& options) {
                                   std::to_string(figures.Count(CARD_COUNT_STREAM_ERRORS)) +
                                   " failed reads");
   }
-  if (filter.has_value() && filter->state() != ServiceFilter::State::kKeeping &&
-      options.keep->pids.empty()) {
-    return Fail(kExitFailure, MissingService(*filter));
+  if (missing != nullptr) {
+    return Fail(kExitFailure, MissingService(*missing));
   }
   return failure.empty() ? status : Fail(kExitFile, failure);
 }

@@ -98,7 +98,8 @@ int RunDemo(const Options& options) {
                            : std::filesystem::temp_directory_path(ignored) / "morvalind-demo";
   std::filesystem::create_directories(folder, ignored);
   const std::string capture_path = (folder / "morvalind-demo.ts").string();
-  Sinks sinks;
+  Routes routes(1);
+  Sinks& sinks = routes[0].sinks;
   std::string problem;
   sinks.push_back(OpenFileSink(capture_path, &problem));
   if (!problem.empty()) {
@@ -139,13 +140,13 @@ int RunDemo(const Options& options) {
     Say("\nCapture           %s s of %s to %s\n",
         ThousandthsText(static_cast<std::uint64_t>(*options.seconds * 1000)).c_str(),
         TransponderText(chosen->request.transponder).c_str(), capture_path.c_str());
-    Capture(session.entries(), sinks, options.seconds, !JsonReport(), &result);
+    Capture(session.entries(), routes, options.seconds, !JsonReport(), &result);
   }
   const std::int32_t closed = session.Close();
   FinishSinks(sinks);
   const bool written = sinks[0]->error.empty();
   if (Locked(again)) {
-    Json& capture = Report()["capture"] = ReportCapture(result, sinks);
+    Json& capture = Report()["capture"] = ReportCapture(result, routes);
     capture["file"] = capture_path;
     capture["transponder"] = TransponderJson(chosen->request.transponder);
   }

@@ -55,19 +55,29 @@ constexpr CommandText kCommands[] = {
      "  morvalind-host signal --freq 12344 --pol H --sr 29700 --watch\n"
      "  morvalind-host signal 'Pellam Sport' -c channels.conf --watch 10 --json\n"},
     {"capture", "tune and write the transport stream to a file, a pipe or UDP",
-     "Writes whole packets to the file (-o -: standard output, all text then on\n"
-     "stderr) and/or to --udp HOST:PORT, seven a datagram, for --seconds or until\n"
-     "Ctrl-C, SIGTERM or the reader going away. A file is replaced only once data\n"
-     "flows (FILE.PID.partial until then), never while another capture writes it;\n"
-     "a write error stops the capture (status 6). A pipe or UDP output that takes\n"
-     "nothing never holds the capture up: what it did not take is dropped.\n"
-     "--service keeps one service (its own PAT, its PMT, streams and PCR), --pids\n"
-     "exactly the PIDs listed.\n",
+     "A channel's NAME records that channel: its service alone (its own PAT, its\n"
+     "PMT, streams and PCR, and its SDT entry, so that players show its name);\n"
+     "--pids all records the whole transponder, as the tune options do. --service\n"
+     "keeps another service (name or number), --pids exactly the PIDs listed.\n"
+     "Writes whole packets to -o FILE (-: standard output, all text then on\n"
+     "stderr) and/or to --udp [udp://|rtp://]HOST:PORT (IPv6 as [::1]:5008), seven\n"
+     "a datagram (RTP: payload type 33), for --seconds or until Ctrl-C, SIGTERM,\n"
+     "SIGHUP or the reader going away. --output WHAT=DEST, as often as needed,\n"
+     "adds an output of its own: WHAT a service (name or number), pids:LIST or all;\n"
+     "DEST a file or a udp:// or rtp:// address; each is counted apart.\n"
+     "A file (or the file a link leads to) is replaced only once data flows\n"
+     "(FILE.PID.partial until then), never while another capture writes it; a\n"
+     "write error stops the capture (status 6). A pipe or network output that\n"
+     "takes nothing never holds the capture up: what it did not take is dropped.\n",
      "  morvalind-host capture -o pellam.ts -t 5 --freq 11778 --pol V --sr 27500\n"
      "  morvalind-host capture 'Pellam Talk' -c channels.conf -o talk.ts -t 5\n"
-     "  morvalind-host capture -o one.ts --service 3002 --freq 11778 --pol V --sr 27500\n"
+     "  morvalind-host capture 'Pellam Talk' -c channels.conf --pids all -o all.ts -t 5\n"
+     "  morvalind-host capture -o one.ts --service 3002 --freq 11778 --pol V --sr 27500 -t 5\n"
+     "  morvalind-host capture --output 3001=sport.ts --output 'Pellam Talk=rtp://[::1]:5008' "
+     "--freq 11778 --pol V --sr 27500 -t 5\n"
      "  morvalind-host capture -o - --freq 11778 --pol V --sr 27500 | ffplay -\n"
-     "  morvalind-host capture --udp 239.1.1.1:1234 --freq 11095 --pol H --sr 27500 --port 2\n"},
+     "  morvalind-host capture --udp 239.1.1.1:1234 --ttl 4 --freq 11095 --pol H --sr 27500 "
+     "--port 2\n"},
     {"diseqc", "send a DiSEqC message, switch port, tone burst or positioner command",
      "3 to 6 hex bytes, --port or --goto, after --burst if given. A positioner\n"
      "command stops the stream until the next tune.\n",
@@ -303,16 +313,24 @@ void DeclareCaptureAndScan(const Commands& commands, Given* g, Options* options)
   CLI::App* capture = commands.at("capture");
   Add(capture, "-o,--out", &options->out, "FILE",
       "the file to write, - for standard output (not a terminal)");
-  Add(capture, "--udp", &options->udp, "HOST:PORT", "send the stream there");
+  Add(capture, "--udp", &options->udp, "HOST:PORT",
+      "send the stream there (also udp://HOST:PORT, rtp://HOST:PORT)");
+  capture->add_option("--output", g->outputs, "another output: WHAT=DEST (see below)")
+      ->type_name("WHAT=DEST");
+  Add(capture, "--ttl", &g->ttl, "N", "hops a datagram may take, 1..255", Whole(1, 255));
+  Add(capture, "--multicast-if", &g->interface, "ADDRESS",
+      "the interface multicast leaves by: its IPv4 address (IPv6: its index)");
   Add(capture, "-t,--seconds", &g->seconds, "N", "how long (default: until interrupted)",
       Whole(1, 1L << 30));
   Add(capture, "--service", &g->service, "NAME|ID", "keep this service only");
-  Add(capture, "--pids", &g->pids, "LIST", "keep these PIDs only, e.g. 0,0x1201,4641",
+  Add(capture, "--pids", &g->pids, "LIST",
+      "keep these PIDs only, e.g. 0,0x1201,4641; all: the whole transponder",
       CLI::Validator(
           [](std::string& text) {
             std::vector<std::uint16_t> pids;
-            return ParsePids(text, &pids) ? std::string()
-                                          : text + " is not a list of PIDs 0..8191 (0x1FFF)";
+            return ParsePids(text, &pids) || SameIgnoringCase(text, "all")
+                       ? std::string()
+                       : text + " is not a list of PIDs 0..8191 (0x1FFF)";
           },
           ""));
   CLI::App* scan = commands.at("scan");

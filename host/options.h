@@ -10,6 +10,7 @@
 
 #include "dvb/channel_file.h"
 #include "dvb/service_filter.h"
+#include "host/destination.h"
 #include "host/session.h"
 #include "host/tuning.h"
 #include "satipserver/networks.h"
@@ -46,6 +47,13 @@ struct ServeOptions {
   Transponder lnb;                          // --lnb, --lof, --tone
 };
 
+// An output of capture: where it goes, and what of the transponder it keeps
+// (none: all of it).
+struct CaptureOutput {
+  Destination to;
+  std::optional<FilterChoice> keep;
+};
+
 struct Options {
   std::string command;
   bool json = false;                   // --json
@@ -54,9 +62,12 @@ struct Options {
   std::optional<double> seconds;       // capture and demo --seconds, signal --watch SECONDS
   std::string out;                     // capture -o FILE ("-" standard output), demo --out FOLDER
   std::string udp;                     // capture --udp HOST:PORT
+  std::vector<CaptureOutput> outputs;  // capture -o, --udp and each --output WHAT=DEST
+  NetworkSending sending;              // capture --ttl, --multicast-if
   bool watch = false;                  // signal --watch
   DiseqcRequest diseqc;                // diseqc
   std::optional<FilterChoice> keep;    // capture --service or --pids
+  std::uint16_t channel_program = 0;   // the channel's service, by name from the channel file
   std::vector<ScanTarget> scan;        // scan: the file's transponders that this card can tune
   std::vector<ScanSkip> scan_skipped;  // and those it cannot
   bool file_frequencies_only = false;  // scan -F: no transponders from the NIT

@@ -4,20 +4,25 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include <asio/connect.hpp>
 #include <asio/io_context.hpp>
+#include <asio/ip/multicast.hpp>
 #include <asio/ip/udp.hpp>
+#include <asio/ip/unicast.hpp>
 
 #include "dvb/ts_packet.h"
 #include "host/packet_ring.h"
 #include "host/system.h"
+#include "satip/rtp.h"
 
 namespace {
 
-constexpr std::size_t kPacketsPerDatagram = 7;
+constexpr std::size_t kPacketsPerDatagram = satip::kPacketsPerDatagram;
 constexpr std::size_t kSendPackets = 2048;  // 385,024 bytes: a write to a device or pipe at most
 constexpr unsigned kIdleWaitMs = 100;       // a queue's thread looks for its end this often
 // A sink that was never finished (the capture did not start) has this long when it goes.
@@ -81,32 +86,37 @@ class StreamOutput : public Output {
   bool owned_;
 };
 
+// UDP datagrams of seven packets, or RTP ones (payload type 33, numbered in
+// turn, the 90 kHz timestamp of when they were sent).
 class UdpOutput : public Output {
  public:
-  bool Open(const std::string& destination, std::string* problem) {
-    name_ = "udp://" + destination;
-    const std::size_t colon = destination.rfind(':');
-    const std::string host = destination.substr(0, colon == std::string::npos ? 0 : colon);
-    if (host.empty() || colon + 1 == destination.size()) {
-      *problem = "--udp " + destination + ": give HOST:PORT, e.g. 239.1.1.1:1234";
-      return false;
-    }
+  bool Open(const Destination& destination, const NetworkSending& sending, std::string* problem) {
+    name_ = destination.Name();
+    rtp_ = destination.kind == Destination::Kind::kRtp;
     asio::error_code failure;
     asio::ip::udp::resolver resolver(context_);
-    const auto found = resolver.resolve(host, destination.substr(colon + 1), failure);
+    const auto found =
+        resolver.resolve(destination.host, std::to_string(destination.port), failure);
     if (!failure) {
       asio::connect(socket_, found, failure);
     }
+    if (!failure) {
+      SetSending(sending, &failure);
+    }
     if (failure) {
-      *problem = "cannot send to " + destination + ": " + failure.message();
+      *problem = "cannot send to " + name_ + ": " + failure.message();
       return false;
     }
+    const auto now = Clock::now().time_since_epoch();
+    const auto seed = static_cast<std::uint32_t>(now.count() ^ (now.count() >> 32) ^ ProcessId());
+    packer_.emplace(seed, static_cast<std::uint16_t>(seed >> 7));
     return true;
   }
 
   void Send(const std::uint8_t* packets, std::size_t count) override {
     for (std::size_t i = 0; i < count && !failed(); ++i) {
-      std::memcpy(datagram_ + held_ * kTsPacketSize, packets + i * kTsPacketSize, kTsPacketSize);
+      std::memcpy(held_packets_ + held_ * kTsPacketSize, packets + i * kTsPacketSize,
+                  kTsPacketSize);
       if (++held_ == kPacketsPerDatagram) {
         SendHeld();
       }
@@ -122,13 +132,44 @@ class UdpOutput : public Output {
   }
 
  private:
+  // The hop limit and, for multicast, the interface it leaves by.
+  void SetSending(const NetworkSending& sending, asio::error_code* failure) {
+    const asio::ip::address to = socket_.remote_endpoint(*failure).address();
+    if (*failure) {
+      return;
+    }
+    if (sending.ttl > 0 && to.is_multicast()) {
+      socket_.set_option(asio::ip::multicast::hops(sending.ttl), *failure);
+    } else if (sending.ttl > 0) {
+      socket_.set_option(asio::ip::unicast::hops(sending.ttl), *failure);
+    }
+    if (!*failure && !sending.interface.empty() && to.is_multicast()) {
+      if (to.is_v4()) {
+        socket_.set_option(asio::ip::multicast::outbound_interface(
+                               asio::ip::make_address_v4(sending.interface, *failure)),
+                           *failure);
+      } else {
+        socket_.set_option(asio::ip::multicast::outbound_interface(static_cast<unsigned>(
+                               std::strtoul(sending.interface.c_str(), nullptr, 10))),
+                           *failure);
+      }
+    }
+  }
+
   // A refusal reports an earlier datagram's ICMP answer and sends nothing:
   // this one is sent once more, and dropped, uncounted, at a second one.
   void SendHeld() {
-    const std::size_t size = held_ * kTsPacketSize;
+    const std::uint8_t* datagram = held_packets_;
+    std::size_t size = held_ * kTsPacketSize;
+    if (rtp_) {
+      const auto since =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+      size = packer_->Pack(held_packets_, held_, satip::RtpTimestamp(since), rtp_datagram_);
+      datagram = rtp_datagram_;
+    }
     for (int refusals = 0; refusals < 2;) {
       asio::error_code failure;
-      if (socket_.send(asio::buffer(datagram_, size), 0, failure) == size && !failure) {
+      if (socket_.send(asio::buffer(datagram, size), 0, failure) == size && !failure) {
         sent.fetch_add(held_, std::memory_order_relaxed);
         break;
       }
@@ -143,9 +184,12 @@ class UdpOutput : public Output {
   }
 
   std::string name_;
+  bool rtp_ = false;
   asio::io_context context_;
   asio::ip::udp::socket socket_{context_};
-  std::uint8_t datagram_[kPacketsPerDatagram * kTsPacketSize] = {};
+  std::optional<satip::RtpPacker> packer_;
+  std::uint8_t held_packets_[kPacketsPerDatagram * kTsPacketSize] = {};
+  std::uint8_t rtp_datagram_[satip::kMaxDatagram] = {};
   std::size_t held_ = 0;
 };
 
@@ -201,6 +245,10 @@ class QueuedSink : public Sink {
     return true;
   }
 
+  std::uint64_t DroppedSoFar() const override {
+    return queue_ != nullptr ? queue_->packets.dropped() : dropped;
+  }
+
   bool Finish(Clock::time_point deadline) override {
     if (queue_ == nullptr) {
       return error.empty();
@@ -241,10 +289,11 @@ std::unique_ptr<Sink> OpenQueuedStreamSink(int file, const std::string& name, bo
   return std::make_unique<QueuedSink>(name, std::make_unique<StreamOutput>(file, name, owned));
 }
 
-std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, std::string* error) {
+std::unique_ptr<Sink> OpenNetworkSink(const Destination& destination, const NetworkSending& sending,
+                                      std::string* error) {
   auto output = std::make_unique<UdpOutput>();
-  if (!output->Open(destination, error)) {
+  if (!output->Open(destination, sending, error)) {
     return nullptr;
   }
-  return std::make_unique<QueuedSink>("udp://" + destination, std::move(output));
+  return std::make_unique<QueuedSink>(destination.Name(), std::move(output));
 }

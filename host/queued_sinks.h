@@ -15,4 +15,4 @@
 // A device or pipe by descriptor, written in pieces of up to 2,048 packets;
 // `owned`: closed at the end.
 std::unique_ptr<Sink> OpenQueuedStreamSink(int file, const std::string& name, bool owned);
-// (OpenUdpSink, declared in sinks.h, is here too.)
+// (OpenNetworkSink, declared in sinks.h, is here too.)

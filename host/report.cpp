@@ -79,7 +79,10 @@ void ShowStatus(const std::string& line) {
     return;
   }
   const std::size_t width = TerminalWidth(report_stream) - 1;
-  Write("\r" + line + std::string(line.size() < width ? width - line.size() : 0, ' '));
+  // The line again after its padding: the cursor waits at its end, where
+  // the terminal's echo of ^C goes, not over the summary that follows.
+  Write("\r" + line + std::string(line.size() < width ? width - line.size() : 0, ' ') + "\r" +
+        line);
   status_shown = true;
 }
 

@@ -127,6 +127,7 @@ void SettleTune(const Given& g, bool needed, const std::string& command, Options
       *error = "no channel '" + name + "' in " + path + SimilarNames(entries, name);
       return;
     }
+    options->channel_program = entry->service_id;
     if (!ChannelRequest(*entry, &request, error)) {
       *error = "channel '" + entry->name + "' cannot be tuned: " + *error;
       return;
@@ -270,6 +271,67 @@ void SettleServe(const Given& g, Options* options, std::string* error) {
   }
 }
 
+// What an output keeps: a service by name or number, "pids:LIST", or "all"
+// (nothing when all). False for a PID list that is none.
+bool ParseKeep(const std::string& what, std::optional<FilterChoice>* keep) {
+  if (SameIgnoringCase(what, "all")) {
+    keep->reset();
+    return true;
+  }
+  if (what.size() > 5 && SameIgnoringCase(what.substr(0, 5), "pids:")) {
+    *keep = FilterChoice{};
+    return ParsePids(what.substr(5), &(*keep)->pids);
+  }
+  *keep = ChooseService(CommandLineTextToUtf8(what));
+  return true;
+}
+
+// The capture's outputs: -o and --udp keep what --service or --pids say, else
+// the channel's service, else the whole transponder; each --output WHAT=DEST
+// keeps its own.
+void SettleOutputs(const Given& g, Options* options, std::string* error) {
+  std::optional<FilterChoice> keep;
+  if (!g.service.empty() || !g.pids.empty()) {
+    ParseKeep(!g.service.empty() ? g.service : "pids:" + g.pids, &keep);
+    keep = g.service.empty() && SameIgnoringCase(g.pids, "all") ? std::nullopt : keep;
+  } else if (options->channel_program != 0) {
+    keep = FilterChoice{options->channel_program, {}, {}};
+  }
+  CaptureOutput output{{}, keep};
+  if (!options->out.empty()) {
+    ParseDestination(options->out, false, &output.to, error);
+    options->outputs.push_back(output);
+  }
+  if (!options->udp.empty() && ParseDestination(options->udp, true, &output.to, error)) {
+    options->outputs.push_back(output);
+  } else if (!options->udp.empty()) {
+    *error = "--udp " + *error;
+  }
+  for (const std::string& given : g.outputs) {
+    const std::size_t is = given.find('=');
+    if (is == std::string::npos || is == 0 || is + 1 == given.size()) {
+      *error = "--output " + given + ": give WHAT=DEST, e.g. --output 'Pellam Talk=talk.ts'";
+    } else if (!ParseKeep(given.substr(0, is), &output.keep)) {
+      *error = "--output " + given + ": " + given.substr(5, is - 5) +
+               " is not a list of PIDs 0..8191 (0x1FFF)";
+    } else if (ParseDestination(given.substr(is + 1), false, &output.to, error)) {
+      options->outputs.push_back(output);
+    }
+  }
+  long ttl = 0;
+  if (ParseWhole(g.ttl, 1, 255, &ttl)) {
+    options->sending.ttl = static_cast<int>(ttl);
+  }
+  options->sending.interface = g.interface;
+  if (g.interface.find_first_not_of("0123456789.") != std::string::npos) {
+    *error = "--multicast-if " + g.interface +
+             ": give the interface's IPv4 address (for IPv6 multicast its index)";
+  }
+  if (error->empty() && options->outputs.empty()) {
+    *error = "capture needs -o FILE (- for standard output), --udp HOST:PORT or --output WHAT=DEST";
+  }
+}
+
 }  // namespace
 
 std::string DefaultChannelFile() {
@@ -302,10 +364,15 @@ void Settle(const Given& g, Options* options, std::string* error) {
   } else if (command == "diseqc") {
     SettleDiseqc(g, options, error);
   }
-  if (command == "capture" && error->empty() && options->out.empty() && options->udp.empty()) {
-    *error = "capture needs -o FILE (- for standard output) or --udp HOST:PORT";
+  if (command == "capture" && error->empty()) {
+    SettleOutputs(g, options, error);
   }
-  if (command == "capture" && error->empty() && options->out == "-" && IsTerminal(stdout)) {
+  const auto to_standard_output = [](const CaptureOutput& output) {
+    return output.to.kind == Destination::Kind::kFile && output.to.path == "-";
+  };
+  if (command == "capture" && error->empty() &&
+      std::any_of(options->outputs.begin(), options->outputs.end(), to_standard_output) &&
+      IsTerminal(stdout)) {
     *error =
         "-o - writes the stream to standard output, which is a terminal here: "
         "pipe it to a player (| ffplay -) or give -o FILE";
@@ -320,7 +387,7 @@ void Settle(const Given& g, Options* options, std::string* error) {
     *error = "give --service or --pids, not both";
   } else if (!g.service.empty()) {
     options->keep = ChooseService(CommandLineTextToUtf8(g.service));
-  } else if (!g.pids.empty()) {
+  } else if (!g.pids.empty() && !SameIgnoringCase(g.pids, "all")) {
     options->keep = FilterChoice{};
     ParsePids(g.pids, &options->keep->pids);
   }

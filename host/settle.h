@@ -17,6 +17,8 @@ struct Given {
   std::string listen, http_port, allow, max_sessions, session_timeout;
   std::string named;  // the channel as a plain word (tune, signal, capture NAME)
   std::vector<std::string> bytes, watch;
+  std::vector<std::string> outputs;  // capture --output WHAT=DEST
+  std::string ttl, interface;        // capture --ttl, --multicast-if
 };
 
 // Settles `g` into `options` for its command; `error` says what does not fit.

@@ -14,21 +14,37 @@
 namespace {
 
 constexpr auto kFinishGrace = std::chrono::seconds(1);
+constexpr int kMostLinks = 40;  // as the system follows them
+
+// The file a symbolic link leads to (through links to links), which is written
+// and replaced in its place; the link stays. Any other path as it is.
+std::string LinkTarget(const std::string& path) {
+  std::filesystem::path at(path);
+  std::error_code unknown;
+  for (int links = 0; links < kMostLinks && std::filesystem::is_symlink(at, unknown); ++links) {
+    const std::filesystem::path target = std::filesystem::read_symlink(at, unknown);
+    if (unknown) {
+      break;
+    }
+    at = target.is_absolute() ? target : at.parent_path() / target;
+  }
+  return at.string();
+}
 
 class FileSink : public Sink {
  public:
   ~FileSink() override { FileSink::Finish(Clock::now()); }
 
   bool Open(const std::string& path, std::string* problem) {
-    path_ = path;
+    path_ = LinkTarget(path);
     name = path;
     std::error_code unknown;
     existed_ = std::filesystem::exists(path, unknown);
-    if (existed_ && FileHeld(path)) {
+    if (existed_ && FileHeld(path_)) {
       *problem = "cannot write " + path + ": another capture is writing it";
       return false;
     }
-    partial_ = path + "." + std::to_string(ProcessId()) + ".partial";
+    partial_ = path_ + "." + std::to_string(ProcessId()) + ".partial";
     bool there = false;
     file_ = OpenFile(partial_, OpenMode::kCreateNew, &there);
     if (file_ < 0) {
@@ -81,7 +97,7 @@ class FileSink : public Sink {
       if (written == 0 || !flowing_) {
         std::remove(partial_.c_str());
         written = 0;
-        left_as_it_was = existed_ ? path_ + " left as it was" : "no " + path_ + " made";
+        left_as_it_was = existed_ ? name + " left as it was" : "no " + name + " made";
       } else if (!Overtaken() && !MoveOver(partial_, path_)) {
         Failed("cannot put " + partial_ + " in place of " + path_ + ": " + LastError());
         name = partial_;  // where they are

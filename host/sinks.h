@@ -1,6 +1,6 @@
 // Where a capture's packets go: a file, standard output (-o -) or another
-// device or pipe, or a UDP destination as datagrams of seven packets, the size
-// the field's receivers expect. Every sink writes whole packets only and stops
+// device or pipe, or a UDP or RTP destination as datagrams of seven packets,
+// the size the field's receivers expect. Every sink writes whole packets only and stops
 // at its first error with the system's reason.
 //
 // A regular file is written in the capture loop. One that exists is replaced
@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "host/destination.h"
 #include "host/program.h"
 
 struct Sink {
@@ -36,6 +37,8 @@ struct Sink {
   // partial file removed); the packets a failed write left in the partial
   // file since Flowing take its place.
   virtual bool Finish(Clock::time_point deadline) = 0;
+  // Packets dropped so far, while the output runs (`dropped` once finished).
+  virtual std::uint64_t DroppedSoFar() const { return dropped; }
   // Keeps the first error; returns false.
   bool Failed(const std::string& problem, bool pipe_closed = false);
 
@@ -53,8 +56,9 @@ using Sinks = std::vector<std::unique_ptr<Sink>>;
 
 // "-" for standard output. nullptr with *error when it cannot be written.
 std::unique_ptr<Sink> OpenFileSink(const std::string& path, std::string* error);
-// "HOST:PORT" (queued_sinks.cpp).
-std::unique_ptr<Sink> OpenUdpSink(const std::string& destination, std::string* error);
+// A UDP or RTP destination (queued_sinks.cpp).
+std::unique_ptr<Sink> OpenNetworkSink(const Destination& destination, const NetworkSending& sending,
+                                      std::string* error);
 
 // Writes the `size` bytes to `file` with `write` (WriteFile, WriteStream), on
 // after a signal's interruption: the bytes written, fewer only when a write

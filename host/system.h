@@ -88,14 +88,15 @@ bool IsTerminal(std::FILE* stream);
 // The terminal's columns; 0 when the stream is none.
 std::size_t TerminalColumns(std::FILE* stream);
 
-// Catches requests from outside to stop long work from now on: SIGINT and
-// SIGTERM, or under Windows the console's Ctrl-C, Ctrl-Break and close events.
-// The first request is remembered for the capture and watch loops, which then
-// end cleanly (whole packets, the summary, the card closed); a second one ends
-// the program at once, as the system would. A reader that goes away (a closed
-// pipe) then shows as a failed write, not as a signal that ends the program.
+// Catches requests from outside to stop long work from now on: SIGINT,
+// SIGTERM and SIGHUP (its terminal closed), or under Windows the console's
+// Ctrl-C, Ctrl-Break and close events. The first request is remembered for
+// the capture and watch loops, which then end cleanly (whole packets, the
+// summary, the card closed); a second one ends the program at once, as the
+// system would. A reader that goes away (a closed pipe) then shows as a
+// failed write, not as a signal that ends the program.
 void CatchStopRequests();
-// nullptr until a request came, then its name: "SIGINT", "SIGTERM", "Ctrl-C".
+// nullptr until a request came, then its name: "SIGINT", "SIGTERM", "SIGHUP", "Ctrl-C".
 const char* StopRequest();
 // The command is done: the card closed, the outputs finished. Under Windows a
 // console close, logoff or shutdown event waits for this (4 s at most) before

@@ -153,6 +153,7 @@ void LeaveStopRequestsToOthers() {
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 }
 
@@ -166,12 +167,13 @@ std::size_t TerminalColumns(std::FILE* stream) {
 void CatchStopRequests() {
   CatchSignal(SIGINT, OnStopSignal);
   CatchSignal(SIGTERM, OnStopSignal);
+  CatchSignal(SIGHUP, OnStopSignal);  // the terminal closed: as SIGTERM
   CatchSignal(SIGPIPE, SIG_IGN);
 }
 
 const char* StopRequest() {
   const int seen = request.load();
-  return seen == 0 ? nullptr : seen == SIGINT ? "SIGINT" : "SIGTERM";
+  return seen == 0 ? nullptr : seen == SIGINT ? "SIGINT" : seen == SIGHUP ? "SIGHUP" : "SIGTERM";
 }
 
 void ReadyToEnd() {}

@@ -66,7 +66,7 @@ run_example() {
   local port folder
   port=$(free_port)
   line=$(sed -E 's#^[^ ]*morvalind-host(\.exe)? #morvalind-host #' <<<"$line")
-  line=$(sed -E "s#(udp|rtp)://[^ ]+#\\1://127.0.0.1:$port#g
+  line=$(sed -E "s#(udp|rtp)://[^ '\"]+#\\1://127.0.0.1:$port#g
     s#(--udp[ =])([^ /]+):[0-9]+#\\1127.0.0.1:$port#g" <<<"$line")
   # A server listens on loopback only, on free ports, and announces nothing:
   # no multicast leaves the machine, and servers side by side do not collide.

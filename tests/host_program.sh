@@ -121,7 +121,7 @@ for _ in range(1000):
 interrupt)
   # Ctrl-C (and natively SIGTERM) mid-capture: whole packets, the summary, the card closed.
   signals=(INT)
-  [[ $program == *.exe ]] || signals+=(TERM)  # under Wine, SIGTERM ends a program at once
+  [[ $program == *.exe ]] || signals+=(TERM HUP)  # under Wine, SIGTERM ends a program at once
   for signal in "${signals[@]}"; do
     rm -f capture.ts
     "${host[@]}" capture -o capture.ts "${tune[@]}" >out.txt 2>err.txt &
@@ -144,6 +144,38 @@ interrupt)
   status=$?
   expect_status 0
   expect_said out.txt "DeviceClose       0 (closed)"
+  if [[ $program != *.exe ]]; then
+    # Ctrl-C at a 40-column terminal: progress lines that fit, each beginning
+    # with the time, and the summary on a line of its own, not after the ^C.
+    python3 - "${host[@]}" capture -o capture.ts "${tune[@]}" --service 3001 <<'PY' ||
+import fcntl, os, pty, re, select, struct, sys, termios, time
+pid, terminal = pty.fork()
+if pid == 0:
+    os.execvp(sys.argv[1], sys.argv[1:])
+fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
+out, sent, deadline = b"", False, time.monotonic() + 30
+while time.monotonic() < deadline:
+    ready = select.select([terminal], [], [], 0.1)[0]
+    try:
+        chunk = os.read(terminal, 4096) if ready else b""
+    except OSError:
+        break
+    if ready and not chunk:
+        break
+    out += chunk
+    if not sent and out.count(b"Mbit/s") >= 3:
+        os.write(terminal, b"\x03")
+        sent = True
+os.waitpid(pid, 0)
+text = out.decode("utf-8", "replace")
+progress = [part for part in re.split(r"[\r\n]+", text) if "Mbit/s" in part and "Packets" not in part]
+assert sent, "no progress line came"
+assert all(len(part.rstrip()) <= 40 for part in progress), "a progress line wider than 40 columns"
+assert all(re.match(r"\d+:\d\d:\d\d ", part) for part in progress), "a progress line without its time"
+assert re.search(r"\r?\nCaptured ", text) and "^CCaptured" not in text, "the summary follows the ^C"
+PY
+      fail "the progress line at a terminal of 40 columns"
+  fi
   if [[ $program != *.exe ]] && command -v script >/dev/null; then
     # The stream is not written to a terminal.
     script -qec "${host[*]} capture -o - ${tune[*]}" /dev/null >out.txt
@@ -219,6 +251,19 @@ replace-file)
   expect_status 0
   whole_packets capture.ts
   no_partial_files capture.ts
+  if [[ $program != *.exe ]]; then  # Wine shows a Linux link as the file it leads to
+    # A link is written through: its file replaced, the link kept.
+    mkdir -p target
+    echo "an earlier recording" >target/kept.ts
+    ln -sfn target/kept.ts link.ts
+    run capture -o link.ts --seconds 1 "${tune[@]}"
+    expect_status 0
+    [ -L link.ts ] || fail "the capture replaced the link link.ts"
+    grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  0:00:01 of 0:00:01  ' out.txt ||
+      fail "a progress line to a file without the time of day, or the elapsed time of the whole"
+    whole_packets target/kept.ts
+    no_partial_files target/kept.ts
+  fi
   # A service whose tables cannot be read (its PMT's descriptors run past the
   # section) keeps nothing: the earlier recording stays as it was.
   cp capture.ts earlier.ts
@@ -391,10 +436,13 @@ channels)
   run tune --json "drossel vögel" -c channels.conf
   expect_json 0 "last['dish']['port'] == 2 and last['tune']['locked']" \
     "last['transponder']['frequency_mhz'] == 12012"
-  run capture --json -o talk.ts --seconds 1 --channels channels.conf --channel "Pellam Talk" \
-    --service "Pellam Talk"
+  # A channel by name records its service alone; --pids all its transponder.
+  run capture --json -o talk.ts --seconds 1 --channels channels.conf --channel "Pellam Talk"
   expect_json 0 "last['capture']['kept'] == {'program': 3003, 'name': 'Pellam Talk'}" \
-    "last['capture']['outputs'][0]['packets'] > 0"
+    "0 < last['capture']['outputs'][0]['packets'] < last['capture']['packets'] / 50"
+  run capture --json "Pellam Talk" -c channels.conf --pids all -o all.ts --seconds 1
+  expect_json 0 "last['capture']['outputs'][0]['packets'] == last['capture']['packets']" \
+    "'kept' not in last['capture']"
   run tune --json --channels channels.conf --channel "Pellam"
   expect_json 2 "'Pellam Sport Extra' in last['error']"
   rm -f none.ts
@@ -436,6 +484,42 @@ PY
 s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   run capture --json --udp "127.0.0.1:$port" --seconds 1 "${tune[@]}"
   expect_json 0 "last['capture']['outputs'][0]['packets'] == last['capture']['packets'] > 0"
+  # Several outputs of one tuner, each counted apart: RTP of one service to
+  # [::1] (payload type 33, seven packets a datagram, numbered in turn, 90 kHz
+  # time), another service to a file, one PID to another.
+  rm -f port.txt
+  python3 - >received.txt <<'PY' &
+import socket, struct
+receiver = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+receiver.bind(("::1", 0))
+open("port.txt", "w").write(str(receiver.getsockname()[1]))
+receiver.settimeout(20)
+heads, packets = [], 0
+while packets < 150:
+    data = receiver.recv(2048)
+    assert data[0] == 0x80 and data[1] & 0x7F == 33, "not RTP of MP2T"
+    assert (len(data) - 12) % 188 == 0 and all(data[i] == 0x47 for i in range(12, len(data), 188))
+    heads.append(struct.unpack(">HI", data[2:8]))
+    packets += (len(data) - 12) // 188
+assert all((b[0] - a[0]) & 0xFFFF == 1 for a, b in zip(heads, heads[1:])), "sequence numbers skip"
+assert 0 < (heads[-1][1] - heads[0][1]) & 0xFFFFFFFF < 90000 * 20, "not a 90 kHz clock"
+print("rtp")
+PY
+  receiver=$!
+  for _ in $(seq 100); do [ -s port.txt ] && break; sleep 0.1; done
+  run capture --json --seconds 2 --output "Pellam Talk=rtp://[::1]:$(cat port.txt)" \
+    --output 3001=sport.ts --output pids:0x1212=audio.ts --ttl 2 "${tune[@]}"
+  wait "$receiver" || fail "the RTP receiver got no datagrams of Pellam Talk"
+  expect_json 0 "[o['kept']['program'] for o in last['capture']['outputs'][:2]] == [3003, 3001]" \
+    "last['capture']['outputs'][1]['packets'] * 188 == $(stat -c %s sport.ts)" \
+    "last['capture']['outputs'][2]['packets'] * 188 == $(stat -c %s audio.ts)" \
+    "len({o['packets'] for o in last['capture']['outputs']}) == 3"
+  # Addresses that cannot be sent to are usage mistakes, before the card opens.
+  for address in 127.0.0.1:99999 127.0.0.1:0 ::1:5008 http://127.0.0.1:5008 rtp://127.0.0.1; do
+    run capture --udp "$address" --seconds 1 "${tune[@]}"
+    expect_status 2
+  done
+  expect_said err.txt "give HOST:PORT"
   ;;
 *)
   fail "no case $case_name"

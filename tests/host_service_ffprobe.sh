@@ -2,7 +2,7 @@
 # One service as a program we did not write reads it: morvalind-host capture
 # --service keeps "Pellam Sport Extra" (program 3002, PMT 0x1201) of the
 # stand-in's four-service 11778 MHz transponder, and ffprobe must see exactly
-# that one program, with its video and audio stream and nothing else.
+# that one program, by its name, with its video and audio stream and nothing else.
 # Usage: host_service_ffprobe.sh WORK_FOLDER MORVALIND_HOST...
 #   (the program's command: under Wine, the runner followed by the .exe)
 set -euo pipefail
@@ -29,8 +29,8 @@ if grep -v -e '^\[mpeg2video @' -e '^\[mp2float @' -e '^\[mp3float @' -e 'Last m
 fi
 failed=0
 if [ "$(grep -c '^program|' "$work/probe.txt" || true)" -ne 1 ] ||
-   ! grep -q '^program|program_id=[0-9]*|program_num=3002|nb_streams=2|pmt_pid=4609|' "$work/probe.txt"; then
-  echo "ffprobe does not see exactly one program, 3002 on PMT 0x1201"
+   ! grep -q '^program|program_id=[0-9]*|program_num=3002|nb_streams=2|pmt_pid=4609|.*|tag:service_name=Pellam Sport Extra|' "$work/probe.txt"; then
+  echo "ffprobe does not see exactly one program, 3002 on PMT 0x1201, named Pellam Sport Extra"
   failed=1
 fi
 streams=$(ffprobe -v error -show_entries stream=codec_type,id -of csv=p=0 "$file" 2>/dev/null |
