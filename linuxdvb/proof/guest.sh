@@ -487,9 +487,11 @@ else
   for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8554) 2>/dev/null && break; sleep 0.1; done
   printf 'log = satip-card.log\n' >satip.ini
   wine_start=$SECONDS
+  # Wine as the tests run it: a prefix of its own, set up once, and a display.
+  # The prefix is in the guest's /tmp: the tree is shared read-only.
   # shellcheck disable=SC2046
-  MORVALIND_SATIP_SETTINGS=satip.ini WINEPREFIX=/tmp/wine-satipcard WINEDEBUG=-all \
-    timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" wine "$windows/morvalind-host.exe" capture \
+  MORVALIND_SATIP_SETTINGS=satip.ini MORVALIND_WINE_HOME=/tmp/wine-satipcard \
+    timeout 600 "$satip_tree/cmake/wine-run.sh" "$windows/morvalind-host.exe" capture \
     --card satip:127.0.0.1:8554 -o satip-wine.ts --seconds "$capture_seconds" \
     $(tune_options ${transponders[0]}) >satip-wine.txt 2>satip-wine.err
   status=$?
@@ -507,6 +509,8 @@ else
     'grep -q "program_id=2176.*service_name=Beethoven" <<<"$programs"'
   check "satipcard: ffmpeg decodes its audio without errors" '[ -s satip-wine.ts ] && [ -z "$decoded" ]'
   rm -f satip-wine.ts
+  # What the programs said, for reading outside the VM.
+  cp satip-wine.txt satip-wine.err satip-serve.txt satip-card.log "$OUT/" 2>/dev/null
 fi
 
 say "satipcard: 1 % loss and reordering (tc netem)"
@@ -517,6 +521,10 @@ status=$?
 line "satipcard, $(grep '^netem: ' satipcard-netem.txt | head -1)"
 check "satipcard: 1 % loss and reordering through netem: every packet in order, every loss counted (status $status)" \
   '[ "$status" -eq 0 ]'
+cp satipcard-netem.txt "$OUT/"
+for file in card.log netem-err.txt server.log; do
+  cp "/tmp/satipcard/netem/$file" "$OUT/satipcard-netem-$file" 2>/dev/null
+done
 
 touch "$OUT/guest-finished"
 say "done"

@@ -83,7 +83,9 @@ step "booting (tcg)"
 # -icount: guest time counted in instructions (one a 2 ns), so that the CPU
 # figures of the side-by-side table repeat within a percent or two. It needs
 # qemu's single-threaded TCG, with which a second processor never comes up.
-vm_limit=900 vm_accel=tcg vm_cpus=1 vm_boot "$out" "$work/console.log" ro -m 1024 -icount shift=1 \
+# The memory holds the guest's /tmp (a tmpfs of half of it), where the Wine
+# prefix of the SAT>IP chain alone takes some 600 MB.
+vm_limit=900 vm_accel=tcg vm_cpus=1 vm_boot "$out" "$work/console.log" ro -m 2048 -icount shift=1 \
   -netdev "user,id=net0,hostfwd=tcp:127.0.0.1:$port-:5555" -device virtio-net-pci,netdev=net0,romfile=
 tail -n +1 -f "$work/console.log" --pid=$vm 2>/dev/null | grep --line-buffered '^\(vm\|guest\):' &
 
