@@ -124,7 +124,7 @@ constexpr std::uint16_t kUpperHalf[96] = {
 // characters in the same order.
 struct Composition {
   unsigned char accent;
-  const char* letters;
+  char letters[27];  // at most 26 letters, held in place: no padding
   std::uint16_t composed[26];
 };
 
