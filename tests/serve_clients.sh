@@ -157,13 +157,19 @@ clients)
   sent=$(grep '"event":"ended"' serve.json | grep -o '"reason":"[a-z]*".*"dropped":[0-9]*' | tr '\n' ' ')
   grep '"event":"ended"' serve.json | grep -qv '"dropped":0' && fail "a session lost packets: $sent"
   passed "what each sent: $sent"
+  # ffprobe reads a stream over HTTP as a player opens one, and names its service.
+  said=$(timeout "$limit" ffprobe -v error -show_programs -of compact \
+    "http://127.0.0.1:$http/?$(query $http_pids)" 2>&1)
+  if grep -q 'tag:service_name=Replay' <<<"$said"; then passed "ffprobe over HTTP names the service: Replay"; else
+    fail "ffprobe over HTTP does not name the service: ${said:0:300}"; fi
+  wait_for '"event":"ended"' 5 "ffprobe's session ended"
   tuner_free "after the TEARDOWNs"
 
   # A client that vanishes without TEARDOWN: its session holds the tuner until it times out.
   ffmpeg -nostdin -v error -rtsp_transport udp -i "rtsp://127.0.0.1:$rtsp/?$(query $udp_pids)" \
     -map 0 -c copy -t 30 -f mpegts vanished.ts >vanished.txt 2>&1 &
   vanishing=$!
-  wait_for '"event":"session"' 6 "the sixth session"
+  wait_for '"event":"session"' 7 "the seventh session"
   kill -KILL "$vanishing"
   wait "$vanishing" 2>/dev/null
   code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 1 "http://127.0.0.1:$http/?$(query 0 "${other[@]}")")
