@@ -1,11 +1,11 @@
 // A stream over HTTP: see http.h.
 #include "satipcard/http.h"
 
-#include <asio/connect.hpp>
 #include <asio/write.hpp>
 #include <chrono>
 
 #include "satip/message.h"
+#include "satipcard/connect.h"
 #include "satipcard/sockets.h"
 
 namespace satipcard {
@@ -39,35 +39,17 @@ void HttpStream::Get(const std::string& target, Started started) {
            std::to_string(kStartLimit.count()) + " s");
     }
   });
-  resolver_.async_resolve(
-      server_.host, std::to_string(server_.port),
-      [this, generation](const asio::error_code& error,
-                         const asio::ip::tcp::resolver::results_type& found) {
-        if (generation != generation_) {
-          return;
-        }
-        if (error) {
-          Fail(server_.host + " cannot be found: " + Reason(error));
-          return;
-        }
-        asio::async_connect(
-            socket_, found,
-            [this, generation](const asio::error_code& failure, const asio::ip::tcp::endpoint&) {
-              if (generation != generation_) {
-                return;
-              }
-              if (failure) {
-                Fail("cannot reach " + ServerText(server_) + ": " + Reason(failure));
-                return;
-              }
-              asio::async_write(socket_, asio::buffer(request_),
-                                [this, generation](const asio::error_code& written, std::size_t) {
-                                  if (generation == generation_ && written) {
-                                    Fail("the request could not be sent: " + Reason(written));
-                                  }
-                                });
-              ReadHead();
-            });
+  ConnectTo(
+      resolver_, socket_, server_, [this, generation] { return generation == generation_; },
+      [this](const std::string& reason) { Fail(reason); },
+      [this, generation] {
+        asio::async_write(socket_, asio::buffer(request_),
+                          [this, generation](const asio::error_code& written, std::size_t) {
+                            if (generation == generation_ && written) {
+                              Fail("the request could not be sent: " + Reason(written));
+                            }
+                          });
+        ReadHead();
       });
 }
 

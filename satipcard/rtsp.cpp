@@ -1,9 +1,9 @@
 // The RTSP connection: see rtsp.h.
 #include "satipcard/rtsp.h"
 
-#include <asio/connect.hpp>
 #include <asio/write.hpp>
 
+#include "satipcard/connect.h"
 #include "satipcard/sockets.h"
 
 namespace satipcard {
@@ -87,38 +87,20 @@ void RtspConnection::Connect() {
            std::to_string(kConnectLimit.count()) + " s");
     }
   });
-  resolver_.async_resolve(
-      server_.host, std::to_string(server_.port),
-      [this, generation](const asio::error_code& error,
-                         const asio::ip::tcp::resolver::results_type& found) {
-        if (generation != generation_) {
-          return;
-        }
-        if (error) {
-          Lost(server_.host + " cannot be found: " + Reason(error));
-          return;
-        }
-        asio::async_connect(
-            socket_, found,
-            [this, generation](const asio::error_code& failure, const asio::ip::tcp::endpoint&) {
-              if (generation != generation_) {
-                return;
-              }
-              if (failure) {
-                Lost("cannot reach " + ServerText(server_) + ": " + Reason(failure));
-                return;
-              }
-              asio::error_code ignored;
-              local_ = socket_.local_endpoint(ignored);
-              remote_ = socket_.remote_endpoint(ignored);
-              socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
-              connecting_ = false;
-              connected_ = true;
-              timer_.cancel();
-              reader_ = std::make_unique<satip::StreamReader>();
-              Read();
-              Pump();
-            });
+  ConnectTo(
+      resolver_, socket_, server_, [this, generation] { return generation == generation_; },
+      [this](const std::string& reason) { Lost(reason); },
+      [this] {
+        asio::error_code ignored;
+        local_ = socket_.local_endpoint(ignored);
+        remote_ = socket_.remote_endpoint(ignored);
+        socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+        connecting_ = false;
+        connected_ = true;
+        timer_.cancel();
+        reader_ = std::make_unique<satip::StreamReader>();
+        Read();
+        Pump();
       });
 }
 
