@@ -48,13 +48,22 @@ limit=30
 # serve OPTIONS...: starts the server on loopback ports of its own; sets
 # server, rtsp and http (ports); its JSON lines go to serve.json.
 serve() {
-  "${host[@]}" serve --replay "$recording" --listen 127.0.0.1:0 --http-port 0 --json "$@" \
-    >serve.json 2>serve.err &
-  server=$!
-  for _ in $(seq $((limit * 10))); do
-    grep -q '"event":"listening"' serve.json 2>/dev/null && break
-    kill -0 "$server" 2>/dev/null || break
-    sleep 0.1
+  # Started again once where Wine refused the program at its start (a Wine
+  # server leaving as it came: "wine client error"), which is no fault of it.
+  for attempt in 1 2; do
+    "${host[@]}" serve --replay "$recording" --listen 127.0.0.1:0 --http-port 0 --json "$@" \
+      >serve.json 2>serve.err &
+    server=$!
+    for _ in $(seq $((limit * 10))); do
+      grep -q '"event":"listening"' serve.json 2>/dev/null && break
+      kill -0 "$server" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ "$attempt" = 1 ] && grep -q '^wine client error' serve.err; then
+      wait "$server"
+      continue
+    fi
+    break
   done
   rtsp=$(grep -o '"rtsp":\["rtsp://127.0.0.1:[0-9]*' serve.json | grep -o '[0-9]*$')
   http=$(grep -o '"http":\["http://127.0.0.1:[0-9]*' serve.json | grep -o '[0-9]*$')
