@@ -9,7 +9,7 @@ import sys
 import pefile
 
 SYSTEM = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll", "gdi32.dll",
-          "shell32.dll", "ole32.dll", "version.dll", "ws2_32.dll"}
+          "shell32.dll", "ole32.dll", "version.dll", "ws2_32.dll", "mswsock.dll"}
 
 failed = False
 for path in sys.argv[1:]:
