@@ -362,11 +362,13 @@ say "fault: lock lost on a poor frequency during a capture"
 load_vidtv drop_tslock_prob_on_low_snr=1 max_frequency_shift_hz=100
 read -r name mhz pol ksyms fec <<<"$poor"
 lost=no
+# Progress lines to a file begin with the date.
+progress='^[0-9]{4}-[0-9]{2}-[0-9]{2} '
 for attempt in 1 2 3; do
   # shellcheck disable=SC2046
   host capture -o poor.ts --seconds 6 $(tune_options $poor) >poor.txt 2>poor.err
   status=$?
-  if [ "$status" -eq 0 ] && grep -q '^No lock' poor.txt; then
+  if [ "$status" -eq 0 ] && grep -Eq "$progress.*  No lock  " poor.txt; then
     lost=yes
     break
   fi
@@ -374,7 +376,7 @@ done
 bytes=$(stat -c %s poor.ts 2>/dev/null || echo 0)
 captured=$(sed -n 's/^Captured *\([0-9.]*\) s.*/\1/p' poor.txt)
 no_data=$(sed -n 's/^Time with no data *\([0-9.]*\) s.*/\1/p' poor.txt)
-line "poor frequency $mhz $pol  attempt $attempt, exit $status; progress: $(grep -c '^Lock' poor.txt) lines Lock, $(grep -c '^No lock' poor.txt) lines No lock; captured ${captured:-?} s, ${no_data:-?} s with no data, $bytes bytes"
+line "poor frequency $mhz $pol  attempt $attempt, exit $status; progress: $(grep -Ec "$progress.*  Lock  " poor.txt) lines Lock, $(grep -Ec "$progress.*  No lock  " poor.txt) lines No lock; captured ${captured:-?} s, ${no_data:-?} s with no data, $bytes bytes"
 line "                          the library's own, as morvalind-host shows them: $(sed -n 's/^Card figures *//p' poor.txt)"
 check "fault, lock lost mid-capture: the capture says No lock and goes on to the end" \
   '[ "$lost" = yes ] && awk -v c="${captured:-0}" "BEGIN { exit !(c >= 5.9) }"'
