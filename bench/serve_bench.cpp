@@ -68,12 +68,12 @@ double Seconds(clockid_t clock) {
 // The host's packet callback with the time of every 64th packet noted by its
 // place in the ring.
 std::int32_t MV_STDCALL StampedPacket(const std::uint8_t* packet, std::int32_t length) {
-  if (packet != nullptr && length == static_cast<std::int32_t>(kTsPacketSize)) {
-    const std::uint64_t index = packet_ring.pushed();
+  if (packet != nullptr && length == static_cast<std::int32_t>(dvb::kTsPacketSize)) {
+    const std::uint64_t index = host::packet_ring.pushed();
     if (index % kStampEvery == 0) {
       stamps[index / kStampEvery % kStamps].store(Nanoseconds(), std::memory_order_relaxed);
     }
-    packet_ring.Push(packet);
+    host::packet_ring.Push(packet);
   }
   return 0;
 }
@@ -242,16 +242,16 @@ class Counted : public satipserver::Events {
 
 ServerFigures RunServer(int clients, double seconds, int port_pipe) {
   ServerFigures figures;
-  SessionOptions options;
-  Session session(options);
-  if (session.status() != kExitOk) {
+  host::SessionOptions options;
+  host::Session session(options);
+  if (session.status() != host::kExitOk) {
     std::exit(1);
   }
   session.entries().set_callback(StampedPacket);
   asio::io_context loop;
-  Transponder lnb;
-  lnb.lnb = &LnbTypes()[0];
-  ServeCard card(session.entries(), lnb);
+  dvb::Transponder lnb;
+  lnb.lnb = &dvb::LnbTypes()[0];
+  host::ServeCard card(session.entries(), lnb);
   Counted events;
   satipserver::ServerSettings settings;
   settings.address = asio::ip::make_address("127.0.0.1");
@@ -282,21 +282,21 @@ ServerFigures RunServer(int clients, double seconds, int port_pipe) {
       began = Clock::now();
       process_began = Seconds(CLOCK_PROCESS_CPUTIME_ID);
       loop_began = Seconds(CLOCK_THREAD_CPUTIME_ID);
-      dropped_began = packet_ring.dropped();
+      dropped_began = host::packet_ring.dropped();
     }
     if (measuring && Clock::now() - began >= std::chrono::duration<double>(seconds)) {
       figures.seconds = std::chrono::duration<double>(Clock::now() - began).count();
       figures.process_cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID) - process_began;
       figures.loop_cpu = Seconds(CLOCK_THREAD_CPUTIME_ID) - loop_began;
-      figures.ring_dropped = packet_ring.dropped() - dropped_began;
+      figures.ring_dropped = host::packet_ring.dropped() - dropped_began;
       server.Stop();
       return;
     }
     std::uint64_t budget = kTakeAtMost;
-    for (CaptureRing::Run run = packet_ring.Readable(); run.packets > 0 && budget > 0;
-         run = packet_ring.Readable()) {
+    for (host::CaptureRing::Run run = host::packet_ring.Readable(); run.packets > 0 && budget > 0;
+         run = host::packet_ring.Readable()) {
       const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(run.packets, budget));
-      const std::uint64_t first = packet_ring.taken();
+      const std::uint64_t first = host::packet_ring.taken();
       server.Deliver(run.data, count);
       const std::int64_t sent = Nanoseconds();
       for (std::uint64_t index = (first + kStampEvery - 1) / kStampEvery * kStampEvery;
@@ -304,7 +304,7 @@ ServerFigures RunServer(int clients, double seconds, int port_pipe) {
         const std::int64_t read = stamps[index / kStampEvery % kStamps].load();
         latencies.push_back(static_cast<double>(sent - read) / 1e6);
       }
-      packet_ring.Release(count);
+      host::packet_ring.Release(count);
       budget -= count;
     }
     if (budget == 0) {
@@ -355,7 +355,7 @@ std::pair<double, double> Run(bool unpaced, int clients, double seconds) {
     std::FILE* file = std::fopen(lineup.c_str(), "w");
     std::fputs(unpaced ? "{\"rate\": 0}\n" : "{}\n", file);
     std::fclose(file);
-    SetEnvironment("MORVALIND_SIM_LINEUP", lineup);
+    host::SetEnvironment("MORVALIND_SIM_LINEUP", lineup);
     int port_pipe[2];
     int clients_pipe[2];
     if (pipe(port_pipe) != 0 || pipe(clients_pipe) != 0) {
@@ -425,7 +425,7 @@ int main(int argc, char** argv) try {
       rates = argv[i + 1];
     }
   }
-  SetUpReport(true, false);  // the session's own lines are not shown
+  host::SetUpReport(true, false);  // the session's own lines are not shown
   std::printf("%-8s %7s %11s %10s %9s %8s %10s %10s %7s %9s %11s %7s %7s\n", "card", "clients",
               "sent Mbit/s", "not recvd", "process%", "loop%", "proc ms/Mb", "loop ms/Mb", "gaps",
               "dropped", "ring drops", "p50 ms", "p99 ms");

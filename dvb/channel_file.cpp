@@ -13,6 +13,8 @@
 
 #include "dvb/name_match.h"
 
+namespace dvb {
+
 namespace {
 
 template <typename T>
@@ -433,3 +435,5 @@ const char* PolarizationName(Polarization polarization) {
 }
 const char* CodeRateName(CodeRate fec) { return NameOf(kCodeRates, fec); }
 const char* DeliverySystemName(DeliverySystem system) { return NameOf(kDeliverySystems, system); }
+
+}  // namespace dvb

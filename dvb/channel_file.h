@@ -35,6 +35,8 @@
 
 #include "dvb/transponder.h"
 
+namespace dvb {
+
 // Polarization and CodeRate (transponder.h), Modulation, Rolloff and Inversion
 // are numbered as the Linux DVB API numbers them (fe_code_rate_t and so on).
 enum class DeliverySystem : std::uint8_t { kDvbS, kDvbS2 };
@@ -106,3 +108,5 @@ const ChannelEntry* FindChannel(const std::vector<ChannelEntry>& entries, const 
 const char* PolarizationName(Polarization polarization);
 const char* CodeRateName(CodeRate fec);
 const char* DeliverySystemName(DeliverySystem system);
+
+}  // namespace dvb

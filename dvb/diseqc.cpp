@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <sstream>
 
+namespace dvb {
+
 namespace {
 
 constexpr std::uint8_t kFraming = 0xE0;  // from the master, no reply wanted
@@ -62,3 +64,5 @@ std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
   }
   return text;
 }
+
+}  // namespace dvb

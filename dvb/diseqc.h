@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace dvb {
+
 // The committed switch message for `port` (1..4): E0 10 38 Fx, x carrying the
 // port and the polarisation (bit 1 horizontal) and band (bit 0 high) bits.
 std::vector<std::uint8_t> SwitchMessage(int port, bool horizontal, bool high_band);
@@ -16,3 +18,5 @@ std::vector<std::uint8_t> GotoMessage(int position);
 bool ParseMessage(const std::vector<std::string>& words, std::vector<std::uint8_t>* message,
                   std::string* error);
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace dvb

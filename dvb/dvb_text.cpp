@@ -20,6 +20,8 @@
 
 #include <bitstream/dvb/si/strings.h>
 
+namespace dvb {
+
 namespace {
 
 constexpr char kDefaultTable[] = "ISO6937";  // biTStream's name for the table without a byte
@@ -277,3 +279,5 @@ std::string CommandLineTextToUtf8(const std::string& text) {
   return text;
 #endif
 }
+
+}  // namespace dvb

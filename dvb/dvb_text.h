@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+namespace dvb {
+
 // Always valid UTF-8, whatever the bytes: control codes (emphasis, NUL; a line
 // break becomes a space) are left out, and a unit of the table that does not
 // decode (a byte, or a two-byte unit of the two-byte and EUC tables) becomes
@@ -22,3 +24,5 @@ std::string DvbTextToUtf8(const std::uint8_t* text, std::size_t length);
 // files give names: Windows hands a program its words in the ANSI code page;
 // elsewhere they are taken as they come (UTF-8).
 std::string CommandLineTextToUtf8(const std::string& text);
+
+}  // namespace dvb

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace dvb {
+
 namespace {
 
 constexpr std::uint16_t kUnassigned = 0xFFFD;
@@ -222,3 +224,5 @@ std::string FromDvbLatin(const std::string& bytes) {
   }
   return out;
 }
+
+}  // namespace dvb

@@ -5,7 +5,11 @@
 #pragma once
 #include <string>
 
+namespace dvb {
+
 // UTF-8 of text in that table: an accent and its letter as the one character
 // Unicode has for them, else the letter followed by the combining accent; an
 // unassigned byte as U+FFFD.
 std::string FromDvbLatin(const std::string& bytes);
+
+}  // namespace dvb

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace dvb {
+
 inline bool SameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) {
     return false;
@@ -37,3 +39,5 @@ const Item* MatchName(const std::vector<Item>& items, const std::string& name, N
   }
   return matches == 1 ? found : nullptr;
 }
+
+}  // namespace dvb

@@ -16,6 +16,8 @@
 
 #include "dvb/dvb_text.h"
 
+namespace dvb {
+
 namespace {
 
 constexpr std::uint16_t kNoPid = 0x1FFF;
@@ -545,3 +547,5 @@ const std::uint8_t* PsiReader::pmt_section(std::uint16_t program) const {
   const auto found = programs_.find(program);
   return found == programs_.end() || found->second.pmt.empty() ? nullptr : found->second.pmt.data();
 }
+
+}  // namespace dvb

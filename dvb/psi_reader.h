@@ -21,6 +21,8 @@
 
 #include "dvb/channel_file.h"
 
+namespace dvb {
+
 enum class StreamKind : std::uint8_t { kVideo, kAudio, kOther };
 
 struct ServiceStream {
@@ -177,3 +179,5 @@ class PsiReader {
   std::uint32_t sdts_read_ = 0;
   std::map<std::uint16_t, std::uint32_t> pmts_read_;  // by program number, kept across PATs
 };
+
+}  // namespace dvb

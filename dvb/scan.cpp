@@ -6,6 +6,8 @@
 
 #include "dvb/psi_reader.h"
 
+namespace dvb {
+
 namespace {
 
 constexpr std::size_t kPacketSize = 188;
@@ -110,3 +112,5 @@ std::vector<ChannelEntry> NewTransponders(const TransponderScan& scan, const Cha
   }
   return found;
 }
+
+}  // namespace dvb

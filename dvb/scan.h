@@ -14,6 +14,8 @@
 #include "dvb/channel_file.h"
 #include "dvb/psi_reader.h"
 
+namespace dvb {
+
 // Where a scan's packets come from: the card's capture while it is tuned to
 // the transponder, or a generated stream in the tests.
 class PacketSource {
@@ -58,3 +60,5 @@ bool SameTransponder(const TransponderParameters& a, const TransponderParameters
 // twice: entries with `from`'s dish (SAT_NUMBER, LNB), in the NIT's order.
 std::vector<ChannelEntry> NewTransponders(const TransponderScan& scan, const ChannelEntry& from,
                                           const std::vector<ChannelEntry>& known);
+
+}  // namespace dvb

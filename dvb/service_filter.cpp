@@ -12,6 +12,8 @@
 
 #include "dvb/name_match.h"
 
+namespace dvb {
+
 namespace {
 
 constexpr std::uint16_t kSdtPid = 0x11;
@@ -271,3 +273,5 @@ bool ParsePids(const std::string& text, std::vector<std::uint16_t>* pids) {
   }
   return !pids->empty();
 }
+
+}  // namespace dvb

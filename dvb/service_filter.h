@@ -18,6 +18,8 @@
 
 #include "dvb/psi_reader.h"
 
+namespace dvb {
+
 // What to keep.
 struct FilterChoice {
   std::uint16_t program = 0;        // when not 0: the service with this number
@@ -102,3 +104,5 @@ void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* ta
 void FilterPackets(const std::uint8_t* packets, std::size_t count, PsiReader* tables,
                    const std::vector<ServiceFilter*>& filters,
                    const std::vector<std::vector<std::uint8_t>*>& outs);
+
+}  // namespace dvb

@@ -1,6 +1,8 @@
 // Packet counting and continuity checks: see stream_stats.h.
 #include "dvb/stream_stats.h"
 
+namespace dvb {
+
 namespace {
 
 constexpr unsigned kNullPid = 0x1FFF;
@@ -75,3 +77,5 @@ std::map<std::uint16_t, std::uint64_t> StreamStats::pids() const {
   }
   return counts;
 }
+
+}  // namespace dvb

@@ -11,6 +11,8 @@
 #include "dvb/psi_reader.h"
 #include "dvb/ts_packet.h"
 
+namespace dvb {
+
 class StreamStats {
  public:
   // Counts whole 188-byte packets, in stream order; `tables` (may be null)
@@ -54,3 +56,5 @@ class StreamStats {
     return next;
   }();
 };
+
+}  // namespace dvb

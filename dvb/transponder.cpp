@@ -9,6 +9,8 @@
 
 #include "dvb/name_match.h"
 
+namespace dvb {
+
 namespace {
 
 bool Digits(const std::string& text, std::size_t longest) {
@@ -277,3 +279,5 @@ std::string TransponderText(const Transponder& t) {
   return Mhz(t.frequency_khz) + " " + PolarizationLetter(t.polarization) + " " +
          ThousandthsText(t.symbol_rate) + " kSym/s FEC " + FecName(t.fec_code);
 }
+
+}  // namespace dvb

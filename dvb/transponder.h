@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace dvb {
+
 // Numbers as people write them on a command line or in a channel file: digits
 // with up to three decimals, nothing else (no sign, exponent, hex or spaces),
 // held exactly as whole thousandths, so that 11778.125 MHz stays 11778125 kHz:
@@ -123,3 +125,5 @@ bool ParseInversion(const std::string& text, std::uint32_t* inversion);
 const char* InversionName(std::uint32_t inversion);
 // "11778.125 MHz V 27500 kSym/s FEC 3/4".
 std::string TransponderText(const Transponder& transponder);
+
+}  // namespace dvb

@@ -2,4 +2,8 @@
 #pragma once
 #include <cstddef>
 
+namespace dvb {
+
 constexpr std::size_t kTsPacketSize = 188;
+
+}  // namespace dvb

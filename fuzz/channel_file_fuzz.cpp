@@ -25,14 +25,14 @@ namespace {
 }
 
 // The other PIDs grouped by stream type, the types in the order they first appear.
-std::vector<std::pair<int, int>> ByType(const std::vector<OtherPid>& pids) {
+std::vector<std::pair<int, int>> ByType(const std::vector<dvb::OtherPid>& pids) {
   std::vector<std::pair<int, int>> ordered;
-  for (const OtherPid& first : pids) {
+  for (const dvb::OtherPid& first : pids) {
     bool seen = false;
     for (const auto& taken : ordered) {
       seen = seen || taken.first == first.stream_type;
     }
-    for (const OtherPid& pid : pids) {
+    for (const dvb::OtherPid& pid : pids) {
       if (!seen && pid.stream_type == first.stream_type) {
         ordered.emplace_back(pid.stream_type, pid.pid);
       }
@@ -41,9 +41,9 @@ std::vector<std::pair<int, int>> ByType(const std::vector<OtherPid>& pids) {
   return ordered;
 }
 
-bool Same(const ChannelEntry& a, const ChannelEntry& b) {
-  const TransponderParameters& s = a.transponder;
-  const TransponderParameters& t = b.transponder;
+bool Same(const dvb::ChannelEntry& a, const dvb::ChannelEntry& b) {
+  const dvb::TransponderParameters& s = a.transponder;
+  const dvb::TransponderParameters& t = b.transponder;
   return a.name == b.name && s.delivery_system == t.delivery_system &&
          s.frequency_khz == t.frequency_khz && s.polarization == t.polarization &&
          s.symbol_rate == t.symbol_rate && s.fec == t.fec && s.inversion == t.inversion &&
@@ -57,19 +57,19 @@ bool Same(const ChannelEntry& a, const ChannelEntry& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  std::vector<ChannelEntry> entries;
+  std::vector<dvb::ChannelEntry> entries;
   std::string error;
-  if (!ReadChannelFile(in, &entries, &error)) {
+  if (!dvb::ReadChannelFile(in, &entries, &error)) {
     if (error.empty()) {
       Fail("a file refused without a reason", "");
     }
     return 0;
   }
   std::ostringstream written;
-  WriteChannelFile(written, entries);
+  dvb::WriteChannelFile(written, entries);
   std::istringstream again(written.str());
-  std::vector<ChannelEntry> reread;
-  if (!ReadChannelFile(again, &reread, &error)) {
+  std::vector<dvb::ChannelEntry> reread;
+  if (!dvb::ReadChannelFile(again, &reread, &error)) {
     Fail("the written file does not read back", error + "\n" + written.str());
   }
   if (reread.size() != entries.size()) {
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   std::ostringstream rewritten;
-  WriteChannelFile(rewritten, reread);
+  dvb::WriteChannelFile(rewritten, reread);
   if (rewritten.str() != written.str()) {
     Fail("writing the entries read back gives another file", written.str());
   }

@@ -77,8 +77,8 @@ bool CleanText(const std::string& text) {
   return true;
 }
 
-void CheckNames(const PsiReader& reader) {
-  for (const Service& service : reader.services()) {
+void CheckNames(const dvb::PsiReader& reader) {
+  for (const dvb::Service& service : reader.services()) {
     if (!CleanText(service.name) || !CleanText(service.provider)) {
       Fail("a service's name or provider is not clean UTF-8",
            service.name + "' '" + service.provider);
@@ -126,8 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* text = data + kHeader;
   const std::size_t text_length = data[3];
 
-  FilterChoice choice;
-  const std::string name = DvbTextToUtf8(text, text_length);
+  dvb::FilterChoice choice;
+  const std::string name = dvb::DvbTextToUtf8(text, text_length);
   if (!CleanText(name)) {
     Fail("DVB text is not clean UTF-8", name);
   }
@@ -161,15 +161,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  PsiReader reader;
-  ServiceFilter filter(choice, &reader);
+  dvb::PsiReader reader;
+  dvb::ServiceFilter filter(choice, &reader);
   std::vector<std::uint8_t> out;
   std::vector<std::uint8_t> expected;
   const std::size_t piece = 1 + ((flags >> 3) & 7);
   for (std::size_t at = 0; at < count; at += piece) {
     const std::size_t n = at + piece <= count ? piece : count - at;
     const std::uint8_t* first = &packets[at * TS_SIZE];
-    FilterPackets(first, n, &reader, &filter, &out);
+    dvb::FilterPackets(first, n, &reader, &filter, &out);
     CheckNames(reader);
     for (std::size_t i = 0; i < n && by_pids; ++i) {
       if (kept[PidOf(first + i * TS_SIZE)]) {
@@ -191,10 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!by_pids) {
     // What the filter wrote, read again: its PAT has the one program.
-    PsiReader written;
+    dvb::PsiReader written;
     written.Add(out.data(), out.size() / TS_SIZE);
-    const std::vector<Service> programs = written.services();
-    Service kept_service;
+    const std::vector<dvb::Service> programs = written.services();
+    dvb::Service kept_service;
     const std::uint16_t program =
         filter.service(&kept_service) ? kept_service.program : choice.program;
     if (programs.size() > 1 ||

@@ -10,6 +10,15 @@
 #include "host/system.h"
 #include "host/tuning.h"
 
+namespace host {
+
+using dvb::kTsPacketSize;
+using dvb::Service;
+using dvb::ServiceFilter;
+using dvb::ServiceStream;
+using dvb::StreamStats;
+using dvb::StreamTypeName;
+
 namespace {
 
 // The writer wakes when this many packets are ready (80 ms of a 38 Mbit/s
@@ -291,3 +300,5 @@ Json ReportCapture(const CaptureResult& result, const Routes& routes) {
   Say("PIDs             %s\n", pids.c_str());
   return capture;
 }
+
+}  // namespace host

@@ -14,9 +14,11 @@
 #include "host/report.h"
 #include "host/sinks.h"
 
+namespace host {
+
 struct CaptureResult {
-  StreamStats stats;  // every packet received
-  PsiReader tables;   // what its tables announce
+  dvb::StreamStats stats;  // every packet received
+  dvb::PsiReader tables;   // what its tables announce
   double seconds = 0;
   double no_data_seconds = 0;
   std::uint64_t dropped = 0;  // the ring was full: the writer fell behind
@@ -27,7 +29,7 @@ struct CaptureResult {
 // An output of the capture: what it keeps, and where that goes. Without a
 // filter its sinks get every packet; with one, the packets it keeps.
 struct Route {
-  std::unique_ptr<ServiceFilter> filter;
+  std::unique_ptr<dvb::ServiceFilter> filter;
   Sinks sinks;
 };
 using Routes = std::vector<Route>;
@@ -43,3 +45,5 @@ void Capture(const DeviceInterface& entries, const Routes& routes, std::optional
 // The summary: its text lines said, its "capture" JSON object returned, each
 // output with what it kept.
 Json ReportCapture(const CaptureResult& result, const Routes& routes);
+
+}  // namespace host

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace host {
+
 namespace {
 
 // Each count: its JSON name and its words in the text line, in the line's
@@ -128,3 +130,5 @@ std::uint64_t CardStreamErrors() {
   return ReadCardFigures(CardLibraryInUse(), &figures) ? figures.Count(CARD_COUNT_STREAM_ERRORS)
                                                        : 0;
 }
+
+}  // namespace host

@@ -12,6 +12,8 @@
 #include "host/card_library.h"
 #include "host/report.h"
 
+namespace host {
+
 // Signal and C/N as the driver or the server gives them, and what the library
 // counted since the card opened.
 struct CardFigures {
@@ -60,3 +62,5 @@ struct AdapterEntry {
   std::string name;  // empty when it could not be described
   std::vector<std::string> systems;
 };
+
+}  // namespace host

@@ -11,6 +11,8 @@
 #include "loader/module.h"
 #include "satipcard/settings.h"
 
+namespace host {
+
 namespace {
 
 constexpr char kSeparator = std::filesystem::path::preferred_separator;
@@ -153,3 +155,5 @@ std::string CardLibraryProblem(const CardLibrary& library) {
              ? std::string(text)
              : std::string();
 }
+
+}  // namespace host

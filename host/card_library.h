@@ -8,6 +8,11 @@
 
 #include "sim/lineup_entry.h"
 
+struct CardFiguresRecord;  // abi/card_figures.h
+struct LinuxDvbAdapter;    // linuxdvb/figures.h
+
+namespace host {
+
 constexpr char kCardLibraryName[] = "ttlcdacc.dll";
 
 enum class CardKind {
@@ -43,8 +48,6 @@ std::string CardLibraryPath(const CardChoice& choice);
 // library's name (the module would then load another one).
 bool LoadCardLibrary(const CardChoice& choice, std::string* problem);
 
-struct CardFiguresRecord;  // abi/card_figures.h
-struct LinuxDvbAdapter;    // linuxdvb/figures.h
 using LineupEntryFunction = int (*)(int index, SimTransponder* out);
 using SatelliteNameFunction = int (*)(int satellite, char* buffer, int capacity);
 using ReadFiguresFunction = int (*)(CardFiguresRecord* figures);
@@ -72,3 +75,5 @@ std::string CardLibraryProblem(const CardLibrary& library);
 CardLibrary FindCardLibrary();
 // The library FindCardLibrary found last; none before.
 const CardLibrary& CardLibraryInUse();
+
+}  // namespace host

@@ -4,6 +4,8 @@
 #include "host/linux_card.h"
 #include "host/options.h"
 
+namespace host {
+
 int RunAdapters(const Options& options) {
   CardChoice choice = options.session.card;
   if (choice.kind == CardKind::kDefault) {
@@ -45,3 +47,5 @@ int RunAdapters(const Options& options) {
   }
   return kExitOk;
 }
+
+}  // namespace host

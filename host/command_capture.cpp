@@ -4,11 +4,13 @@
 #include "host/card_figures.h"
 #include "host/options.h"
 
+namespace host {
+
 namespace {
 
 // The service kept: "kept" in the capture's JSON, and a line.
-void ReportKept(const ServiceFilter& filter) {
-  Service service;
+void ReportKept(const dvb::ServiceFilter& filter) {
+  dvb::Service service;
   if (filter.service(&service)) {
     if (!Report()["capture"].contains("kept")) {  // the first output's
       Report()["capture"]["kept"] = {{"program", service.program}, {"name", service.name}};
@@ -21,16 +23,16 @@ void ReportKept(const ServiceFilter& filter) {
 // The chosen service was not on the transponder, or its tables never came:
 // what the stream carries instead: by its PAT once read (the SDT may still
 // name a service the PAT no longer has), else by its SDT.
-std::string MissingService(const ServiceFilter& filter) {
+std::string MissingService(const dvb::ServiceFilter& filter) {
   std::string carried;
-  for (const Service& service : filter.tables().services()) {
+  for (const dvb::Service& service : filter.tables().services()) {
     if (filter.tables().pat_read() && service.pmt_pid == 0) {
       continue;
     }
     carried += Format("%s%u", carried.empty() ? "" : ", ", static_cast<unsigned>(service.program)) +
                (service.name.empty() ? "" : " " + service.name);
   }
-  return filter.state() == ServiceFilter::State::kNotFound
+  return filter.state() == dvb::ServiceFilter::State::kNotFound
              ? "the service is not on this transponder, which carries: " + carried
              : "the service's tables were not read, so nothing was written";
 }
@@ -51,7 +53,7 @@ int RunCapture(const Options& options) {
                               ? OpenFileSink(output.to.path, &problem)
                               : OpenNetworkSink(output.to, options.sending, &problem));
     if (output.keep.has_value()) {
-      route.filter = std::make_unique<ServiceFilter>(*output.keep, &result.tables);
+      route.filter = std::make_unique<dvb::ServiceFilter>(*output.keep, &result.tables);
     }
   }
   if (!problem.empty()) {
@@ -84,13 +86,13 @@ int RunCapture(const Options& options) {
     Report()["capture"]["card_figures"] = CardFiguresJson(figures);
     SayCardFigures(figures);
   }
-  const ServiceFilter* missing = nullptr;  // the first service not kept
+  const dvb::ServiceFilter* missing = nullptr;  // the first service not kept
   for (const Route& route : routes) {
     if (route.filter != nullptr) {
       ReportKept(*route.filter);
     }
     if (missing == nullptr && route.filter != nullptr &&
-        route.filter->state() != ServiceFilter::State::kKeeping) {
+        route.filter->state() != dvb::ServiceFilter::State::kKeeping) {
       missing = route.filter.get();
     }
   }
@@ -107,3 +109,5 @@ int RunCapture(const Options& options) {
   }
   return failure.empty() ? status : Fail(kExitFile, failure);
 }
+
+}  // namespace host

@@ -9,6 +9,17 @@
 #include "host/service_json.h"
 #include "host/system.h"
 
+namespace host {
+
+using dvb::FecName;
+using dvb::HexBytes;
+using dvb::LnbTypes;
+using dvb::Polarization;
+using dvb::PolarizationLetter;
+using dvb::ResolveTransponder;
+using dvb::ThousandthsText;
+using dvb::Transponder;
+
 namespace {
 
 struct LineupRow {
@@ -167,3 +178,5 @@ int RunDemo(const Options& options) {
   }
   return status;
 }
+
+}  // namespace host

@@ -2,6 +2,8 @@
 // command.
 #include "host/options.h"
 
+namespace host {
+
 int RunDiseqc(const Options& options) {
   Session session(options.session);
   if (session.status() != kExitOk) {
@@ -11,8 +13,8 @@ int RunDiseqc(const Options& options) {
   const std::int32_t result = SendDiseqc(session.entries(), request.message, request.burst);
   const std::string what =
       (request.burst != 0 ? "burst " + std::string(BurstName(request.burst)) + " " : "") +
-      HexBytes(request.message);
-  Report()["diseqc"] = {{"message", HexBytes(request.message)},
+      dvb::HexBytes(request.message);
+  Report()["diseqc"] = {{"message", dvb::HexBytes(request.message)},
                         {"burst", request.burst != 0 ? Json(BurstName(request.burst)) : Json()},
                         {"result", result},
                         {"sent", result == kResultOk}};
@@ -23,3 +25,5 @@ int RunDiseqc(const Options& options) {
                                                                   " (DeviceSendDiseqc returned " +
                                                                   std::to_string(result) + ")"));
 }
+
+}  // namespace host

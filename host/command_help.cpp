@@ -1,5 +1,7 @@
 #include "host/command_help.h"
 
+namespace host {
+
 const std::vector<CommandText>& CommandTexts() {
   static const std::vector<CommandText> texts = {
       {"info", "show the module's descriptor, version resource and exports",
@@ -100,3 +102,5 @@ const std::vector<CommandText>& CommandTexts() {
   };
   return texts;
 }
+
+}  // namespace host

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace host {
+
 struct CommandText {
   const char* name;
   const char* summary;
@@ -13,3 +15,5 @@ struct CommandText {
 
 // The commands in the order the help lists them.
 const std::vector<CommandText>& CommandTexts();
+
+}  // namespace host

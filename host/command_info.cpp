@@ -4,6 +4,8 @@
 #include "host/system.h"
 #include "loader/module_image.h"
 
+namespace host {
+
 namespace {
 
 void ReportVersion(const VersionResource& resource) {
@@ -61,3 +63,5 @@ int RunInfo(const Options& options) {
   }
   return kExitOk;
 }
+
+}  // namespace host

@@ -23,6 +23,17 @@
 #include "host/settle.h"
 #include "host/system.h"
 
+namespace host {
+
+using dvb::FrequencyUnitHint;
+using dvb::LnbType;
+using dvb::LnbTypes;
+using dvb::ParsePids;
+using dvb::ParseThousandths;
+using dvb::ParseWhole;
+using dvb::SameIgnoringCase;
+using dvb::SymbolRateUnitHint;
+
 namespace {
 
 constexpr char kTuneHelp[] =
@@ -422,3 +433,5 @@ bool ReadCommandLine(std::vector<std::string> words, Options* options, int* stat
   *status = kExitOk;
   return printed.empty() && !Report().contains("product_version");
 }
+
+}  // namespace host

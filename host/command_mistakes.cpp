@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace host {
+
 namespace {
 
 // Letters to change, add, take away or swap with the next to make one word the other.
@@ -110,3 +112,5 @@ std::string LeftOver(const CLI::App& app, const CLI::App* chosen, const Commands
   }
   return after.empty() ? std::string() : chosen->get_name() + " takes no '" + after[0] + "' here";
 }
+
+}  // namespace host

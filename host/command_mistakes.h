@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+namespace host {
+
 // The commands by name, as the command line declares them.
 using Commands = std::map<std::string, CLI::App*>;
 
@@ -17,3 +19,5 @@ std::string UnknownCommand(const std::string& word, const Commands& commands);
 // What the first word the command line did not take says; empty when it took
 // every word.
 std::string LeftOver(const CLI::App& app, const CLI::App* chosen, const Commands& commands);
+
+}  // namespace host

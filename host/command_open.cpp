@@ -2,6 +2,8 @@
 #include "host/options.h"
 #include "host/packet_ring.h"
 
+namespace host {
+
 int RunOpen(const Options& options) {
   Session session(options.session);
   if (session.status() != kExitOk) {
@@ -16,3 +18,5 @@ int RunOpen(const Options& options) {
       static_cast<unsigned long long>(MisshapedPackets()));
   return status;
 }
+
+}  // namespace host

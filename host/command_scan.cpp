@@ -16,6 +16,18 @@
 #include "host/sinks.h"
 #include "host/system.h"
 
+namespace host {
+
+using dvb::ChannelEntry;
+using dvb::DeliverySystem;
+using dvb::kTsPacketSize;
+using dvb::PacketSource;
+using dvb::ResolveTransponder;
+using dvb::Service;
+using dvb::Transponder;
+using dvb::TransponderScan;
+using dvb::WriteChannelFile;
+
 namespace {
 
 // A line of the scan's progress, on stderr (standard output may carry the channel file).
@@ -277,3 +289,5 @@ int RunScan(const Options& options) {
   }
   return status;
 }
+
+}  // namespace host

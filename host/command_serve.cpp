@@ -18,6 +18,8 @@
 #include "host/system.h"
 #include "satipserver/server.h"
 
+namespace host {
+
 namespace {
 
 // How often the loop takes the ring's packets: often enough that a datagram
@@ -259,3 +261,5 @@ int RunServe(const Options& options) {
       stopped_by != nullptr ? stopped_by : "?", log.streams(), Count(dropped));
   return ReportClose(session.Close());
 }
+
+}  // namespace host

@@ -8,6 +8,8 @@
 #include "host/options.h"
 #include "host/system.h"
 
+namespace host {
+
 namespace {
 
 // Reads the signal until the watch ends: its seconds are up, a stop request
@@ -100,3 +102,5 @@ int RunSignal(const Options& options) {  // and tune, which needs a transponder
   }
   return session.End(kExitOk);
 }
+
+}  // namespace host

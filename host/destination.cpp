@@ -3,6 +3,8 @@
 
 #include "dvb/name_match.h"
 
+namespace host {
+
 namespace {
 
 constexpr char kExample[] = "e.g. udp://239.1.1.1:1234, rtp://[::1]:5008";
@@ -33,9 +35,9 @@ bool ParseDestination(const std::string& text, bool network_only, Destination* d
   Destination parsed;
   std::string address = text;
   const std::string scheme = text.substr(0, 6);
-  if (SameIgnoringCase(scheme, "udp://") || SameIgnoringCase(scheme, "rtp://")) {
+  if (dvb::SameIgnoringCase(scheme, "udp://") || dvb::SameIgnoringCase(scheme, "rtp://")) {
     parsed.kind =
-        SameIgnoringCase(scheme, "rtp://") ? Destination::Kind::kRtp : Destination::Kind::kUdp;
+        dvb::SameIgnoringCase(scheme, "rtp://") ? Destination::Kind::kRtp : Destination::Kind::kUdp;
     address = text.substr(6);
   } else if (text.find("://") != std::string::npos) {
     *error = text + ": only udp:// and rtp:// are sent to (" + kExample + ")";
@@ -75,3 +77,5 @@ bool ParseDestination(const std::string& text, bool network_only, Destination* d
   *destination = parsed;
   return true;
 }
+
+}  // namespace host

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace host {
+
 struct Destination {
   enum class Kind { kFile, kUdp, kRtp };
   Kind kind = Kind::kFile;
@@ -29,3 +31,5 @@ struct NetworkSending {
 // is UDP, and a path is an error. False with *error saying what is wrong.
 bool ParseDestination(const std::string& text, bool network_only, Destination* destination,
                       std::string* error);
+
+}  // namespace host

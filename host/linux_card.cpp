@@ -8,6 +8,8 @@
 #include "linuxdvb/selector.h"
 #include "loader/module.h"
 
+namespace host {
+
 const bool kLinuxCards = true;
 
 bool LinuxCardSelector(const std::string& words, std::string* selector) {
@@ -60,3 +62,5 @@ bool ListLinuxAdapters(const CardLibrary& library, std::vector<AdapterEntry>* ad
   }
   return true;
 }
+
+}  // namespace host

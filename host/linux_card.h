@@ -9,6 +9,8 @@
 #include "host/card_figures.h"
 #include "host/card_library.h"
 
+namespace host {
+
 // The Linux DVB card library is part of this build (--card linux, adapters).
 extern const bool kLinuxCards;
 
@@ -25,3 +27,5 @@ void FindLinuxCardEntries(void* handle, CardLibrary* library);
 // The adapters the library finds; false when they cannot be listed (the
 // library said why on stderr).
 bool ListLinuxAdapters(const CardLibrary& library, std::vector<AdapterEntry>* adapters);
+
+}  // namespace host

@@ -2,6 +2,8 @@
 // Windows build): see linux_card.h.
 #include "host/linux_card.h"
 
+namespace host {
+
 const bool kLinuxCards = false;
 
 bool LinuxCardSelector(const std::string& /*words*/, std::string* /*selector*/) { return false; }
@@ -11,3 +13,5 @@ void FindLinuxCardEntries(void* /*handle*/, CardLibrary* /*library*/) {}
 bool ListLinuxAdapters(const CardLibrary& /*library*/, std::vector<AdapterEntry>* /*adapters*/) {
   return false;
 }
+
+}  // namespace host

@@ -12,6 +12,7 @@
 #include "host/session.h"
 #include "host/system.h"
 
+namespace host {
 namespace {
 
 struct CommandRun {
@@ -24,30 +25,31 @@ constexpr CommandRun kRuns[] = {
     {"adapters", RunAdapters}, {"serve", RunServe}};
 
 }  // namespace
+}  // namespace host
 
 int main(int argc, char** argv) {
   const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
   // A bad command line is answered in JSON already when --json is among the words.
-  SetUpReport(std::find(words.begin(), words.end(), "--json") != words.end(), false);
-  Options options;
-  int status = kExitOk;
-  if (!ReadCommandLine(words, &options, &status)) {
+  host::SetUpReport(std::find(words.begin(), words.end(), "--json") != words.end(), false);
+  host::Options options;
+  int status = host::kExitOk;
+  if (!host::ReadCommandLine(words, &options, &status)) {
     // Help and the LNB list end here as text; --version --json and a bad command line as JSON.
-    return status == kExitOk && Report().empty() ? status : FinishReport(status);
+    return status == host::kExitOk && host::Report().empty() ? status : host::FinishReport(status);
   }
   // The stream (capture -o -) or the channel file (scan without -o FILE) on standard output.
-  SetUpReport(options.json,
-              (options.command == "capture" && options.out == "-") ||
-                  (options.command == "scan" && (options.out.empty() || options.out == "-")),
-              options.quiet);
-  CatchStopRequests();
-  AnswerMessageBoxes(ReportModuleMessage);
-  for (const CommandRun& command : kRuns) {
+  host::SetUpReport(options.json,
+                    (options.command == "capture" && options.out == "-") ||
+                        (options.command == "scan" && (options.out.empty() || options.out == "-")),
+                    options.quiet);
+  host::CatchStopRequests();
+  AnswerMessageBoxes(host::ReportModuleMessage);
+  for (const host::CommandRun& command : host::kRuns) {
     if (options.command == command.name) {
       status = command.run(options);
     }
   }
-  status = FinishReport(status);
-  ReadyToEnd();
+  status = host::FinishReport(status);
+  host::ReadyToEnd();
   return status;
 }

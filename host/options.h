@@ -15,6 +15,8 @@
 #include "host/tuning.h"
 #include "satipserver/networks.h"
 
+namespace host {
+
 // A DiSEqC message to send (hex bytes, a switch port's or a positioner's), with
 // the tone burst before it (or the burst alone).
 struct DiseqcRequest {
@@ -24,13 +26,13 @@ struct DiseqcRequest {
 
 // A transponder of the file scan reads (or of a NIT), and how it is tuned.
 struct ScanTarget {
-  ChannelEntry entry;
+  dvb::ChannelEntry entry;
   TuneRequest request;
 };
 
 // An entry of the scan's file (or of a NIT) this card cannot tune, and why.
 struct ScanSkip {
-  ChannelEntry entry;
+  dvb::ChannelEntry entry;
   std::string reason;
   bool dvb_s2 = false;
 };
@@ -44,14 +46,14 @@ struct ServeOptions {
   int max_sessions = 8;                     // --max-sessions
   int session_timeout = 60;                 // --session-timeout, seconds
   bool discovery = true;                    // --no-discovery
-  Transponder lnb;                          // --lnb, --lof, --tone
+  dvb::Transponder lnb;                     // --lnb, --lof, --tone
 };
 
 // An output of capture: where it goes, and what of the transponder it keeps
 // (none: all of it).
 struct CaptureOutput {
   Destination to;
-  std::optional<FilterChoice> keep;
+  std::optional<dvb::FilterChoice> keep;
 };
 
 struct Options {
@@ -66,13 +68,13 @@ struct Options {
   NetworkSending sending;              // capture --ttl, --multicast-if
   bool watch = false;                  // signal --watch
   DiseqcRequest diseqc;                // diseqc
-  std::optional<FilterChoice> keep;    // capture --service or --pids
-  std::uint16_t channel_program = 0;   // the channel's service, by name from the channel file
-  std::vector<ScanTarget> scan;        // scan: the file's transponders that this card can tune
-  std::vector<ScanSkip> scan_skipped;  // and those it cannot
-  bool file_frequencies_only = false;  // scan -F: no transponders from the NIT
-  bool quiet = false;                  // -q
-  ServeOptions serve;                  // serve
+  std::optional<dvb::FilterChoice> keep;  // capture --service or --pids
+  std::uint16_t channel_program = 0;      // the channel's service, by name from the channel file
+  std::vector<ScanTarget> scan;           // scan: the file's transponders that this card can tune
+  std::vector<ScanSkip> scan_skipped;     // and those it cannot
+  bool file_frequencies_only = false;     // scan -F: no transponders from the NIT
+  bool quiet = false;                     // -q
+  ServeOptions serve;                     // serve
 };
 
 // False when the program ends here, with *status: 0 after the help, the
@@ -90,3 +92,5 @@ int RunServe(const Options& options);    // command_serve.cpp
 
 // command_adapters.cpp, a command of the Linux build
 int RunAdapters(const Options& options);
+
+}  // namespace host

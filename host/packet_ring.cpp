@@ -1,6 +1,10 @@
 // The packet callback and the ring it fills: see packet_ring.h.
 #include "host/packet_ring.h"
 
+namespace host {
+
+using dvb::kTsPacketSize;
+
 namespace {
 
 std::atomic<std::uint64_t> misshaped{0};
@@ -34,3 +38,5 @@ StreamCallback PacketCallback() {
 }
 
 std::uint64_t MisshapedPackets() { return misshaped.load(std::memory_order_relaxed); }
+
+}  // namespace host

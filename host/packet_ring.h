@@ -16,6 +16,8 @@
 #include "dvb/ts_packet.h"
 #include "host/system.h"
 
+namespace host {
+
 // The registers a packet is copied through.
 using Chunk16 = std::uint8_t __attribute__((vector_size(16)));
 using Chunk32 = std::uint8_t __attribute__((vector_size(32)));  // in code built for them
@@ -25,10 +27,10 @@ using Chunk32 = std::uint8_t __attribute__((vector_size(32)));  // in code built
 template <typename Chunk = Chunk16>
 inline void CopyPacket(std::uint8_t* to, const std::uint8_t* from) {
   constexpr std::size_t kChunk = sizeof(Chunk);
-  constexpr std::size_t kChunks = (kTsPacketSize + kChunk - 1) / kChunk;
+  constexpr std::size_t kChunks = (dvb::kTsPacketSize + kChunk - 1) / kChunk;
 #pragma GCC unroll 12
   for (std::size_t i = 0; i < kChunks; ++i) {
-    const std::size_t at = i + 1 < kChunks ? kChunk * i : kTsPacketSize - kChunk;
+    const std::size_t at = i + 1 < kChunks ? kChunk * i : dvb::kTsPacketSize - kChunk;
     Chunk chunk;
     std::memcpy(&chunk, from + at, kChunk);
     std::memcpy(to + at, &chunk, kChunk);
@@ -52,7 +54,7 @@ class PacketRing {
         return false;
       }
     }
-    CopyPacket<Chunk>(&slots_[(head % kCapacity) * kTsPacketSize], packet);
+    CopyPacket<Chunk>(&slots_[(head % kCapacity) * dvb::kTsPacketSize], packet);
     head_.store(head + 1, std::memory_order_release);
     if (head + 1 == wake_at_.load(std::memory_order_relaxed)) {
       wake_.Wake();
@@ -85,7 +87,7 @@ class PacketRing {
     const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
     const std::uint64_t ready = head_.load(std::memory_order_acquire) - tail;
     const std::size_t at = static_cast<std::size_t>(tail % kCapacity);
-    return {&slots_[at * kTsPacketSize],
+    return {&slots_[at * dvb::kTsPacketSize],
             static_cast<std::size_t>(ready < kCapacity - at ? ready : kCapacity - at)};
   }
   void Release(std::size_t packets) {
@@ -106,7 +108,7 @@ class PacketRing {
   std::atomic<std::uint64_t> wake_at_{0};           // the head that wakes the consumer; 0 none
   alignas(64) std::atomic<std::uint64_t> tail_{0};  // written by the consumer only
   WakeUp wake_;
-  alignas(64) std::uint8_t slots_[kCapacity * kTsPacketSize];
+  alignas(64) std::uint8_t slots_[kCapacity * dvb::kTsPacketSize];
 };
 
 // The ring the packet callback fills: 1.3 s of a 38 Mbit/s transponder, for
@@ -121,3 +123,5 @@ extern CaptureRing packet_ring;
 // 188 bytes are counted, not taken.
 StreamCallback PacketCallback();
 std::uint64_t MisshapedPackets();
+
+}  // namespace host

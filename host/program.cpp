@@ -5,6 +5,8 @@
 #include "host/system.h"
 #include "host_version.h"
 
+namespace host {
+
 std::string ProgramFolder() {
   const std::string program = ExecutablePath();
   const std::size_t slash = program.find_last_of(kWindowsSystem ? "\\/" : "/");
@@ -17,3 +19,5 @@ const char* VersionText() {
 
 const char* ProductVersion() { return MORVALIND_PRODUCT_VERSION; }
 const char* SourceVersion() { return MORVALIND_SOURCE_VERSION; }
+
+}  // namespace host

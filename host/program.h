@@ -4,6 +4,8 @@
 #include <chrono>
 #include <string>
 
+namespace host {
+
 constexpr char kProgram[] = "morvalind-host";
 
 // The folder this program was started from, with its separator at the end
@@ -36,3 +38,5 @@ using Clock = std::chrono::steady_clock;
 inline double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+}  // namespace host

@@ -20,6 +20,10 @@
 #include "host/system.h"
 #include "satip/rtp.h"
 
+namespace host {
+
+using dvb::kTsPacketSize;
+
 namespace {
 
 constexpr std::size_t kPacketsPerDatagram = satip::kPacketsPerDatagram;
@@ -297,3 +301,5 @@ std::unique_ptr<Sink> OpenNetworkSink(const Destination& destination, const Netw
   }
   return std::make_unique<QueuedSink>(destination.Name(), std::move(output));
 }
+
+}  // namespace host

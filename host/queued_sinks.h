@@ -12,7 +12,11 @@
 
 #include "host/sinks.h"
 
+namespace host {
+
 // A device or pipe by descriptor, written in pieces of up to 2,048 packets;
 // `owned`: closed at the end.
 std::unique_ptr<Sink> OpenQueuedStreamSink(int file, const std::string& name, bool owned);
 // (OpenNetworkSink, declared in sinks.h, is here too.)
+
+}  // namespace host

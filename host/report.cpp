@@ -9,6 +9,8 @@
 #include "host/program.h"
 #include "host/system.h"
 
+namespace host {
+
 namespace {
 
 bool json_mode = false;
@@ -140,3 +142,5 @@ std::string FitPieces(const std::vector<std::string>& pieces, std::size_t width)
   }
   return line.substr(0, width);
 }
+
+}  // namespace host

@@ -16,6 +16,8 @@
 #define MV_PRINTF(text, first) __attribute__((format(printf, text, first)))
 #endif
 
+namespace host {
+
 using Json = nlohmann::ordered_json;
 
 // With `quiet` (-q) text mode says nothing but problems: no report lines, no
@@ -65,3 +67,5 @@ std::size_t TerminalWidth(std::FILE* stream);
 // Pieces, the most important first, joined by two spaces as far as they fit
 // `width`.
 std::string FitPieces(const std::vector<std::string>& pieces, std::size_t width);
+
+}  // namespace host

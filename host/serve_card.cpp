@@ -6,6 +6,15 @@
 #include "host/packet_ring.h"
 #include "host/report.h"
 
+namespace host {
+
+using dvb::DeliverySystem;
+using dvb::HexBytes;
+using dvb::kSymbolRateHigh;
+using dvb::kSymbolRateLow;
+using dvb::ResolveTransponder;
+using dvb::Transponder;
+
 namespace {
 
 constexpr auto kSignalPoll = std::chrono::milliseconds(200);
@@ -131,3 +140,5 @@ void ServeCard::Run() {
     wake_.wait_for(lock, kSignalPoll, [this] { return stop_ || wanted_.has_value(); });
   }
 }
+
+}  // namespace host

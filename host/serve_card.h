@@ -21,10 +21,12 @@
 #include "host/tuning.h"
 #include "satipserver/card.h"
 
+namespace host {
+
 // The request for a tuning through `lnb` (its type, oscillator and tone, as
 // the command line gave them); false with the reason when the card cannot
 // take it.
-bool ServeRequest(const satip::Tuning& tuning, const Transponder& lnb, TuneRequest* request,
+bool ServeRequest(const satip::Tuning& tuning, const dvb::Transponder& lnb, TuneRequest* request,
                   std::string* error);
 
 // The signal in SAT>IP's scales, from the module's percentages: level 0..255
@@ -34,7 +36,7 @@ satip::Signal SatipSignal(const SignalReading& reading);
 
 class ServeCard : public satipserver::Card {
  public:
-  ServeCard(const DeviceInterface& entries, const Transponder& lnb);
+  ServeCard(const DeviceInterface& entries, const dvb::Transponder& lnb);
   ~ServeCard() override { Stop(); }
   ServeCard(const ServeCard&) = delete;
   ServeCard& operator=(const ServeCard&) = delete;
@@ -62,7 +64,7 @@ class ServeCard : public satipserver::Card {
   satipserver::TuneResult TuneNow(const satip::Tuning& tuning);
 
   const DeviceInterface& entries_;
-  Transponder lnb_;
+  dvb::Transponder lnb_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::optional<Wanted> wanted_;
@@ -71,3 +73,5 @@ class ServeCard : public satipserver::Card {
   std::atomic<std::uint64_t> tuned_at_{0};
   std::thread thread_;
 };
+
+}  // namespace host

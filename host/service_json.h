@@ -8,6 +8,10 @@
 #include "dvb/psi_reader.h"
 #include "host/report.h"
 
-Json ServiceJson(const Service& service);
+namespace host {
+
+Json ServiceJson(const dvb::Service& service);
 // A service known by its name alone: the other fields null.
 Json NamedServiceJson(const std::string& name);
+
+}  // namespace host

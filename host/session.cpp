@@ -5,6 +5,8 @@
 #include "host/packet_ring.h"
 #include "host/system.h"
 
+namespace host {
+
 namespace {
 
 constexpr char kModuleFile[] = "Morvalind.dev";
@@ -121,3 +123,5 @@ void ReportDescriptor(const DeviceInterfaceInfo& info) {
   Say("Author            %s; fixed words %u at offset 520, %u at 524\n", author.c_str(),
       static_cast<unsigned>(info.word_520), static_cast<unsigned>(info.word_524));
 }
+
+}  // namespace host

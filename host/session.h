@@ -12,6 +12,8 @@
 #include "loader/message_boxes.h"
 #include "loader/module.h"
 
+namespace host {
+
 // Which module to load and which card library it drives the card through; a
 // stream to replay joins them.
 struct SessionOptions {
@@ -74,3 +76,5 @@ void ReportDescriptor(const DeviceInterfaceInfo& info);
 // DeviceClose's result in the report: "close": {"result": 0, "closed": true},
 // and the text line "DeviceClose ...". Returns the exit status it makes.
 int ReportClose(std::int32_t result);
+
+}  // namespace host

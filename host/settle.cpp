@@ -13,6 +13,29 @@
 #include "host/report.h"
 #include "host/system.h"
 
+namespace host {
+
+using dvb::ChannelEntry;
+using dvb::ChooseService;
+using dvb::CommandLineTextToUtf8;
+using dvb::DeliverySystem;
+using dvb::FilterChoice;
+using dvb::FindLnb;
+using dvb::GotoMessage;
+using dvb::LnbTypes;
+using dvb::LoadChannelFile;
+using dvb::ParseFec;
+using dvb::ParseInversion;
+using dvb::ParseMessage;
+using dvb::ParsePids;
+using dvb::ParsePolarization;
+using dvb::ParseThousandths;
+using dvb::ParseWhole;
+using dvb::ResolveTransponder;
+using dvb::SameIgnoringCase;
+using dvb::SwitchMessage;
+using dvb::Transponder;
+
 namespace {
 
 std::uint32_t Thousandths(const std::string& text) {
@@ -401,3 +424,5 @@ void Settle(const Given& g, Options* options, std::string* error) {
     }
   }
 }
+
+}  // namespace host

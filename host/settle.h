@@ -9,6 +9,8 @@
 
 #include "host/options.h"
 
+namespace host {
+
 // The words the options took, each checked; empty when not given.
 struct Given {
   std::string freq, pol, sr, fec, lnb, lof, tone, inversion, port, burst, goto_position, seconds;
@@ -28,3 +30,5 @@ void Settle(const Given& g, Options* options, std::string* error);
 // channels.conf in the morvalind folder of the user's settings
 // (system.h: ConfigFolder), e.g. ~/.config/morvalind/channels.conf.
 std::string DefaultChannelFile();
+
+}  // namespace host

@@ -11,6 +11,10 @@
 #include "host/queued_sinks.h"
 #include "host/system.h"
 
+namespace host {
+
+using dvb::kTsPacketSize;
+
 namespace {
 
 constexpr auto kFinishGrace = std::chrono::seconds(1);
@@ -192,3 +196,5 @@ void FinishSinks(const Sinks& sinks) {
     sink->Finish(deadline);
   }
 }
+
+}  // namespace host

@@ -25,6 +25,8 @@
 #include "host/destination.h"
 #include "host/program.h"
 
+namespace host {
+
 struct Sink {
   virtual ~Sink() = default;
   // Writes or queues whole packets; false from the first error on (`error` says why).
@@ -70,3 +72,5 @@ std::size_t WriteAll(long (*write)(int, const void*, std::size_t), int file,
 // Finishes every sink, giving those written by a thread of their own one
 // second in all to send what they hold.
 void FinishSinks(const Sinks& sinks);
+
+}  // namespace host

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+namespace host {
+
 // True in the Windows build.
 extern const bool kWindowsSystem;
 
@@ -102,3 +104,5 @@ const char* StopRequest();
 // console close, logoff or shutdown event waits for this (4 s at most) before
 // the system ends the program.
 void ReadyToEnd();
+
+}  // namespace host

@@ -17,6 +17,8 @@
 
 #include "host/system.h"
 
+namespace host {
+
 namespace {
 
 std::atomic<int> request{0};  // the signal's number; 0 none
@@ -177,3 +179,5 @@ const char* StopRequest() {
 }
 
 void ReadyToEnd() {}
+
+}  // namespace host

@@ -11,6 +11,8 @@
 #include "host/system.h"
 #include "loader/system_error.h"
 
+namespace host {
+
 namespace {
 
 std::atomic<int> request{0};        // the console event + 1; 0 none
@@ -194,3 +196,5 @@ void ReadyToEnd() {
     SetEvent(finished);
   }
 }
+
+}  // namespace host

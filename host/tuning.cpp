@@ -5,6 +5,27 @@
 
 #include "host/program.h"
 
+namespace host {
+
+using dvb::CardFecCode;
+using dvb::ChannelEntry;
+using dvb::CodeRateName;
+using dvb::DeliverySystem;
+using dvb::FecName;
+using dvb::FindLnb;
+using dvb::HexBytes;
+using dvb::InversionName;
+using dvb::LnbBand;
+using dvb::LnbType;
+using dvb::LnbTypes;
+using dvb::Polarization;
+using dvb::PolarizationLetter;
+using dvb::SwitchMessage;
+using dvb::ThousandthsText;
+using dvb::Transponder;
+using dvb::TransponderParameters;
+using dvb::TransponderText;
+
 namespace {
 
 constexpr std::size_t kShortestBar = 5;
@@ -206,3 +227,5 @@ std::string ChannelFileLnb(const Transponder& t) {
   }
   return "";
 }
+
+}  // namespace host

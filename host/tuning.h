@@ -10,6 +10,8 @@
 #include "dvb/transponder.h"
 #include "host/report.h"
 
+namespace host {
+
 // How the dish is reached before tuning: a committed switch port, a burst.
 struct DishSelection {
   int port = 0;   // 1..4, 0 none
@@ -33,7 +35,7 @@ struct SignalReading {
 SignalReading ReadSignal(const DeviceInterface& entries);
 
 // The module's record for a transponder whose oscillator and tone are settled.
-TuningRecord MakeTuningRecord(const Transponder& transponder);
+TuningRecord MakeTuningRecord(const dvb::Transponder& transponder);
 
 // A figure as the module gives it, shown as a percentage capped at 100.
 int Percent(std::uint8_t figure);
@@ -51,7 +53,7 @@ Json SignalJson(const SignalReading& reading);
 // What to tune and how to reach the dish: from the tune options (later also
 // from a channel file's entry).
 struct TuneRequest {
-  Transponder transponder;
+  dvb::Transponder transponder;
   DishSelection dish;
 };
 
@@ -74,7 +76,7 @@ bool Locked(const TuneReport& report);
 // "signal") added to `object`, and with `text` its text lines said.
 void ReportTune(const TuneRequest& request, const TuneReport& report, Json* object,
                 bool text = true);
-Json TransponderJson(const Transponder& transponder);
+Json TransponderJson(const dvb::Transponder& transponder);
 
 // Reports a tune that did not reach lock; returns its exit status.
 int TuneFailure(const TuneRequest& request, const TuneReport& report);
@@ -82,9 +84,11 @@ int TuneFailure(const TuneRequest& request, const TuneReport& report);
 // A channel file's entry as the same request the tune options make: its LNB
 // by name (universal when it names none), SAT_NUMBER as the switch port.
 // False with `error` when this card cannot tune it.
-bool ChannelRequest(const ChannelEntry& entry, TuneRequest* request, std::string* error);
+bool ChannelRequest(const dvb::ChannelEntry& entry, TuneRequest* request, std::string* error);
 
 // The LNB a channel file's entry names for a settled transponder: its type's
 // name as the Linux tools know it ("UNIVERSAL"), or for a given oscillator
 // the one-oscillator type that has it; empty when there is none.
-std::string ChannelFileLnb(const Transponder& transponder);
+std::string ChannelFileLnb(const dvb::Transponder& transponder);
+
+}  // namespace host

@@ -10,6 +10,14 @@
 
 namespace satip {
 
+using dvb::CodeRate;
+using dvb::DeliverySystem;
+using dvb::Modulation;
+using dvb::ParseThousandths;
+using dvb::Polarization;
+using dvb::Rolloff;
+using dvb::ThousandthsText;
+
 namespace {
 
 template <typename T>

@@ -27,12 +27,12 @@ struct Query {
   std::optional<int> src;
   std::optional<int> fe;
   std::optional<std::uint32_t> frequency_khz;
-  std::optional<Polarization> polarization;
-  std::optional<DeliverySystem> system;
-  std::optional<Modulation> modulation;
+  std::optional<dvb::Polarization> polarization;
+  std::optional<dvb::DeliverySystem> system;
+  std::optional<dvb::Modulation> modulation;
   std::optional<std::uint32_t> symbol_rate_ksym;
-  std::optional<CodeRate> fec;
-  std::optional<Rolloff> rolloff;
+  std::optional<dvb::CodeRate> fec;
+  std::optional<dvb::Rolloff> rolloff;
   std::optional<Pilots> pilots;
   std::optional<PidSet> pids;
   std::optional<PidSet> add_pids;
@@ -65,12 +65,12 @@ struct Tuning {
   int src = 1;
   std::optional<int> fe;
   std::uint32_t frequency_khz = 0;  // on the dish
-  Polarization polarization = Polarization::kVertical;
-  DeliverySystem system = DeliverySystem::kDvbS;
-  std::optional<Modulation> modulation;
+  dvb::Polarization polarization = dvb::Polarization::kVertical;
+  dvb::DeliverySystem system = dvb::DeliverySystem::kDvbS;
+  std::optional<dvb::Modulation> modulation;
   std::uint32_t symbol_rate_ksym = 0;
-  std::optional<CodeRate> fec;
-  std::optional<Rolloff> rolloff;
+  std::optional<dvb::CodeRate> fec;
+  std::optional<dvb::Rolloff> rolloff;
   std::optional<Pilots> pilots;
 
   bool operator==(const Tuning& other) const;

@@ -30,10 +30,10 @@ std::string TuningFields(const std::optional<Tuning>& tuning) {
     return ",,,,,,,";
   }
   Query values = TuningQuery(*tuning);
-  if (tuning->system == DeliverySystem::kDvbS) {
-    values.modulation = values.modulation.value_or(Modulation::kQpsk);
+  if (tuning->system == dvb::DeliverySystem::kDvbS) {
+    values.modulation = values.modulation.value_or(dvb::Modulation::kQpsk);
     values.pilots = values.pilots.value_or(Pilots::kOff);
-    values.rolloff = values.rolloff.value_or(Rolloff::k35);
+    values.rolloff = values.rolloff.value_or(dvb::Rolloff::k35);
   }
   std::string fields;
   for (const char* key : kTunerKeys) {

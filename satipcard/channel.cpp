@@ -3,6 +3,10 @@
 
 namespace satipcard {
 
+using dvb::CodeRate;
+using dvb::DeliverySystem;
+using dvb::Polarization;
+
 namespace {
 
 // Word 6's n/(n+1) as SAT>IP 1.2.2 names it; 6/7 has no name there, so the

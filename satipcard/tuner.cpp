@@ -440,7 +440,7 @@ void Tuner::PollStatus() {
 
 void Tuner::ArmFallback() {
   if (settings_.system != SystemPolicy::kAuto || !tuning_ ||
-      tuning_->system != DeliverySystem::kDvbS) {
+      tuning_->system != dvb::DeliverySystem::kDvbS) {
     return;
   }
   fallback_.expires_after(kDvbS2After);
@@ -449,7 +449,7 @@ void Tuner::ArmFallback() {
       return;
     }
     satip::Tuning dvbs2 = *tuning_;
-    dvbs2.system = DeliverySystem::kDvbS2;
+    dvbs2.system = dvb::DeliverySystem::kDvbS2;
     log_->Note("no lock on DVB-S within " + std::to_string(kDvbS2After.count()) +
                " ms: asking for DVB-S2");
     TuneOnLoop(dvbs2, [this](const Outcome& outcome) {

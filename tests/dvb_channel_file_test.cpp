@@ -10,6 +10,8 @@
 
 #include "dvb/channel_file.h"
 
+using namespace dvb;
+
 namespace {
 
 TEST(ChannelFile, ATransponderFileOfDtvScanTablesReads) {

@@ -19,6 +19,8 @@
 #include "tests/support/lineup_stream.h"
 #include "tests/support/psi_tables.h"
 
+using namespace dvb;
+
 namespace {
 
 TEST(PsiReader, ReadsEveryServiceOfTheStandInsLineup) {

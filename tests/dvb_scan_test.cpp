@@ -12,6 +12,8 @@
 #include "dvb/scan.h"
 #include "tests/support/lineup_stream.h"
 
+using namespace dvb;
+
 namespace {
 
 constexpr std::chrono::milliseconds kLimit{5000};

@@ -18,6 +18,8 @@
 #include "dvb/service_filter.h"
 #include "tests/support/lineup_stream.h"
 
+using namespace dvb;
+
 namespace {
 
 constexpr int kPellam = 2;  // four services: 3001..3004 on PMT PIDs 0x1200..0x1203

@@ -18,6 +18,8 @@
 #include "dvb/stream_stats.h"
 #include "tests/support/psi_tables.h"
 
+using namespace dvb;
+
 namespace {
 
 using Packet = std::array<std::uint8_t, kTsPacketSize>;

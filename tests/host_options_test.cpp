@@ -15,6 +15,9 @@
 #include "host/system.h"
 #include "host/tuning.h"
 
+using namespace dvb;
+using namespace host;
+
 namespace {
 
 using Words = std::vector<std::string>;

@@ -9,6 +9,8 @@
 #include "host/report.h"
 #include "host/tuning.h"
 
+using namespace host;
+
 namespace {
 
 TEST(Report, JsonIsValidUtf8AndKeepsNumbersWhole) {

@@ -9,14 +9,16 @@
 
 #include "host/packet_ring.h"
 
+using namespace host;
+
 namespace {
 
-using Packet = std::array<std::uint8_t, kTsPacketSize>;
+using Packet = std::array<std::uint8_t, dvb::kTsPacketSize>;
 
 Packet Numbered(std::uint32_t number) {
   Packet packet{};
   packet[0] = 0x47;
-  for (std::size_t i = 1; i < kTsPacketSize; ++i) {
+  for (std::size_t i = 1; i < dvb::kTsPacketSize; ++i) {
     packet[i] = static_cast<std::uint8_t>(std::size_t{number} * 31 + i);
   }
   return packet;
@@ -28,7 +30,8 @@ void TakeAll(PacketRing<kCapacity>* ring, std::uint32_t* next) {
   for (auto run = ring->Readable(); run.packets > 0; run = ring->Readable()) {
     for (std::size_t i = 0; i < run.packets; ++i) {
       const Packet expected = Numbered((*next)++);
-      ASSERT_EQ(std::memcmp(run.data + i * kTsPacketSize, expected.data(), kTsPacketSize), 0)
+      ASSERT_EQ(std::memcmp(run.data + i * dvb::kTsPacketSize, expected.data(), dvb::kTsPacketSize),
+                0)
           << "packet " << *next - 1;
     }
     ring->Release(run.packets);

@@ -39,13 +39,13 @@ TEST(SatipQuery, ADvbS2QueryReadsIntoTypedValuesAndWritesBack) {
   const Query query = Parsed(text);
   EXPECT_EQ(query.src, 2);
   EXPECT_EQ(query.frequency_khz, 11778250u);
-  EXPECT_EQ(query.polarization, Polarization::kVertical);
-  EXPECT_EQ(query.system, DeliverySystem::kDvbS2);
-  EXPECT_EQ(query.modulation, Modulation::kPsk8);
+  EXPECT_EQ(query.polarization, dvb::Polarization::kVertical);
+  EXPECT_EQ(query.system, dvb::DeliverySystem::kDvbS2);
+  EXPECT_EQ(query.modulation, dvb::Modulation::kPsk8);
   EXPECT_EQ(query.pilots, satip::Pilots::kOn);
-  EXPECT_EQ(query.rolloff, Rolloff::k35);
+  EXPECT_EQ(query.rolloff, dvb::Rolloff::k35);
   EXPECT_EQ(query.symbol_rate_ksym, 27500u);
-  EXPECT_EQ(query.fec, CodeRate::k9_10);
+  EXPECT_EQ(query.fec, dvb::CodeRate::k9_10);
   EXPECT_EQ(query.pids->Listed(), (std::vector<std::uint16_t>{0, 17, 18}));
   EXPECT_EQ(FormatQuery(query), text);
   EXPECT_FALSE(query.add_pids.has_value());
@@ -135,7 +135,7 @@ TEST(SatipQuery, AQueryWithFreqIsANewTuningOtherTuningKeysChangeTheCurrentOne) {
   // VDR leaves out ro, plts and mtype: src 1 and DVB-S unless given.
   ASSERT_TRUE(ApplyTuning(Parsed("freq=11778&pol=v&sr=27500&fec=34&pids=0"), &tuning, &error));
   EXPECT_EQ(tuning->src, 1);
-  EXPECT_EQ(tuning->system, DeliverySystem::kDvbS);
+  EXPECT_EQ(tuning->system, dvb::DeliverySystem::kDvbS);
   EXPECT_FALSE(tuning->modulation.has_value());
 
   ASSERT_TRUE(ApplyTuning(Parsed("src=2&pol=h"), &tuning, &error));

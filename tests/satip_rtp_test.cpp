@@ -22,9 +22,9 @@ using Bytes = std::vector<std::uint8_t>;
 satip::Tuning Dvbs() {
   satip::Tuning tuning;
   tuning.frequency_khz = 11778000;
-  tuning.polarization = Polarization::kVertical;
+  tuning.polarization = dvb::Polarization::kVertical;
   tuning.symbol_rate_ksym = 27500;
-  tuning.fec = CodeRate::k3_4;
+  tuning.fec = dvb::CodeRate::k3_4;
   return tuning;
 }
 
@@ -121,7 +121,7 @@ TEST(SatipRtcp, TheReportCarriesTheStatusThatAClientReadsBack) {
   EXPECT_TRUE(status.signal.lock);
   EXPECT_EQ(status.signal.quality, 12);
   EXPECT_EQ(status.values.frequency_khz, 11778000u);
-  EXPECT_EQ(status.values.fec, CodeRate::k3_4);
+  EXPECT_EQ(status.values.fec, dvb::CodeRate::k3_4);
   EXPECT_TRUE(status.values.pids->all());
 
   // Cut short, or not RTCP: no status.

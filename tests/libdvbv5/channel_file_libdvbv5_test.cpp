@@ -17,6 +17,8 @@
 
 #include "dvb/channel_file.h"
 
+using namespace dvb;
+
 namespace {
 
 const char kScanTables[] = "/usr/share/dvb/dvb-s";

@@ -30,7 +30,7 @@ inline std::vector<std::uint8_t> NextPackets(sim::TransportStreamGenerator* gene
 
 // Each read gives what the bit rate produces in its wait, and the clock
 // moves on by that wait; a source without a transponder gives nothing.
-class GeneratedSource : public PacketSource {
+class GeneratedSource : public dvb::PacketSource {
  public:
   explicit GeneratedSource(int index)
       : generator_(index >= 0

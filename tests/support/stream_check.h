@@ -31,7 +31,7 @@ struct StreamCheck {
   std::int64_t last_number = -1;
   std::map<std::uint16_t, std::uint8_t> last_continuity;
   std::int64_t bad_sdt_sections = 0;  // the stand-in's SDT fits one packet
-  PsiReader tables;                   // skips a damaged section, which bad_sdt_sections counts
+  dvb::PsiReader tables;              // skips a damaged section, which bad_sdt_sections counts
 
   // The one check the callback below feeds.
   static StreamCheck*& Current() {
@@ -83,7 +83,7 @@ struct StreamCheck {
 
   std::set<std::string> ServiceNames() const {
     std::set<std::string> names;
-    for (const Service& service : tables.services()) {
+    for (const dvb::Service& service : tables.services()) {
       names.insert(service.name);
     }
     return names;
