@@ -1,12 +1,17 @@
-// A TCP connection to the SAT>IP server, as RTSP and HTTP both make it: the
-// name resolved, each address tried in turn, and a failure in the words the
-// log and the host show.
+// A TCP connection to the SAT>IP server, as RTSP and HTTP both make it (the
+// name resolved, each address tried in turn, a failure in the words the log
+// and the host show) and read it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include <asio/buffer.hpp>
 #include <asio/connect.hpp>
+#include <asio/error.hpp>
 #include <asio/ip/tcp.hpp>
 
 #include "satipcard/settings.h"
@@ -45,6 +50,32 @@ void ConnectTo(asio::ip::tcp::resolver& resolver, asio::ip::tcp::socket& socket,
               connected();
             });
       });
+}
+
+// A read's failure in words: `closed` when the server closed the connection,
+// else `failed` followed by the system's reason.
+inline std::string ReadFailure(const asio::error_code& error, const char* closed,
+                               const char* failed) {
+  return error == asio::error::eof ? std::string(closed) : failed + Reason(error);
+}
+
+// Reads what has come on `socket` into `buffer`: `read(size)` with how much
+// came, else `failed(error)` (asio::error::eof when the server closed it).
+// Neither comes once `current()` says the connection was given up meanwhile.
+template <typename Current, typename Failed, typename Read>
+void ReadSome(asio::ip::tcp::socket& socket, std::vector<std::uint8_t>& buffer, Current current,
+              Failed failed, Read read) {
+  socket.async_read_some(asio::buffer(buffer),
+                         [current, failed, read](const asio::error_code& error, std::size_t size) {
+                           if (!current()) {
+                             return;
+                           }
+                           if (error) {
+                             failed(error);
+                             return;
+                           }
+                           read(size);
+                         });
 }
 
 }  // namespace satipcard

@@ -77,15 +77,12 @@ void HttpStream::Fail(const std::string& reason) {
 
 void HttpStream::ReadHead() {
   const std::shared_ptr<int> generation = generation_;
-  socket_.async_read_some(
-      asio::buffer(buffer_), [this, generation](const asio::error_code& error, std::size_t size) {
-        if (generation != generation_) {
-          return;
-        }
-        if (error) {
-          Fail("the server closed the connection before it answered");
-          return;
-        }
+  ReadSome(
+      socket_, buffer_, [this, generation] { return generation == generation_; },
+      [this](const asio::error_code&) {
+        Fail("the server closed the connection before it answered");
+      },
+      [this, generation](std::size_t size) {
         head_.append(reinterpret_cast<const char*>(buffer_.data()), size);
         const std::size_t end = head_.find("\r\n\r\n");
         if (end == std::string::npos) {
@@ -125,16 +122,12 @@ void HttpStream::ReadHead() {
 
 void HttpStream::ReadBody() {
   const std::shared_ptr<int> generation = generation_;
-  socket_.async_read_some(
-      asio::buffer(buffer_), [this, generation](const asio::error_code& error, std::size_t size) {
-        if (generation != generation_) {
-          return;
-        }
-        if (error) {
-          Fail(error == asio::error::eof ? "the server ended the stream"
-                                         : "the stream failed: " + Reason(error));
-          return;
-        }
+  ReadSome(
+      socket_, buffer_, [this, generation] { return generation == generation_; },
+      [this](const asio::error_code& error) {
+        Fail(ReadFailure(error, "the server ended the stream", "the stream failed: "));
+      },
+      [this, generation](std::size_t size) {
         on_bytes_(buffer_.data(), size);
         if (generation == generation_) {
           ReadBody();

@@ -106,16 +106,12 @@ void RtspConnection::Connect() {
 
 void RtspConnection::Read() {
   const std::shared_ptr<int> generation = generation_;
-  socket_.async_read_some(
-      asio::buffer(buffer_), [this, generation](const asio::error_code& error, std::size_t size) {
-        if (generation != generation_) {
-          return;
-        }
-        if (error) {
-          Lost(error == asio::error::eof ? "the server closed the connection"
-                                         : "the connection failed: " + Reason(error));
-          return;
-        }
+  ReadSome(
+      socket_, buffer_, [this, generation] { return generation == generation_; },
+      [this](const asio::error_code& error) {
+        Lost(ReadFailure(error, "the server closed the connection", "the connection failed: "));
+      },
+      [this, generation](std::size_t size) {
         reader_->Feed(buffer_.data(), size);
         for (;;) {
           satip::Message message;
