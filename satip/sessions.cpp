@@ -3,6 +3,7 @@
 #include "satip/sessions.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "satip/sdp.h"
 #include "satip/text.h"
@@ -91,17 +92,24 @@ Outcome Sessions::Handle(const Message& request, const Context& context) {
   if (method == "OPTIONS") {
     return Options(request, context);
   }
-  if (method == "DESCRIBE") {
-    return Describe(request, context);
-  }
-  if (method == "SETUP") {
-    return SetUp(request, context);
-  }
-  if (method == "PLAY") {
-    return Play(request, context);
-  }
-  if (method == "TEARDOWN") {
-    return Teardown(request, context);
+  // The methods on a URL: it is read, and refused when it is not one of ours, first.
+  using Handler = Outcome (Sessions::*)(const Message&, const Url&, const Query&, const Context&);
+  static const std::pair<std::string_view, Handler> kHandlers[] = {
+      {"DESCRIBE", &Sessions::Describe},
+      {"SETUP", &Sessions::SetUp},
+      {"PLAY", &Sessions::Play},
+      {"TEARDOWN", &Sessions::Teardown},
+  };
+  for (const auto& [name, handler] : kHandlers) {
+    if (method == name) {
+      Url url;
+      Query query;
+      Outcome refusal;
+      if (!ReadUrl(request, &url, &query, &refusal)) {
+        return refusal;
+      }
+      return (this->*handler)(request, url, query, context);
+    }
   }
   Outcome outcome = Refuse(request, 501, Quoted(method) + " is not served");
   outcome.response.Add("Public", kPublic);
@@ -219,6 +227,32 @@ void Sessions::Commit(Stream* stream, const std::optional<Tuning>& tuning, const
   ++version_;
 }
 
+Stream* Sessions::Apply(const Query& query, Stream* stream, std::string_view untuned,
+                        const Context& context, Refusal* refusal, std::vector<Action>* actions) {
+  std::optional<Stream> made;
+  if (stream == nullptr) {
+    made = NewStream(context, refusal);
+    if (!made) {
+      return nullptr;
+    }
+  }
+  std::optional<Tuning> tuning;
+  PidSet pids;
+  if (!Change(query, made ? *made : *stream, &tuning, &pids, refusal)) {
+    return nullptr;
+  }
+  if (!tuning && !untuned.empty()) {
+    *refusal = {400, std::string(untuned)};
+    return nullptr;
+  }
+  if (made) {
+    streams_.push_back(*made);
+    stream = &streams_.back();
+  }
+  Commit(stream, tuning, pids, made.has_value(), actions);
+  return stream;
+}
+
 void Sessions::End(std::size_t index, EndReason reason, std::vector<Action>* actions) {
   actions->push_back(EndStream{streams_[index].id, reason});
   streams_.erase(streams_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -247,13 +281,9 @@ Outcome Sessions::Options(const Message& request, const Context& context) {
   return outcome;
 }
 
-Outcome Sessions::Describe(const Message& request, const Context& context) {
-  Url url;
-  Query query;
+Outcome Sessions::Describe(const Message& request, const Url& url, const Query& query,
+                           const Context& context) {
   Outcome outcome;
-  if (!ReadUrl(request, &url, &query, &outcome)) {
-    return outcome;
-  }
   outcome.response = Respond(request, 200);
   std::vector<const Stream*> described;
   Refusal refusal;
@@ -266,16 +296,12 @@ Outcome Sessions::Describe(const Message& request, const Context& context) {
     described.push_back(stream);
   } else if (!url.stream && HasTuning(query)) {
     // A generic RTSP client describes the stream before its SETUP: make it.
-    std::optional<Stream> made = NewStream(context, &refusal);
-    std::optional<Tuning> tuning;
-    PidSet pids;
-    if (!made || !Change(query, *made, &tuning, &pids, &refusal)) {
+    Stream* made = Apply(query, nullptr, "", context, &refusal, &outcome.actions);
+    if (made == nullptr) {
       return Refuse(request, refusal.status, refusal.note);
     }
     made->expires = context.now + std::min(settings_.timeout, kUnclaimedHold);
-    streams_.push_back(*made);
-    Commit(&streams_.back(), tuning, pids, true, &outcome.actions);
-    described.push_back(&streams_.back());
+    described.push_back(made);
   } else {
     for (const Stream& stream : streams_) {
       if (!url.stream || *url.stream == stream.id) {
@@ -302,13 +328,9 @@ Outcome Sessions::Describe(const Message& request, const Context& context) {
   return outcome;
 }
 
-Outcome Sessions::SetUp(const Message& request, const Context& context) {
-  Url url;
-  Query query;
+Outcome Sessions::SetUp(const Message& request, const Url& url, const Query& query,
+                        const Context& context) {
   Outcome outcome;
-  if (!ReadUrl(request, &url, &query, &outcome)) {
-    return outcome;
-  }
   // The transport: the first unicast offer the server can send.
   const std::string* header = request.Find("Transport");
   std::vector<Transport> offers;
@@ -349,9 +371,7 @@ Outcome Sessions::SetUp(const Message& request, const Context& context) {
   }
 
   // The stream: the session's own, one a DESCRIBE made for this client, or a new one.
-  Refusal refusal;
   Stream* stream = nullptr;
-  std::optional<Stream> made;
   if (request.Find("Session") != nullptr) {
     stream = SessionFor(request, url, &outcome);
     if (stream == nullptr) {
@@ -363,22 +383,12 @@ Outcome Sessions::SetUp(const Message& request, const Context& context) {
         PlainAddress(stream->owner) != PlainAddress(context.peer_address)) {
       return Refuse(request, 404, "no stream " + std::to_string(*url.stream) + " to set up");
     }
-  } else {
-    made = NewStream(context, &refusal);
-    if (!made) {
-      return Refuse(request, refusal.status, refusal.note);
-    }
   }
-  std::optional<Tuning> tuning;
-  PidSet pids;
-  if (!Change(query, stream != nullptr ? *stream : *made, &tuning, &pids, &refusal)) {
+  Refusal refusal;
+  stream = Apply(query, stream, "", context, &refusal, &outcome.actions);
+  if (stream == nullptr) {
     return Refuse(request, refusal.status, refusal.note);
   }
-  if (made) {
-    streams_.push_back(*made);
-    stream = &streams_.back();
-  }
-  Commit(stream, tuning, pids, made.has_value(), &outcome.actions);
   if (stream->session.empty()) {
     stream->session = SessionIdFrom(context.random);
   }
@@ -396,27 +406,18 @@ Outcome Sessions::SetUp(const Message& request, const Context& context) {
   return outcome;
 }
 
-Outcome Sessions::Play(const Message& request, const Context& context) {
-  Url url;
-  Query query;
+Outcome Sessions::Play(const Message& request, const Url& url, const Query& query,
+                       const Context& context) {
   Outcome outcome;
-  if (!ReadUrl(request, &url, &query, &outcome)) {
-    return outcome;
-  }
   Stream* stream = SessionFor(request, url, &outcome);
   if (stream == nullptr) {
     return outcome;
   }
-  std::optional<Tuning> tuning;
-  PidSet pids;
   Refusal refusal;
-  if (!Change(query, *stream, &tuning, &pids, &refusal)) {
+  if (Apply(query, stream, "freq: missing (the stream has no tuning to play)", context, &refusal,
+            &outcome.actions) == nullptr) {
     return Refuse(request, refusal.status, refusal.note);
   }
-  if (!tuning) {
-    return Refuse(request, 400, "freq: missing (the stream has no tuning to play)");
-  }
-  Commit(stream, tuning, pids, false, &outcome.actions);
   stream->expires = context.now + settings_.timeout;
   if (!stream->playing) {
     stream->playing = true;
@@ -427,13 +428,8 @@ Outcome Sessions::Play(const Message& request, const Context& context) {
   return outcome;
 }
 
-Outcome Sessions::Teardown(const Message& request, const Context&) {
-  Url url;
-  Query ignored;
+Outcome Sessions::Teardown(const Message& request, const Url& url, const Query&, const Context&) {
   Outcome outcome;
-  if (!ReadUrl(request, &url, &ignored, &outcome)) {
-    return outcome;
-  }
   Stream* stream = SessionFor(request, url, &outcome);
   if (stream == nullptr) {
     return outcome;
@@ -463,21 +459,14 @@ Outcome Sessions::HandleHttp(const Message& request, const Context& context) {
     return Refuse(request, 404, "no such path: " + Quoted(url.path));
   }
   Refusal refusal;
-  std::optional<Stream> made = NewStream(context, &refusal);
-  std::optional<Tuning> tuning;
-  PidSet pids;
-  if (!made || !Change(query, *made, &tuning, &pids, &refusal)) {
+  Stream* stream = Apply(query, nullptr, "freq: missing (the query asks for no tuning)", context,
+                         &refusal, &outcome.actions);
+  if (stream == nullptr) {
     return Refuse(request, refusal.status, refusal.note);
   }
-  if (!tuning) {
-    return Refuse(request, 400, "freq: missing (the query asks for no tuning)");
-  }
-  made->destination = Destination{Destination::Kind::kHttp, "", {}, context.connection};
-  made->playing = true;
-  streams_.push_back(*made);
-  Stream& stream = streams_.back();
-  Commit(&stream, tuning, pids, true, &outcome.actions);
-  outcome.actions.push_back(StartStreaming{stream.id, *stream.destination, stream.ssrc});
+  stream->destination = Destination{Destination::Kind::kHttp, "", {}, context.connection};
+  stream->playing = true;
+  outcome.actions.push_back(StartStreaming{stream->id, *stream->destination, stream->ssrc});
   outcome.response = Respond(request, 200);
   outcome.response.Add("Content-Type", "video/MP2T");
   outcome.response.Add("Connection", "close");

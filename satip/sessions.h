@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -135,10 +136,13 @@ class Sessions {
   };
 
   Outcome Options(const Message& request, const Context& context);
-  Outcome Describe(const Message& request, const Context& context);
-  Outcome SetUp(const Message& request, const Context& context);
-  Outcome Play(const Message& request, const Context& context);
-  Outcome Teardown(const Message& request, const Context& context);
+  // The methods on a URL, once it is read.
+  Outcome Describe(const Message& request, const Url& url, const Query& query,
+                   const Context& context);
+  Outcome SetUp(const Message& request, const Url& url, const Query& query, const Context& context);
+  Outcome Play(const Message& request, const Url& url, const Query& query, const Context& context);
+  Outcome Teardown(const Message& request, const Url& url, const Query& query,
+                   const Context& context);
 
   // The session the request's Session header names, or why there is none.
   Stream* SessionOf(const Message& request, Refusal* refusal);
@@ -151,6 +155,12 @@ class Sessions {
               Refusal* refusal) const;
   void Commit(Stream* stream, const std::optional<Tuning>& tuning, const PidSet& pids, bool made,
               std::vector<Action>* actions);
+  // The query applied to `stream`, or to a new stream when it is null, and
+  // the card told: the stream, or nullptr and why not (no room for a new
+  // stream, the query refused, or, when `untuned` is not empty, the 400 note
+  // for a stream the query leaves with no tuning).
+  Stream* Apply(const Query& query, Stream* stream, std::string_view untuned,
+                const Context& context, Refusal* refusal, std::vector<Action>* actions);
   void End(std::size_t index, EndReason reason, std::vector<Action>* actions);
   Stream* ById(int id);
   std::string SessionIdFrom(std::uint64_t random) const;
