@@ -8,18 +8,26 @@ import sys
 
 import pefile
 
+# Windows' own libraries, on every Windows the host application runs on.
 SYSTEM = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll", "gdi32.dll",
           "shell32.dll", "ole32.dll", "version.dll", "ws2_32.dll", "mswsock.dll"}
 
-failed = False
-for path in sys.argv[1:]:
-    pe = pefile.PE(path, fast_load=True)
-    pe.parse_data_directories(
-        directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
-    names = sorted(entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
-    others = [name for name in names if name not in SYSTEM]
-    print(f"{path}: {' '.join(names)}")
-    if others:
-        print(f"{path}: imports {' '.join(others)}, which Windows does not have")
-        failed = True
-sys.exit(1 if failed else 0)
+
+def main(paths):
+    failed = False
+    for path in paths:
+        pe = pefile.PE(path, fast_load=True)
+        pe.parse_data_directories(
+            directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
+        names = sorted(entry.dll.decode().lower()
+                       for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+        others = [name for name in names if name not in SYSTEM]
+        print(f"{path}: {' '.join(names)}")
+        if others:
+            print(f"{path}: imports {' '.join(others)}, which Windows does not have")
+            failed = True
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -6,11 +6,13 @@ runtimes are linked in, the card's library is bound at the first open), and
 its version resource.
 Usage: module_file.py Morvalind.dev"""
 import sys
+from pathlib import Path
 
 import pefile
 
-SYSTEM = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll", "gdi32.dll",
-          "shell32.dll", "ole32.dll", "version.dll", "ws2_32.dll"}
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "packaging"))
+from pe_imports import SYSTEM  # noqa: E402  Windows' own libraries
+
 STRINGS = {"FileDescription": "Morvalind DVB-S WDM adapter", "FileVersion": "1.0.0",
            "InternalName": "Morvalind.dev", "OriginalFilename": "Morvalind.dll",
            "ProductVersion": "1.1.0"}
