@@ -62,11 +62,13 @@ for _ in $(seq 100); do
 done
 card=(--card "satip:127.0.0.1:$port")
 
-# run NAME TRANSPORT ARGUMENTS...: the client with a settings file of its own.
+# run NAME TRANSPORT ARGUMENTS...: the client with a settings file of its own
+# (its msys: $msys).
+msys=auto
 run() {
   local name=$1 transport=$2
   shift 2
-  printf 'transport = %s\nlog = %s-card.log\n' "$transport" "$name" >"$name.ini"
+  printf 'transport = %s\nmsys = %s\nlog = %s-card.log\n' "$transport" "$msys" "$name" >"$name.ini"
   MORVALIND_SATIP_SETTINGS=$name.ini "${client[@]}" "$@" >"$name.txt" 2>"$name-err.txt"
   status=$?
 }
@@ -86,7 +88,12 @@ json signal "last['exit_status'] == 0" "last['signal']['locked']" "last['signal'
 # The stand-in's second satellite (11095 MHz H) is in view on switch port 2 only.
 run port2 udp tune "${card[@]}" --port 2 --json --freq 11095 --pol H --sr 27500 --fec 3/4
 json port2 "last['exit_status'] == 0" "last['tune']['locked']"
+# DVB-S only: with msys auto the client would ask for DVB-S2 while the server's
+# card is still in its 3 s wait for a lock that never comes, and that second
+# futile tune would hold the card into the next client's tune.
+msys=dvbs
 run port1 udp tune "${card[@]}" --port 1 --json --freq 11095 --pol H --sr 27500 --fec 3/4
+msys=auto
 json port1 "last['exit_status'] == 5" "not last['tune']['locked']"
 
 for transport in udp tcp; do
