@@ -5,6 +5,10 @@
 set -euo pipefail
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's server makes its socket under TMPDIR. In the VM a test's folders are
+# the machine's shared folder, which takes no sockets: there the caller names
+# a folder that does.
+if [ -n "${MORVALIND_WINE_TMPDIR:-}" ]; then export TMPDIR=$MORVALIND_WINE_TMPDIR; fi
 build=${MORVALIND_WINE_HOME:-${TMPDIR:-/tmp}/morvalind-wine-$(id -u)}
 export WINEPREFIX=${WINEPREFIX:-$build/prefix}
 if [ ! -f "$WINEPREFIX/.morvalind-ready" ]; then

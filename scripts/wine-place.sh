@@ -14,7 +14,7 @@ in_wine() {
   if [ "$MORVALIND_WINE_PLACE" = here ]; then
     "$@"
   else
-    "$(dirname "${BASH_SOURCE[0]}")/vm.sh" env MORVALIND_WINE_HOME=/tmp/wine \
+    "$(dirname "${BASH_SOURCE[0]}")/vm.sh" env MORVALIND_WINE_HOME=/tmp/wine MORVALIND_WINE_TMPDIR=/tmp \
       xvfb-run -a -s "-screen 0 1024x768x24" "$@"
   fi
 }
