@@ -67,7 +67,7 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" "${configure[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   if [ ${#configure[@]} -gt 0 ]; then
-    streaming='^(host_(program|demo|replay|service)|serve_)'
+    streaming='^(host_(program|demo|replay|service)|serve_|satipcard_)'
     in_wine bash -c 'ctest --preset win32 -j "$1" -E "$2"; a=$?; ctest --preset win32 -R "$2"; b=$?
         exit $((a | b))' win32-tests "$jobs" "$streaming" || [ $? -eq 77 ]
   else
