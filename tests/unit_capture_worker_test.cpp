@@ -432,6 +432,12 @@ TEST_F(CaptureTest, ACloseThatMeetsASlowCallbackReturnsAndTheThreadEndsByItselfL
 }
 
 TEST_F(CaptureTest, AReadThatHangsInTheCardLibraryIsEndedByForceAtClose) {
+  // A worker of the case before may still be on its way out (slowly under
+  // emulation): count from when it has gone.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (PlatformThreadObjects() != 0 && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::yield();
+  }
   const int thread_objects = PlatformThreadObjects();
   ASSERT_EQ(DeviceOpen(), 0);
   Queue(MakePacket(1));
