@@ -66,8 +66,12 @@ wait_for_data() {
 }
 
 # Waits (a bounded while) for the program $pid to end by itself, else ends it; its status in $status.
+# Tenths of a second a program may take to end: more under Wine, whose
+# programs start slowly (in the VM, under emulation, many seconds).
+end_ticks=150
+[[ $program != *.exe ]] || end_ticks=900
 wait_for_end() {  # what it means when it does not end
-  for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
+  for _ in $(seq "$end_ticks"); do kill -0 "$pid" 2>/dev/null && sleep 0.1 || break; done
   ! kill -KILL "$pid" 2>/dev/null || fail "$1"
   wait "$pid"
   status=$?
